@@ -1,0 +1,55 @@
+#pragma once
+// Port: the main run loop and the main dispatch queue. Plain C++; implementations live in
+// platform/posix (Asio) and tests/support (virtual time).
+
+#include <functional>
+#include <memory>
+
+namespace tessaly {
+
+/// A repeating timer on the main run loop (a dispatch timer source). Destroying it cancels it.
+class RunLoopTimer {
+public:
+    virtual ~RunLoopTimer() = default;
+    /// Next firing `firstAfter` seconds from now, then every `interval` seconds.
+    virtual void reschedule(double firstAfter, double interval) = 0;
+    /// Stops the timer for good; its handler is never called again.
+    virtual void cancel() = 0;
+};
+
+/// A signal source on the main queue (a dispatch signal source). Destroying it cancels it.
+class SignalSource {
+public:
+    virtual ~SignalSource() = default;
+    /// Stops watching; the handler is never called again.
+    virtual void cancel() = 0;
+};
+
+class RunLoop {
+public:
+    using Task = std::function<void()>;
+
+    virtual ~RunLoop() = default;
+
+    /// dispatch_async to the main queue: runs `task` after everything already posted.
+    virtual void post(Task task) = 0;
+    /// dispatch_after on the main queue: runs `task` `seconds` from now.
+    virtual void postAfter(double seconds, Task task) = 0;
+    /// A repeating timer, first firing `firstAfter` seconds from now, then every `interval`.
+    virtual std::unique_ptr<RunLoopTimer> makeTimer(double firstAfter, double interval, Task handler) = 0;
+    /// Delivers `signalNumber` to `handler` on the main thread. The caller sets the signal's
+    /// disposition to ignore first, as with a dispatch signal source.
+    virtual std::unique_ptr<SignalSource> watchSignal(int signalNumber, Task handler) = 0;
+
+    /// CFRunLoopRun: serves until stop() is called.
+    virtual void run() = 0;
+    /// CFRunLoopStop: makes run() return once the current task has finished.
+    virtual void stop() = 0;
+
+    /// Seconds on a monotonic clock (what "now" means for every delay above).
+    virtual double now() const = 0;
+    /// Whether the caller is on the thread that runs this loop.
+    virtual bool isMainThread() const = 0;
+};
+
+}  // namespace tessaly

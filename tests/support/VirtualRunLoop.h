@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/RunLoop.h"
+
+namespace tessaly::testing {
+
+/// A run loop on virtual time. Nothing happens until a test turns it: runUntilIdle() runs what
+/// is due now, advance() moves the clock and runs everything that falls due on the way, in
+/// order of due time and then of posting.
+class VirtualRunLoop : public RunLoop {
+public:
+    VirtualRunLoop();
+
+    void post(Task task) override;
+    void postAfter(double seconds, Task task) override;
+    std::unique_ptr<RunLoopTimer> makeTimer(double firstAfter, double interval, Task handler) override;
+    std::unique_ptr<SignalSource> watchSignal(int signalNumber, Task handler) override;
+    /// Runs tasks in time order, moving the clock, until stop() is called. Aborts the test when
+    /// nothing is left to run, since a real loop would then wait forever.
+    void run() override;
+    void stop() override;
+    double now() const override { return now_; }
+    bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
+
+    /// Runs every task that is due now, including those that they post for now.
+    void runUntilIdle();
+    /// Moves the clock `seconds` forward, running each task at its due time.
+    void advance(double seconds);
+    /// Delivers a signal to its sources, as the kernel would; the handlers run on the next turn.
+    void raise(int signalNumber);
+
+    /// How many tasks, timer firings included, are waiting.
+    std::size_t pendingCount() const { return entries_.size(); }
+    /// Whether run() was left through stop().
+    bool wasStopped() const { return stopped_; }
+
+private:
+    struct Key {
+        double due;
+        std::uint64_t sequence;
+        friend auto operator<=>(const Key&, const Key&) = default;
+    };
+    class Timer;
+    class Signal;
+
+    void schedule(double due, Task task);
+    bool runNextDueBy(double limit);
+
+    double now_ = 0;
+    std::uint64_t nextSequence_ = 0;
+    std::map<Key, Task> entries_;
+    std::vector<std::pair<int, std::shared_ptr<Task>>> signals_;
+    bool stopRequested_ = false;
+    bool stopped_ = false;
+    std::thread::id mainThread_;
+};
+
+}  // namespace tessaly::testing
