@@ -1,1 +1,13 @@
-int main() { return 0; }
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "HelperCommandLine.h"
+#include "SyslogLog.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    tessaly::SyslogLog log;
+    tessaly::HelperCommandLine commandLine(log, std::cout, std::cerr);
+    return commandLine.run(arguments);
+}

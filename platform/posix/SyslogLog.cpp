@@ -21,9 +21,13 @@ int priorityOf(LogLevel level) {
 
 }  // namespace
 
-SyslogLog::SyslogLog() { openlog("tessaly", LOG_PID, LOG_USER); }
+SyslogLog::SyslogLog() {
+    openlog("tessaly", LOG_PID, LOG_USER);
+}
 
-SyslogLog::~SyslogLog() { closelog(); }
+SyslogLog::~SyslogLog() {
+    closelog();
+}
 
 void SyslogLog::write(std::string_view category, LogLevel level, std::string_view message) {
     // The text is passed as an argument, never as the format, so it is logged as it is.

@@ -66,7 +66,9 @@ void VirtualRunLoop::schedule(double due, Task task) {
     entries_.emplace(Key{due, nextSequence_++}, std::move(task));
 }
 
-void VirtualRunLoop::post(Task task) { schedule(now_, std::move(task)); }
+void VirtualRunLoop::post(Task task) {
+    schedule(now_, std::move(task));
+}
 
 void VirtualRunLoop::postAfter(double seconds, Task task) {
     schedule(now_ + std::max(seconds, 0.0), std::move(task));
@@ -106,7 +108,8 @@ bool VirtualRunLoop::runNextDueBy(double limit) {
 void VirtualRunLoop::runUntilIdle() {
     std::size_t count = 0;
     while (runNextDueBy(now_)) {
-        if (++count > runawayLimit) throw std::logic_error("VirtualRunLoop: a task keeps posting work for now");
+        if (++count > runawayLimit)
+            throw std::logic_error("VirtualRunLoop: a task keeps posting work for now");
     }
 }
 
@@ -134,6 +137,8 @@ void VirtualRunLoop::run() {
     stopped_ = true;
 }
 
-void VirtualRunLoop::stop() { stopRequested_ = true; }
+void VirtualRunLoop::stop() {
+    stopRequested_ = true;
+}
 
 }  // namespace tessaly::testing

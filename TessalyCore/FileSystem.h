@@ -1,0 +1,47 @@
+#pragma once
+// The small file-system layer: the one place in the core that calls POSIX directly. Links are
+// never followed unless a function says so; every failure is a FileError.
+
+#include <cstdint>
+#include <string>
+
+namespace tessaly::fs {
+
+/// What lstat tells about a path, without following a link in its last component.
+struct LinkStatus {
+    bool isRegularFile = false;
+    bool isDirectory = false;
+    bool isSymbolicLink = false;
+    std::uint64_t size = 0;
+    std::uint32_t owner = 0;
+    std::uint32_t permissions = 0;  // the mode's permission bits
+};
+
+/// lstat; throws FileError (code noSuchFile when nothing is there).
+LinkStatus linkStatus(const std::string& path);
+
+/// Whether something exists at `path`, following links (a dangling link does not exist).
+bool exists(const std::string& path);
+
+/// Reads a regular file without following a link, at most `limit` + 1 bytes, so a caller can
+/// tell a file over its limit without reading all of it. Refuses anything but a regular file.
+std::string readBounded(const std::string& path, std::size_t limit);
+
+/// mkdir -p; folders it creates get exactly `permissions`. An existing folder is no error.
+void createDirectories(const std::string& path, std::uint32_t permissions);
+
+/// Replaces `path` with `bytes` atomically: a temporary file in the same folder, written,
+/// given `permissions`, flushed to disk, then renamed over `path`. A reader sees either the old
+/// or the new file, never a partial one. On failure the temporary file is removed.
+void writeAtomically(const std::string& path, const std::string& bytes, std::uint32_t permissions);
+
+/// The folder part of a path ("/a/b/c" -> "/a/b").
+std::string parentPath(const std::string& path);
+
+/// The current user's home folder: $HOME, or the password database when it is unset.
+std::string homeDirectory();
+
+/// The current user's id.
+std::uint32_t currentUserID();
+
+}  // namespace tessaly::fs
