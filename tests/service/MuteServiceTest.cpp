@@ -1,0 +1,362 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "MuteServiceFixture.h"
+#include "AudioHardwareError.h"
+#include "StatusClient.h"
+#include "TessalyError.h"
+
+namespace tessaly::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+const std::string untrusted = "Open Tessaly and allow Accessibility to finish setup.";
+
+class MuteServiceStart : public MuteServiceFixture {};
+
+TEST_F(MuteServiceStart, FirstStartSavesTheMutedDefaultAndEngagesTheGuard) {
+    start();
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0, 1));
+    EXPECT_EQ(permissionsOf(store.path()), 0600u);
+    EXPECT_TRUE(service->guardEngaged());
+    EXPECT_TRUE(ports.isServed("com.orvanne.tessaly"));
+    EXPECT_THAT(log.messages("mute"), ElementsAre("Quick Look audio memory is running."));
+}
+
+TEST_F(MuteServiceStart, AStoredAudibleChoiceLeavesTheGuardReleased) {
+    storeChoice(0.35, 0.35);
+    start();
+    EXPECT_EQ(service->preference(), AudioPreference::make(0.35, 0.35));
+    EXPECT_FALSE(service->guardEngaged());
+    EXPECT_TRUE(audio.tapIDs().empty());
+}
+
+TEST_F(MuteServiceStart, AnInvalidFileStopsTheStartAndIsLeftAsItWas) {
+    writeFile(store.path(), R"({"schemaVersion":2,"volume":0,"unmutedVolume":1})");
+    try {
+        service->start();
+        FAIL();
+    } catch (const TessalyError& error) {
+        EXPECT_STREQ(error.what(), "The saved audio preference uses an unsupported format.");
+    }
+    EXPECT_FALSE(service->isRunning());
+    EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
+    EXPECT_EQ(readFile(store.path()), R"({"schemaVersion":2,"volume":0,"unmutedVolume":1})");
+}
+
+TEST_F(MuteServiceStart, ATakenPortStopsTheStartAndLeavesNothingBehind) {
+    auto other = ports.createLocal("com.orvanne.tessaly", [](std::int32_t) { return std::nullopt; });
+    try {
+        service->start();
+        FAIL();
+    } catch (const TessalyError& error) {
+        EXPECT_STREQ(error.what(), "Another Tessaly helper is already running, or its status port is unavailable.");
+    }
+    EXPECT_FALSE(service->isRunning());
+    EXPECT_EQ(audio.listenerCount(), 0u);
+    EXPECT_THROW(service->start(), TessalyError);  // still refused: the port is still taken
+}
+
+TEST_F(MuteServiceStart, AFailedListenerRegistrationIsReportedAndUndone) {
+    audio.failNext(CoreAudioCall::addPropertyListener, -50);
+    try {
+        service->start();
+        FAIL();
+    } catch (const AudioHardwareError& error) {
+        EXPECT_STREQ(error.what(), "Registering a Core Audio change listener failed (Core Audio status -50).");
+    }
+    EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
+    EXPECT_EQ(audio.listenerCount(), 0u);
+}
+
+TEST_F(MuteServiceStart, StartingTwiceIsRefused) {
+    start();
+    try {
+        service->start();
+        FAIL();
+    } catch (const TessalyError& error) {
+        EXPECT_STREQ(error.what(), "Tessaly is already running.");
+    }
+}
+
+class RoadOfOnePreview : public MuteServiceFixture {};
+
+TEST_F(RoadOfOnePreview, FromMutedToFortyPercentAndBackToMute) {
+    start();
+    // (1) A Quick Look process appears: the listener mutes it before any timer fires.
+    const AudioObjectID quickLookProcess = audio.addProcess(quickLook, 900);
+    runLoop.runUntilIdle();
+    EXPECT_EQ(service->processTaps().count(quickLookProcess), 1u);
+    EXPECT_FALSE(audible(quickLookProcess));
+
+    // (2, 3) A preview opens; the window-created notification brings a refresh that restores the mute.
+    auto preview = openPreview();
+    runLoop.runUntilIdle();
+    EXPECT_TRUE(desktop.isMuted(preview));
+    EXPECT_EQ(service->controller()->restorationCount(), 1u);
+
+    // (4, 5) The user drags the slider to 40 % in three steps: adopted, guard released, saved once.
+    runLoop.advance(1);
+    desktop.userMovesVolume(preview, 0.2);
+    runLoop.advance(0.05);
+    desktop.userMovesVolume(preview, 0.3);
+    runLoop.advance(0.05);
+    desktop.userMovesVolume(preview, 0.4);
+    runLoop.runUntilIdle();
+    EXPECT_EQ(service->preference(), AudioPreference::make(0.4, 0.4));
+    EXPECT_FALSE(service->guardEngaged());
+    EXPECT_TRUE(audible(quickLookProcess));
+    runLoop.advance(0.14);
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0, 1));  // the first change was 0.24 s ago
+    runLoop.advance(0.02);
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0.4, 0.4));
+    // Nothing writes the file again: a compact copy stays as it is.
+    writeFile(store.path(), R"({"schemaVersion":1,"volume":0.4,"unmutedVolume":0.4})");
+    runLoop.advance(5);
+    EXPECT_EQ(readFile(store.path()), R"({"schemaVersion":1,"volume":0.4,"unmutedVolume":0.4})");
+
+    // (6) The next preview starts at 40 %.
+    auto next = openPreview({.document = "file:///Users/tess/Movies/Dunes.mov", .title = "Dunes.mov"});
+    runLoop.runUntilIdle();
+    EXPECT_DOUBLE_EQ(desktop.outputLevel(next), 0.4);
+
+    // The user mutes it: the guard comes back, and 0.4 is what unmuting returns to.
+    desktop.userPressesSpeaker(next);
+    runLoop.runUntilIdle();
+    EXPECT_EQ(service->preference(), AudioPreference::make(0, 0.4));
+    EXPECT_TRUE(service->guardEngaged());
+    EXPECT_FALSE(audible(quickLookProcess));
+    runLoop.advance(0.2);
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0, 0.4));
+}
+
+TEST_F(RoadOfOnePreview, ProcessListChangesFollowTheGuardOnlyWhileMuted) {
+    start();
+    const AudioObjectID first = audio.addProcess(quickLook, 900);
+    runLoop.runUntilIdle();
+    audio.removeProcess(first);
+    runLoop.runUntilIdle();
+    EXPECT_TRUE(service->processTaps().empty());
+    EXPECT_EQ(audio.tapIDs().size(), 1u);  // the bundle tap alone
+
+    service->stop();
+    storeChoice(0.5, 0.5);
+    MuteServiceFixture::service = std::make_unique<MuteService>(
+        MuteServicePlatform{audio, desktop, desktop, runLoop, ports, log, [] { return helperPID; },
+                            [](int status) { throw ProcessExit{status}; }},
+        store);
+    start();
+    audio.addProcess(quickLook, 901);
+    runLoop.runUntilIdle();
+    EXPECT_TRUE(audio.tapIDs().empty());
+}
+
+class ServiceFailures : public MuteServiceFixture {};
+
+TEST_F(ServiceFailures, ACoreAudioRestartEndsTheProcessWithStatusOne) {
+    start();
+    audio.restartService();
+    try {
+        runLoop.runUntilIdle();
+        FAIL();
+    } catch (const ProcessExit& exit) {
+        EXPECT_EQ(exit.status, 1);
+    }
+    EXPECT_FALSE(service->isRunning());
+    EXPECT_TRUE(audio.tapIDs().empty());
+    const auto messages = log.messages("mute");
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "Core Audio restarted; launchd must recreate the audio guard."),
+              messages.end());
+}
+
+TEST_F(ServiceFailures, RevokedTrustReleasesTheGuardUntilItIsGrantedAgain) {
+    start();
+    const AudioObjectID process = audio.addProcess(quickLook, 900);
+    runLoop.runUntilIdle();
+    desktop.revokeTrust();
+    runLoop.advance(2);
+    EXPECT_EQ(service->previewError(), untrusted);
+    EXPECT_FALSE(service->guardEngaged());
+    EXPECT_TRUE(audible(process));
+    runLoop.advance(2);
+    EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(), CapturingLog::Entry{"mute", LogLevel::error, untrusted}), 1);
+
+    desktop.grantTrust();
+    runLoop.advance(2);
+    EXPECT_EQ(service->previewError(), std::nullopt);
+    EXPECT_TRUE(service->guardEngaged());
+    EXPECT_FALSE(audible(process));
+}
+
+TEST_F(ServiceFailures, AFailingSaveIsRetriedShownAndCleared) {
+    storeChoice(0.5, 0.5);
+    start();
+    auto preview = openPreview();
+    runLoop.runUntilIdle();
+    // A folder where the file should be makes every save fail, whoever runs the test.
+    std::filesystem::remove(store.path());
+    std::filesystem::create_directory(store.path());
+    const std::string failure =
+        "Cannot save the chosen Quick Look audio setting: "
+        "The saved audio preference is not a regular, small configuration file.";
+
+    desktop.userMovesVolume(preview, 0.3);
+    runLoop.advance(0.2);
+    EXPECT_TRUE(service->preferenceDirty());
+    EXPECT_EQ(service->persistenceError(), failure);
+    auto status = service->status();
+    EXPECT_TRUE(status.pendingPreferenceWrite);
+    EXPECT_EQ(status.error, failure);
+    try {
+        StatusClient::flushIfRunning(ports);
+        FAIL();
+    } catch (const TessalyError& error) {
+        EXPECT_EQ(error.what(), failure);
+    }
+    runLoop.advance(4);  // two refreshes retry; the failure is logged once
+    EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(), CapturingLog::Entry{"mute", LogLevel::error, failure}), 1);
+
+    std::filesystem::remove(store.path());
+    runLoop.advance(2);  // the next refresh retries
+    EXPECT_FALSE(service->preferenceDirty());
+    EXPECT_EQ(service->persistenceError(), std::nullopt);
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0.3, 0.3));
+}
+
+TEST_F(ServiceFailures, APreviewErrorReleasesTheGuardAndClearsOnSuccess) {
+    start();
+    const AudioObjectID process = audio.addProcess(quickLook, 900);
+    auto preview = openPreview();
+    runLoop.runUntilIdle();
+    desktop.failAttribute(preview.window, "AXChildren", kAXErrorFailure);
+    runLoop.advance(2);
+    EXPECT_EQ(service->previewError(), "Reading AXChildren failed (Accessibility status -25200).");
+    EXPECT_FALSE(service->guardEngaged());
+    EXPECT_TRUE(audible(process));
+    EXPECT_EQ(service->controller()->tracked().size(), 0u);
+
+    desktop.failAttribute(preview.window, "AXChildren", kAXErrorSuccess);
+    runLoop.advance(2);
+    EXPECT_EQ(service->previewError(), std::nullopt);
+    EXPECT_TRUE(service->guardEngaged());
+    EXPECT_FALSE(audible(process));
+}
+
+class PollPeriod : public MuteServiceFixture {};
+
+TEST_F(PollPeriod, QuickensWhileControlsAreAwaited) {
+    storeChoice(0.5, 0.5);
+    start();
+    EXPECT_EQ(service->pollInterval(), 2.0);
+    auto preview = openPreview({.controlsExposed = false});
+    runLoop.runUntilIdle();
+    EXPECT_EQ(service->pollInterval(), 0.25);
+    desktop.exposeControls(preview);
+    runLoop.advance(0.25);
+    EXPECT_EQ(service->pollInterval(), 2.0);
+    EXPECT_DOUBLE_EQ(desktop.outputLevel(preview), 0.5);
+}
+
+class StatusPort : public MuteServiceFixture {};
+
+TEST_F(StatusPort, AnswersStatusFlushAndStop) {
+    start();
+    auto status = StatusClient::read(ports);
+    EXPECT_NO_THROW(status.validate());
+    EXPECT_EQ(status.pid, helperPID);
+    ASSERT_TRUE(status.muteGuard);
+    EXPECT_EQ(status.muteGuard->tapCount, 1);
+    EXPECT_NO_THROW(StatusClient::flushIfRunning(ports));
+
+    StatusClient::stopIfRunning(ports);
+    EXPECT_TRUE(service->isRunning());  // the stop takes effect on the next turn of the loop
+}
+
+TEST_F(StatusPort, ReportsAnUnobservedChangeAsAFailedStatus) {
+    storeChoice(0.5, 0.5);
+    start();
+    auto preview = openPreview();
+    runLoop.runUntilIdle();
+    desktop.userMovesVolume(preview, 0.2);  // no turn of the loop: the change is not seen yet
+    try {
+        StatusClient::read(ports);
+        FAIL();
+    } catch (const TessalyError& error) {
+        EXPECT_STREQ(error.what(), "A native preview audio change is still awaiting observation.");
+    }
+    EXPECT_THAT(log.messages("mute"),
+                ::testing::Contains("Status check failed: A native preview audio change is still awaiting observation."));
+}
+
+TEST_F(StatusPort, ReportsAQuickLookProcessWithoutItsTap) {
+    start();
+    audio.addProcess(quickLook, 900);  // the listener has not run yet
+    EXPECT_THROW(
+        {
+            try {
+                service->status();
+            } catch (const TessalyError& error) {
+                EXPECT_STREQ(error.what(), "A new Quick Look process is not yet covered by the mute rule.");
+                throw;
+            }
+        },
+        TessalyError);
+}
+
+TEST_F(StatusPort, ReportsTheGuardAsCoreAudioKeepsIt) {
+    const AudioObjectID second = audio.addProcessWithID(140, quickLook, 95);
+    audio.addProcessWithID(90, quickLook, 812);
+    audio.setPlaying(second, true);
+    start();
+    const auto status = service->status();
+    ASSERT_TRUE(status.muteGuard);
+    EXPECT_THAT(status.muteGuard->processIDs, ElementsAre(90u, 140u));
+    EXPECT_THAT(status.muteGuard->previewPIDs, ElementsAre(95, 812));
+    EXPECT_EQ(status.muteGuard->activeProcessCount, 1);
+    EXPECT_EQ(status.muteGuard->tapCount, 3);
+    EXPECT_EQ(status.muteGuard->attachmentCount, 3);
+}
+
+TEST_F(StatusPort, RejectsUnknownRequests) {
+    start();
+    auto remote = ports.createRemote("com.orvanne.tessaly");
+    ASSERT_TRUE(remote);
+    for (int id : {0, 4}) {
+        auto reply = remote->sendRequest(id, 2, 2);
+        EXPECT_FALSE(reply.data);
+        EXPECT_THAT(log.messages("mute"), ::testing::Contains("Rejected an unknown local request: " + std::to_string(id) + "."));
+    }
+    EXPECT_NO_THROW(StatusClient::read(ports));
+}
+
+class ServiceRun : public MuteServiceFixture {};
+
+TEST_F(ServiceRun, SigtermWritesThePendingChoiceAndTearsDown) {
+    storeChoice(0.5, 0.5);
+    std::optional<SimulatedPreview> preview;
+    runLoop.postAfter(1, [&] { preview = openPreview(); });
+    runLoop.postAfter(3, [&] { desktop.userMovesVolume(*preview, 0.8); });
+    runLoop.postAfter(3.05, [&] { runLoop.raise(SIGTERM); });
+    audio.addProcess(quickLook, 900);
+    service->run();
+    EXPECT_FALSE(service->isRunning());
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0.8, 0.8));
+    EXPECT_EQ(audio.listenerCount(), 0u);
+    EXPECT_TRUE(audio.tapIDs().empty());
+    EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
+    EXPECT_EQ(log.messages("mute").back(), "Quick Look audio memory has stopped.");
+}
+
+TEST_F(ServiceRun, AStopRequestEndsRun) {
+    runLoop.postAfter(1, [&] { StatusClient::stopIfRunning(ports); });
+    service->run();
+    EXPECT_FALSE(service->isRunning());
+    EXPECT_FALSE(StatusClient::isRunning(ports));
+}
+
+}  // namespace
+}  // namespace tessaly::testing

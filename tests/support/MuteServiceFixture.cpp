@@ -1,0 +1,37 @@
+#include "MuteServiceFixture.h"
+
+#include <sys/stat.h>
+
+namespace tessaly::testing {
+
+MuteServiceFixture::MuteServiceFixture() {
+    desktop.launchApplication("com.apple.finder", finder);
+    MuteServicePlatform platform{audio,
+                                 desktop,
+                                 desktop,
+                                 runLoop,
+                                 ports,
+                                 log,
+                                 [] { return helperPID; },
+                                 [](int status) { throw ProcessExit{status}; }};
+    service = std::make_unique<MuteService>(platform, store);
+}
+
+void MuteServiceFixture::storeChoice(double volume, double unmutedVolume) {
+    store.save(AudioPreference::make(volume, unmutedVolume));
+}
+
+AudioPreference MuteServiceFixture::storedChoice() const { return store.load(); }
+
+unsigned long MuteServiceFixture::fileIdentity() const {
+    struct stat info {};
+    if (::stat(store.path().c_str(), &info) != 0) return 0;
+    return info.st_ino;
+}
+
+void MuteServiceFixture::start() {
+    service->start();
+    runLoop.runUntilIdle();
+}
+
+}  // namespace tessaly::testing

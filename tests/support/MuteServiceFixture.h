@@ -1,0 +1,59 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "CapturingLog.h"
+#include "MuteService.h"
+#include "SimulatedCoreAudio.h"
+#include "SimulatedDesktop.h"
+#include "SimulatedMessagePorts.h"
+#include "TemporaryDirectory.h"
+#include "VirtualRunLoop.h"
+
+namespace tessaly::testing {
+
+/// What a test sees when the service ends the process.
+struct ProcessExit {
+    int status;
+};
+
+/// A mute service in a simulated world on virtual time: Core Audio, a desktop with Finder running,
+/// message ports, and a home folder of its own.
+class MuteServiceFixture : public ::testing::Test {
+protected:
+    static constexpr ProcessID finder = 412;
+    static constexpr ProcessID helperPID = 4242;
+    static constexpr const char* quickLook = "com.apple.quicklook.QuickLookUIService";
+
+    MuteServiceFixture();
+
+    /// Writes audio.json before the service starts.
+    void storeChoice(double volume, double unmutedVolume);
+    /// The stored choice, as the file holds it now.
+    AudioPreference storedChoice() const;
+    /// The file's inode: a new one means the file was written again.
+    unsigned long fileIdentity() const;
+
+    /// Opens a Quick Look preview in Finder.
+    SimulatedPreview openPreview(const SimulatedPreview::Setup& setup = {}) {
+        return desktop.openPreview(finder, setup);
+    }
+    /// Starts the service and lets everything it posted run.
+    void start();
+    /// Whether a process's audio reaches the output device.
+    bool audible(AudioObjectID process) const { return audio.reachesOutput(process); }
+
+    VirtualRunLoop runLoop;
+    CapturingLog log;
+    SimulatedCoreAudio audio;
+    SimulatedDesktop desktop{runLoop};
+    SimulatedMessagePorts ports;
+    TemporaryDirectory home;
+    PreferenceStore store = PreferenceStore::forHome(home.path());
+    std::unique_ptr<MuteService> service;
+};
+
+}  // namespace tessaly::testing
