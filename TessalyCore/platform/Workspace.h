@@ -1,0 +1,29 @@
+#pragma once
+// Port: the workspace (NSWorkspace, NSRunningApplication). Plain C++; implementations live in
+// platform/simulated (the simulated desktop) and, later, platform/posix.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ProcessID.h"
+
+namespace tessaly {
+
+/// One running application, as NSRunningApplication describes it.
+struct RunningApplication {
+    ProcessID processIdentifier = 0;
+    std::optional<std::string> bundleIdentifier;
+
+    friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
+};
+
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+
+    /// +[NSRunningApplication runningApplicationsWithBundleIdentifier:], in no promised order.
+    virtual std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier) const = 0;
+};
+
+}  // namespace tessaly

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "AudioPreference.h"
+#include "CapturingLog.h"
+#include "PreviewController.h"
+#include "SimulatedDesktop.h"
+#include "VirtualRunLoop.h"
+
+namespace tessaly::testing {
+
+/// The description of the error that `action` throws, or "no error".
+std::string errorMessage(const std::function<void()>& action);
+
+/// A desktop with Finder running and nothing open, on virtual time.
+class DesktopFixture : public ::testing::Test {
+protected:
+    static constexpr ProcessID finder = 412;
+
+    DesktopFixture();
+
+    /// Opens a Quick Look preview in Finder.
+    SimulatedPreview openPreview(const SimulatedPreview::Setup& setup = {}) {
+        return desktop.openPreview(finder, setup);
+    }
+
+    VirtualRunLoop runLoop;
+    CapturingLog log;
+    SimulatedDesktop desktop{runLoop};
+};
+
+/// A preview controller on the desktop, driven as its owner drives it: each pass runs with the
+/// remembered choice, and a choice the controller reports becomes the remembered one.
+class PreviewControllerFixture : public DesktopFixture {
+protected:
+    /// One pass with the remembered choice.
+    void pass() { controller.synchronize(preference); }
+    /// Turns the run loop and hands over the notifications that reached the controller since last asked.
+    std::vector<std::string> deliveredNotifications();
+
+    AudioPreference preference = AudioPreference::make(0.5, 0.5);
+    std::vector<AudioPreference> reportedChoices;
+    std::vector<std::string> notifications;
+    PreviewController controller{desktop,
+                                 desktop,
+                                 runLoop,
+                                 log,
+                                 [this](const AudioPreference& choice) {
+                                     reportedChoices.push_back(choice);
+                                     preference = choice;
+                                 },
+                                 [this](const std::string& name) { notifications.push_back(name); }};
+};
+
+/// Matches an AudioPreference by its two levels.
+MATCHER_P2(IsChoice, volume, unmutedVolume, "") {
+    *result_listener << "is (" << arg.volume() << ", " << arg.unmutedVolume() << ")";
+    return arg.volume() == volume && arg.unmutedVolume() == unmutedVolume;
+}
+
+}  // namespace tessaly::testing

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "CapturingLog.h"
+#include "SimulatedCoreAudio.h"
+#include "VirtualRunLoop.h"
+
+namespace tessaly::testing {
+
+/// The bundle identifier of the Quick Look UI service, as Core Audio reports it.
+inline constexpr char quickLookBundleID[] = "com.apple.quicklook.QuickLookUIService";
+
+/// A simulated Core Audio with a run loop and a capturing log, and verbs to populate it with
+/// Quick Look and other processes in a line.
+class QuickLookAudioFixture : public ::testing::Test {
+protected:
+    /// Adds `count` Quick Look processes with process ids firstPID, firstPID + 1, ...; returns
+    /// their object ids in the order they were added.
+    std::vector<AudioObjectID> addQuickLookProcesses(int count, std::int32_t firstPID = 500);
+    /// Adds one Quick Look process, with the object id `id` when it is not 0.
+    AudioObjectID addQuickLookProcess(std::int32_t pid, AudioObjectID id = kAudioObjectUnknown);
+    /// Adds a process of another application.
+    AudioObjectID addOtherProcess(const std::string& bundleID, std::int32_t pid);
+    /// The objects destroyed so far, as (call, object), in order.
+    std::vector<std::pair<CoreAudioCall, AudioObjectID>> destructions() const;
+
+    VirtualRunLoop runLoop;
+    SimulatedCoreAudio audio;
+    CapturingLog log;
+};
+
+}  // namespace tessaly::testing
