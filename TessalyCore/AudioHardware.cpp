@@ -11,7 +11,7 @@ namespace tessaly::AudioHardware {
 
 namespace {
 
-constexpr int listReadAttempts = 2;
+constexpr int listReadAttempts = 3;
 constexpr std::uint32_t idSize = sizeof(AudioObjectID);
 
 AudioObjectPropertyAddress globalAddress(AudioObjectPropertySelector selector) {
@@ -33,7 +33,9 @@ std::optional<std::vector<AudioObjectID>> readList(CoreAudio& audio, AudioObject
     status = audio.AudioObjectGetPropertyData(id, address, written, ids.data());
     if (status == kAudioHardwareBadPropertySizeError && !isLastAttempt) return std::nullopt;
     if (status != kAudioHardwareNoError) throw AudioHardwareError("Reading an audio object list", status);
-    if (written > size || written % idSize != 0) throw TessalyError("Core Audio returned an invalid object list.");
+    if (written > size || written % idSize != 0) {
+        throw TessalyError("Core Audio returned an invalid object list.");
+    }
     ids.resize(written / idSize);
     return ids;
 }
@@ -82,7 +84,8 @@ std::vector<AudioObjectID> objectIDs(CoreAudio& audio, AudioObjectID id, AudioOb
 
 std::vector<AudioProcess> matchingProcesses(CoreAudio& audio) {
     std::vector<AudioProcess> found;
-    for (AudioObjectID id : objectIDs(audio, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList)) {
+    for (AudioObjectID id :
+         objectIDs(audio, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList)) {
         try {
             if (auto process = readProcess(audio, id)) found.push_back(std::move(*process));
         } catch (const AudioHardwareError& error) {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "FileError.h"
@@ -148,6 +149,52 @@ std::string homeDirectory() {
 
 std::uint32_t currentUserID() {
     return ::getuid();
+}
+
+std::string standardizedPath(const std::string& path) {
+    if (path.empty()) return path;
+    const bool absolute = path.front() == '/';
+    std::vector<std::string> segments;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string segment = path.substr(start, end - start);
+        start = end + 1;
+        if (segment.empty() || segment == ".") continue;
+        if (segment != "..") {
+            segments.push_back(std::move(segment));
+        } else if (!segments.empty() && segments.back() != "..") {
+            segments.pop_back();
+        } else if (!absolute) {
+            segments.push_back(std::move(segment));  // a relative path may climb above its start
+        }
+    }
+    std::string result = absolute ? "/" : "";
+    for (const auto& segment : segments) {
+        if (!result.empty() && result.back() != '/') result += '/';
+        result += segment;
+    }
+    return result.empty() ? "." : result;
+}
+
+std::string resolvingSymbolicLinks(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) throw FileError("Resolving", path, errno);
+    return resolved.get();
+}
+
+std::string symbolicLinkDestination(const std::string& path) {
+    // A link's size in lstat is unreliable on some file systems, so grow until the text fits.
+    for (std::size_t capacity = 256;; capacity *= 2) {
+        std::string buffer(capacity, '\0');
+        ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+        if (length < 0) throw FileError("Reading the link", path, errno);
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(length));
+            return buffer;
+        }
+    }
 }
 
 }  // namespace tessaly::fs

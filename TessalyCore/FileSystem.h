@@ -44,4 +44,18 @@ std::string homeDirectory();
 /// The current user's id.
 std::uint32_t currentUserID();
 
+/// The path lexically normalised, as a standardized file URL reads: "." segments, repeated and
+/// trailing slashes removed, ".." applied to the segment before it. Links are not consulted, so
+/// the result names another file than `path` when a link stands before a "..".
+std::string standardizedPath(const std::string& path);
+
+/// The absolute path with every symbolic link on the way resolved (realpath). Comparing it with
+/// `standardizedPath` tells whether a path is reached without redirection. Throws FileError
+/// (code noSuchFile when a part of the path is missing).
+std::string resolvingSymbolicLinks(const std::string& path);
+
+/// The destination text of the symbolic link at `path`, exactly as stored: a relative link
+/// stays relative. Throws FileError (EINVAL when `path` is not a link).
+std::string symbolicLinkDestination(const std::string& path);
+
 }  // namespace tessaly::fs

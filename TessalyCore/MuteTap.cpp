@@ -28,7 +28,8 @@ struct PartialTap {
         if (tapID != kAudioObjectUnknown) {
             OSStatus status = audio.AudioHardwareDestroyProcessTap(tapID);
             if (status != kAudioHardwareNoError) {
-                log.write(logCategory, LogLevel::error, "Cleaning up a failed mute tap: " + std::to_string(status));
+                log.write(logCategory, LogLevel::error,
+                          "Cleaning up a failed mute tap: " + std::to_string(status));
             }
         }
     }
@@ -90,7 +91,8 @@ MuteTap MuteTap::create(CoreAudio& audio, Log& log, const CATapDescription& desc
 }
 
 void MuteTap::validateAttachment(CoreAudio& audio) const {
-    const CFValue composition = AudioHardware::object(audio, attachmentID, kAudioAggregateDevicePropertyComposition);
+    const CFValue composition =
+        AudioHardware::object(audio, attachmentID, kAudioAggregateDevicePropertyComposition);
     const CFValue tapList = AudioHardware::object(audio, attachmentID, kAudioAggregateDevicePropertyTapList);
     const CFValue subDevices =
         AudioHardware::object(audio, attachmentID, kAudioAggregateDevicePropertyFullSubDeviceList);
@@ -104,7 +106,8 @@ void MuteTap::validateAttachment(CoreAudio& audio) const {
     if (!isPrivate || !tapUIDs || !subDeviceUIDs) throwUnreadableAttachment();
 
     MuteRule::validateAttachment(
-        MuteAttachmentState{*isPrivate, std::move(*tapUIDs), std::move(*subDeviceUIDs), std::move(streams), isRunning},
+        MuteAttachmentState{*isPrivate, std::move(*tapUIDs), std::move(*subDeviceUIDs), std::move(streams),
+                            isRunning},
         uid);
 }
 

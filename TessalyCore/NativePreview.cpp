@@ -11,10 +11,12 @@ namespace tessaly {
 
 namespace {
 
-const std::string speakerButtonUnavailable = "The native speaker button is unavailable; forced mute is suspended.";
+const std::string speakerButtonUnavailable =
+    "The native speaker button is unavailable; forced mute is suspended.";
 
 // The speaker button is the control directly before the volume slider, under the same parent.
-AXUIElement speakerButton(const PreviewAX& ax, const std::vector<AXUIElement>& controls, std::size_t volumeIndex) {
+AXUIElement speakerButton(const PreviewAX& ax, const std::vector<AXUIElement>& controls,
+                          std::size_t volumeIndex) {
     if (volumeIndex == 0) throw TessalyError(speakerButtonUnavailable);
     const AXUIElement& button = controls[volumeIndex - 1];
     if (ax.string(button, "AXRole") != "AXButton") throw TessalyError(speakerButtonUnavailable);
@@ -92,8 +94,10 @@ std::optional<NativePreview> NativePreview::discover(Accessibility& accessibilit
         if (ax.string(element, "AXRole") != "AXGroup") return std::nullopt;
         return ax.elements(element, "AXChildren");
     };
-    const auto controls = PreviewControlRule::flattenGroups(ax.elements(player, "AXChildren"), groupedChildren);
-    const auto selection = PreviewControlRule::sliderSelection(PreviewControlRule::collectSliders(ax, controls));
+    const auto controls =
+        PreviewControlRule::flattenGroups(ax.elements(player, "AXChildren"), groupedChildren);
+    const auto selection =
+        PreviewControlRule::sliderSelection(PreviewControlRule::collectSliders(ax, controls));
     if (!selection) return std::nullopt;
 
     const AXUIElement& volume = controls[selection->volumeIndex];
@@ -119,7 +123,8 @@ std::optional<NativePreview> NativePreview::discover(Accessibility& accessibilit
 double NativePreview::readVolume(Accessibility& accessibility) const {
     auto level = PreviewAX(accessibility).number(volume, "AXValue");
     if (!level) throw TessalyError("The native preview volume is unavailable.");
-    if (*level < 0 || *level > 1) throw TessalyError("Quick Look volume must be a finite number from zero to one.");
+    if (*level < 0 || *level > 1)
+        throw TessalyError("Quick Look volume must be a finite number from zero to one.");
     return *level;
 }
 

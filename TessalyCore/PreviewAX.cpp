@@ -55,13 +55,15 @@ void PreviewAX::setVolume(const AXUIElement& element, double volume) const {
         throw TessalyError("Quick Look volume must be a finite number from zero to one.");
     }
     const AXError status = accessibility_.setAttributeValue(element, "AXValue", CFValue(volume));
-    if (status != kAXErrorSuccess) throw PreviewAccessibilityError("Setting the native preview volume", status);
+    if (status != kAXErrorSuccess)
+        throw PreviewAccessibilityError("Setting the native preview volume", status);
 }
 
 AXUIElement PreviewAX::applicationForScanning(ProcessID pid) const {
     AXUIElement application = accessibility_.createApplication(pid);
     const AXError status = accessibility_.setMessagingTimeout(application, scanningTimeout);
-    if (status != kAXErrorSuccess) throw PreviewAccessibilityError("Setting the Accessibility timeout", status);
+    if (status != kAXErrorSuccess)
+        throw PreviewAccessibilityError("Setting the Accessibility timeout", status);
     return application;
 }
 

@@ -87,7 +87,8 @@ std::optional<PreviewControlRule::SliderSelection> PreviewControlRule::sliderSel
     }
     std::vector<const PreviewSlider*> timelines;
     for (const auto& slider : sliders) {
-        if (slider.index != *volume && slider.minimum == 0 && slider.maximum > 0 && slider.hasValueDescription) {
+        if (slider.index != *volume && slider.minimum == 0 && slider.maximum > 0 &&
+            slider.hasValueDescription) {
             timelines.push_back(&slider);
         }
     }

@@ -35,7 +35,8 @@ public:
     static std::vector<AXUIElement> flattenGroups(const std::vector<AXUIElement>& elements,
                                                   const GroupedChildren& groupedChildren);
     /// The sliders among flattened controls, with their bounds; sliders without bounds are skipped.
-    static std::vector<PreviewSlider> collectSliders(const PreviewAX& ax, const std::vector<AXUIElement>& controls);
+    static std::vector<PreviewSlider> collectSliders(const PreviewAX& ax,
+                                                     const std::vector<AXUIElement>& controls);
     /// The one slider from exactly 0 to exactly 1, preferring the one without a value description.
     static std::optional<std::size_t> volumeIndex(const std::vector<PreviewSlider>& sliders);
     /// Volume and timeline, or nothing while the player has not exposed its audio controls yet.

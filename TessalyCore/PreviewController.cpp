@@ -28,28 +28,33 @@ const std::vector<std::string> waitingPlayerNotifications = {"AXValueChanged", "
                                                              "AXUIElementDestroyed"};
 
 bool isTrackedAmong(const TrackedPreview& entry, const std::vector<TrackedPreview>& tracked) {
-    return std::any_of(tracked.begin(), tracked.end(),
-                       [&](const TrackedPreview& other) { return entry.preview.isSamePreview(other.preview); });
+    return std::any_of(tracked.begin(), tracked.end(), [&](const TrackedPreview& other) {
+        return entry.preview.isSamePreview(other.preview);
+    });
 }
 
 }  // namespace
 
 PreviewController::PreviewController(Accessibility& accessibility, Workspace& workspace, RunLoop& runLoop,
-                                     Log& log, UserChoiceHandler onUserChoice, NotificationHandler onNotification,
-                                     HostPIDs hostPIDs)
+                                     Log& log, UserChoiceHandler onUserChoice,
+                                     NotificationHandler onNotification, HostPIDs hostPIDs)
     : accessibility_(accessibility),
       runLoop_(runLoop),
       log_(log),
-      hostPIDs_(hostPIDs ? std::move(hostPIDs) : HostPIDs([&workspace] { return runningFinders(workspace); })),
+      hostPIDs_(hostPIDs ? std::move(hostPIDs)
+                         : HostPIDs([&workspace] { return runningFinders(workspace); })),
       onUserChoice_(std::move(onUserChoice)),
       onNotification_(std::move(onNotification)) {}
 
-PreviewController::~PreviewController() { removeObservers(); }
+PreviewController::~PreviewController() {
+    removeObservers();
+}
 
 std::vector<ProcessID> PreviewController::runningFinders(const Workspace& workspace) {
     std::vector<ProcessID> pids;
     for (const auto& application : workspace.runningApplications(finderBundleIdentifier)) {
-        if (application.bundleIdentifier == finderBundleIdentifier) pids.push_back(application.processIdentifier);
+        if (application.bundleIdentifier == finderBundleIdentifier)
+            pids.push_back(application.processIdentifier);
     }
     std::sort(pids.begin(), pids.end());
     return pids;
@@ -72,8 +77,9 @@ void PreviewController::synchronize(const AudioPreference& preference) {
     std::vector<TrackedPreview> kept;
     std::vector<const NativePreview*> fresh;
     for (const NativePreview& preview : scanned) {
-        auto entry = std::find_if(tracked_.begin(), tracked_.end(),
-                                  [&](const TrackedPreview& known) { return known.preview.isSamePreview(preview); });
+        auto entry = std::find_if(tracked_.begin(), tracked_.end(), [&](const TrackedPreview& known) {
+            return known.preview.isSamePreview(preview);
+        });
         if (entry == tracked_.end()) {
             fresh.push_back(&preview);
             continue;
@@ -97,7 +103,8 @@ TrackedPreview PreviewController::followUserChange(const NativePreview& preview,
     const double volume = preview.readVolume(accessibility_);
     if (sameVolume(volume, lastVolume)) return {preview, volume};
 
-    const AudioPreference choice = AudioPreference::make(volume, volume > 0 ? volume : working.unmutedVolume());
+    const AudioPreference choice =
+        AudioPreference::make(volume, volume > 0 ? volume : working.unmutedVolume());
     ++userChangeCount_;
     onUserChoice_(choice);
     working = choice;
@@ -133,7 +140,8 @@ void PreviewController::installObservers(const std::vector<ProcessID>& hosts) {
     for (const auto& entry : tracked_) {
         observe(entry.preview.window, trackedWindowNotifications);
         observe(entry.preview.volume, volumeSliderNotifications);
-        for (const auto& titleElement : entry.preview.titleElements) observe(titleElement, titleElementNotifications);
+        for (const auto& titleElement : entry.preview.titleElements)
+            observe(titleElement, titleElementNotifications);
     }
     for (const auto& container : waitingForControls_) {
         observe(container.window, waitingWindowNotifications);
@@ -152,7 +160,8 @@ void PreviewController::observe(const AXUIElement& element, const std::vector<st
     for (const std::string& name : notifications) {
         const AXError status = accessibility_.observerAddNotification(observer, element, name, this);
         if (status == kAXErrorSuccess || status == kAXErrorNotificationAlreadyRegistered) continue;
-        if (status != kAXErrorNotificationUnsupported) throw PreviewAccessibilityError("Observing " + name, status);
+        if (status != kAXErrorNotificationUnsupported)
+            throw PreviewAccessibilityError("Observing " + name, status);
         usesPolling_ = true;
         log_.write("preview", LogLevel::defaultLevel,
                    "Preview notification " + name + " is unavailable; using periodic observation.");
@@ -170,8 +179,8 @@ const AXObserverRef& PreviewController::observerFor(ProcessID pid) {
     return stored;
 }
 
-void PreviewController::observerCallback(const AXObserverRef&, const AXUIElement&, const std::string& notification,
-                                         void* refcon) {
+void PreviewController::observerCallback(const AXObserverRef&, const AXUIElement&,
+                                         const std::string& notification, void* refcon) {
     if (!refcon) return;
     // Only tell the owner: a pass never runs inside a notification.
     static_cast<PreviewController*>(refcon)->onNotification_(notification);

@@ -29,7 +29,8 @@ public:
 
     /// Hosts are the running Finder processes unless `hostPIDs` is given.
     PreviewController(Accessibility& accessibility, Workspace& workspace, RunLoop& runLoop, Log& log,
-                      UserChoiceHandler onUserChoice, NotificationHandler onNotification, HostPIDs hostPIDs = {});
+                      UserChoiceHandler onUserChoice, NotificationHandler onNotification,
+                      HostPIDs hostPIDs = {});
     /// Detaches the observers, so that no notification can reach a controller that is gone.
     ~PreviewController();
     PreviewController(const PreviewController&) = delete;
@@ -63,7 +64,8 @@ public:
     static std::vector<ProcessID> runningFinders(const Workspace& workspace);
 
 private:
-    TrackedPreview followUserChange(const NativePreview& preview, double lastVolume, AudioPreference& working);
+    TrackedPreview followUserChange(const NativePreview& preview, double lastVolume,
+                                    AudioPreference& working);
     bool matchesLastPass(const std::vector<ProcessID>& hosts, const std::vector<TrackedPreview>& tracked,
                          const std::vector<PreviewContainer>& waiting) const;
     void installObservers(const std::vector<ProcessID>& hosts);

@@ -2,7 +2,11 @@
 
 #include <exception>
 
+#include "AccessibilityAuthorization.h"
+#include "FileSystem.h"
 #include "HelperCommand.h"
+#include "HelperPlatform.h"
+#include "StatusClient.h"
 #include "TessalyError.h"
 #include "Version.h"
 
@@ -30,15 +34,34 @@ void HelperCommandLine::perform(const std::vector<std::string>& arguments) {
     switch (*command) {
         case HelperCommand::version: out_ << "Tessaly " << version << '\n'; return;
         case HelperCommand::help: out_ << usageLine << '\n'; return;
+        default: break;
+    }
+    HelperPlatform platform(log_);
+    switch (*command) {
         case HelperCommand::authorize:
-            throw TessalyError("Accessibility authorization is not available in this build yet.");
-        case HelperCommand::run:
-            throw TessalyError("The audio memory service is not available in this build yet.");
-        case HelperCommand::status:
-        case HelperCommand::statusJson:
-            throw TessalyError("Reading the helper's status is not available in this build yet.");
-        case HelperCommand::stop:
-            throw TessalyError("Stopping the helper is not available in this build yet.");
+            AccessibilityAuthorization::run(
+                {platform.process, platform.desktop, platform.desktop, platform.runLoop, platform.log});
+            return;
+        case HelperCommand::run: {
+            MuteService service(platform.muteServicePlatform(), PreferenceStore::forHome(fs::homeDirectory()));
+            service.run();
+            return;
+        }
+        case HelperCommand::status: {
+            const AudioStatus status = StatusClient::read(platform.ports);
+            status.validate();
+            out_ << status.summary();
+            return;
+        }
+        case HelperCommand::statusJson: {
+            const AudioStatus status = StatusClient::read(platform.ports);
+            out_ << json::writePretty(status.toJson()) << '\n';
+            out_.flush();
+            status.validate();
+            return;
+        }
+        case HelperCommand::stop: StatusClient::stopIfRunning(platform.ports); return;
+        default: return;
     }
 }
 

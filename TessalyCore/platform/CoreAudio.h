@@ -111,17 +111,20 @@ public:
 
     /// AudioObjectGetPropertyData for an object-valued property: `ioDataSize` goes in as
     /// kCFTypeRefSize; the caller owns the object; an empty slot after status 0 means "no object".
-    virtual OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    virtual OSStatus AudioObjectGetPropertyData(AudioObjectID object,
+                                                const AudioObjectPropertyAddress& address,
                                                 std::uint32_t& ioDataSize,
                                                 std::optional<CFValue>& outObject) = 0;
 
     /// AudioObjectGetPropertyData for a UInt32 property: `ioDataSize` goes in as 4.
-    virtual OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    virtual OSStatus AudioObjectGetPropertyData(AudioObjectID object,
+                                                const AudioObjectPropertyAddress& address,
                                                 std::uint32_t& ioDataSize, std::uint32_t& outValue) = 0;
 
     /// AudioObjectGetPropertyData for a list of object ids: `outData` holds `ioDataSize` bytes;
     /// on return `ioDataSize` is the number of bytes written.
-    virtual OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    virtual OSStatus AudioObjectGetPropertyData(AudioObjectID object,
+                                                const AudioObjectPropertyAddress& address,
                                                 std::uint32_t& ioDataSize, AudioObjectID* outData) = 0;
 
     /// AudioHardwareCreateProcessTap: makes a tap with these settings; `outTapID` is its object id.
@@ -147,10 +150,9 @@ public:
 
     /// AudioObjectRemovePropertyListenerBlock: needs the same object, address, queue and the very
     /// block handle that was registered.
-    virtual OSStatus AudioObjectRemovePropertyListenerBlock(AudioObjectID object,
-                                                            const AudioObjectPropertyAddress& address,
-                                                            RunLoop& dispatchQueue,
-                                                            const AudioObjectPropertyListenerBlock& block) = 0;
+    virtual OSStatus AudioObjectRemovePropertyListenerBlock(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, RunLoop& dispatchQueue,
+        const AudioObjectPropertyListenerBlock& block) = 0;
 };
 
 }  // namespace tessaly

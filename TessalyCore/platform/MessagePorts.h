@@ -58,7 +58,8 @@ public:
     /// CFMessagePortSendRequest with no data, in the default mode, asking for the reply: waits at
     /// most `sendTimeout` seconds to deliver `messageID` and then `receiveTimeout` seconds for the
     /// reply. The status is one of CFMessagePortSendRequestResult.
-    virtual MessagePortReply sendRequest(std::int32_t messageID, double sendTimeout, double receiveTimeout) = 0;
+    virtual MessagePortReply sendRequest(std::int32_t messageID, double sendTimeout,
+                                         double receiveTimeout) = 0;
     /// CFMessagePortInvalidate: later requests fail with kCFMessagePortIsInvalid.
     virtual void invalidate() = 0;
 };

@@ -23,7 +23,10 @@ public:
     virtual ~Workspace() = default;
 
     /// +[NSRunningApplication runningApplicationsWithBundleIdentifier:], in no promised order.
-    virtual std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier) const = 0;
+    virtual std::vector<RunningApplication> runningApplications(
+        const std::string& bundleIdentifier) const = 0;
+    /// -[NSWorkspace openURL:]: whether the URL was handed to the application that opens it.
+    virtual bool openURL(const std::string& url) = 0;
 };
 
 }  // namespace tessaly

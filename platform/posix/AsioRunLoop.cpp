@@ -146,7 +146,9 @@ AsioRunLoop::AsioRunLoop()
 
 AsioRunLoop::~AsioRunLoop() = default;
 
-void AsioRunLoop::post(Task task) { asio::post(context_, std::move(task)); }
+void AsioRunLoop::post(Task task) {
+    asio::post(context_, std::move(task));
+}
 
 void AsioRunLoop::postAfter(double seconds, Task task) {
     if (!(seconds > 0)) {
@@ -175,12 +177,16 @@ void AsioRunLoop::run() {
     context_.run();
 }
 
-void AsioRunLoop::stop() { context_.stop(); }
+void AsioRunLoop::stop() {
+    context_.stop();
+}
 
 double AsioRunLoop::now() const {
     return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
-bool AsioRunLoop::isMainThread() const { return loopThread_.load() == std::this_thread::get_id(); }
+bool AsioRunLoop::isMainThread() const {
+    return loopThread_.load() == std::this_thread::get_id();
+}
 
 }  // namespace tessaly

@@ -74,7 +74,9 @@ private:
     int fd_;
 };
 
-std::string quoted(const std::string& text) { return "\xE2\x80\x9C" + text + "\xE2\x80\x9D"; }
+std::string quoted(const std::string& text) {
+    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
+}
 
 Clock::duration toDuration(double seconds) {
     if (!(seconds > 0)) return Clock::duration::zero();  // also catches NaN
@@ -88,7 +90,9 @@ bool isUsableName(const std::string& name) {
     return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
-bool fitsSocketAddress(const std::string& path) { return path.size() < sizeof(sockaddr_un{}.sun_path); }
+bool fitsSocketAddress(const std::string& path) {
+    return path.size() < sizeof(sockaddr_un{}.sun_path);
+}
 
 sockaddr_un socketAddress(const std::string& path) {
     sockaddr_un address{};
@@ -98,7 +102,9 @@ sockaddr_un socketAddress(const std::string& path) {
 }
 
 // Child processes must not inherit the port's sockets and keep them alive.
-void keepFromChildren(int fd) { ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC); }
+void keepFromChildren(int fd) {
+    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
 
 std::array<unsigned char, 4> bigEndian(std::uint32_t value) {
     return {static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
@@ -106,8 +112,8 @@ std::array<unsigned char, 4> bigEndian(std::uint32_t value) {
 }
 
 std::uint32_t fromBigEndian(const unsigned char* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
-           std::uint32_t{bytes[3]};
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
 }
 
 std::string encodeReply(const std::optional<std::string>& reply) {
@@ -152,8 +158,10 @@ void clearSocketPath(const std::string& path) {
         if (errno == ENOENT) return;
         throw FileError("Checking", path, errno);
     }
-    if (!S_ISSOCK(info.st_mode)) throw TessalyError("Something other than a socket is in the way at " + quoted(path) + ".");
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError("Removing the old socket", path, errno);
+    if (!S_ISSOCK(info.st_mode))
+        throw TessalyError("Something other than a socket is in the way at " + quoted(path) + ".");
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        throw FileError("Removing the old socket", path, errno);
 }
 
 bool peerIsOwnUser(int fd) {
@@ -210,7 +218,8 @@ std::int32_t connectBefore(int fd, const sockaddr_un& address, Clock::time_point
         if (!waitFor(fd, POLLOUT, deadline)) return kCFMessagePortSendTimeout;
         int pending = 0;
         socklen_t length = sizeof pending;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &length) != 0) return kCFMessagePortTransportError;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &length) != 0)
+            return kCFMessagePortTransportError;
         return pending == 0 ? kCFMessagePortSuccess : connectionFailure(pending);
     }
 }
@@ -285,7 +294,8 @@ MessagePortReply receiveReply(int fd, Clock::time_point deadline) {
     const std::uint32_t length = fromBigEndian(lengthBytes.data());
     if (length > PosixMessagePorts::maxReplySize) return {kCFMessagePortTransportError, std::nullopt};
     std::string data(length, '\0');
-    if (auto transfer = receiveExactly(fd, data.data(), data.size(), deadline); transfer != Transfer::complete) {
+    if (auto transfer = receiveExactly(fd, data.data(), data.size(), deadline);
+        transfer != Transfer::complete) {
         return failedTransfer(transfer);
     }
     return {kCFMessagePortSuccess, std::move(data)};
@@ -297,7 +307,8 @@ bool hasLiveServer(const sockaddr_un& address) {
     UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!probe) return false;
     for (;;) {
-        if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+        if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            return true;
         if (errno != EINTR) return errno == EAGAIN || errno == EINPROGRESS || errno == EISCONN;
     }
 }
@@ -322,14 +333,19 @@ public:
     AsioRunLoop& loop() { return loop_; }
     bool isValid() const { return valid_; }
 
+    // Takes the socket's place in the folder and listens there.
     void listen() {
+        clearSocketPath(socketPath_);
         std::error_code error;
         acceptor_.open(Protocol(), error);
         if (!error) acceptor_.bind(Protocol::endpoint(socketPath_), error);
-        if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+        if (error) throw FileError("Listening on", socketPath_, error.value());
+        bound_ = true;
+        acceptor_.listen(asio::socket_base::max_listen_connections, error);
         if (error) throw FileError("Listening on", socketPath_, error.value());
         keepFromChildren(acceptor_.native_handle());
-        if (::chmod(socketPath_.c_str(), 0600) != 0) throw FileError("Setting the permissions of", socketPath_, errno);
+        if (::chmod(socketPath_.c_str(), 0600) != 0)
+            throw FileError("Setting the permissions of", socketPath_, errno);
     }
 
     void addSource() {
@@ -349,15 +365,16 @@ public:
         std::error_code ignored;
         acceptor_.close(ignored);
         retryTimer_.cancel();
+        // The files go before any client hears its connection close, so no client that was cut off
+        // still finds the port. The socket goes first, while the lock keeps other servers away.
+        if (bound_) ::unlink(socketPath_.c_str());
+        ::unlink(lockPath_.c_str());
+        lock_.reset();
         for (const auto& connection : connections_) {
             connection->deadline.cancel();
             connection->socket.close(ignored);
         }
         connections_.clear();
-        // The socket goes first, while the lock still keeps other servers away from the name.
-        ::unlink(socketPath_.c_str());
-        ::unlink(lockPath_.c_str());
-        lock_.reset();
     }
 
 private:
@@ -376,17 +393,18 @@ private:
     void acceptNext() {
         if (!valid_ || sources_ == 0 || accepting_ || connections_.size() >= maxConnections) return;
         accepting_ = true;
-        acceptor_.async_accept([self = shared_from_this()](const std::error_code& error, Protocol::socket socket) {
-            self->accepting_ = false;
-            if (!self->valid_) return;
-            if (!error) {
-                self->admit(std::move(socket));
-            } else if (error != asio::error::operation_aborted) {
-                self->retryAcceptLater();
-                return;
-            }
-            self->acceptNext();
-        });
+        acceptor_.async_accept(
+            [self = shared_from_this()](const std::error_code& error, Protocol::socket socket) {
+                self->accepting_ = false;
+                if (!self->valid_) return;
+                if (!error) {
+                    self->admit(std::move(socket));
+                } else if (error != asio::error::operation_aborted) {
+                    self->retryAcceptLater();
+                    return;
+                }
+                self->acceptNext();
+            });
     }
 
     // An accept that keeps failing (no file descriptors left) must not spin on the main thread.
@@ -460,6 +478,7 @@ private:
     asio::steady_timer retryTimer_;
     std::set<ConnectionPointer> connections_;
     int sources_ = 0;
+    bool bound_ = false;
     bool accepting_ = false;
     bool valid_ = true;
 };
@@ -515,7 +534,8 @@ public:
         UniqueFd connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!connection) return {kCFMessagePortTransportError, std::nullopt};
         const auto sendDeadline = Clock::now() + toDuration(sendTimeout);
-        if (auto status = connectBefore(connection.get(), address_, sendDeadline); status != kCFMessagePortSuccess) {
+        if (auto status = connectBefore(connection.get(), address_, sendDeadline);
+            status != kCFMessagePortSuccess) {
             return {status, std::nullopt};
         }
         const auto request = bigEndian(static_cast<std::uint32_t>(messageID));
@@ -545,11 +565,11 @@ MessagePorts::LocalPortCreation PosixMessagePorts::createLocal(const std::string
         if (!isUsableName(name)) throw TessalyError("The name cannot be used as a file name.");
         directory_.prepare();
         const auto socketPath = directory_.entry(name);
-        if (!fitsSocketAddress(socketPath)) throw TessalyError("Its socket path " + quoted(socketPath) + " is too long.");
+        if (!fitsSocketAddress(socketPath))
+            throw TessalyError("Its socket path " + quoted(socketPath) + " is too long.");
         const auto lockPath = socketPath + ".lock";
         auto lock = lockName(lockPath);
         if (!lock) return {nullptr, true};
-        clearSocketPath(socketPath);
         auto server = std::make_shared<Server>(*mainLoop_, *log_, std::move(callback), socketPath, lockPath,
                                                std::move(*lock));
         try {
@@ -581,7 +601,8 @@ std::unique_ptr<RemoteMessagePort> PosixMessagePorts::createRemote(const std::st
 }
 
 void PosixMessagePorts::logFailure(const std::string& name, const std::string& reason) {
-    log_->write(logCategory, LogLevel::error, "Cannot create the message port " + quoted(name) + ". " + reason);
+    log_->write(logCategory, LogLevel::error,
+                "Cannot create the message port " + quoted(name) + ". " + reason);
 }
 
 }  // namespace tessaly

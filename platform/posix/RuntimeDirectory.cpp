@@ -14,7 +14,9 @@ namespace tessaly {
 
 namespace {
 
-std::string quoted(const std::string& path) { return "\xE2\x80\x9C" + path + "\xE2\x80\x9D"; }
+std::string quoted(const std::string& path) {
+    return "\xE2\x80\x9C" + path + "\xE2\x80\x9D";
+}
 
 std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -1,6 +1,7 @@
 #include "SimulatedCoreAudio.h"
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 #include "Uuid.h"
@@ -29,14 +30,34 @@ std::optional<std::vector<std::string>> uidsOf(const CFValue& list) {
     return uids;
 }
 
-template <typename Value>
-std::vector<Value> keysOf(const auto& map) {
-    std::vector<Value> keys;
-    for (const auto& entry : map) keys.push_back(entry.first);
-    return keys;
+std::vector<AudioObjectID> idsOf(const auto& objects) {
+    std::vector<AudioObjectID> ids;
+    for (const auto& entry : objects) ids.push_back(entry.first);
+    return ids;
+}
+
+// Whether a tap keeps this process's audio from the output device.
+bool mutes(const CATapDescription& tap, AudioObjectID process, const std::string& bundleID) {
+    bool listed = contains(tap.processes, process) || contains(tap.bundleIDs, bundleID);
+    bool targeted = tap.isExclusive ? !listed : listed;
+    // No simulated device ever reads audio from a tap, so "muted when tapped" never silences.
+    return targeted && tap.muteBehavior == CATapMuted;
 }
 
 }  // namespace
+
+// Reads a property in the shape the caller asked for; a value of another shape does not fit its buffer.
+template <typename Value>
+OSStatus SimulatedCoreAudio::readAs(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                    Value& out) const {
+    PropertyValue value;
+    OSStatus status = read(object, address, value);
+    if (status != kAudioHardwareNoError) return status;
+    auto stored = std::get_if<Value>(&value);
+    if (stored == nullptr) return kAudioHardwareBadPropertySizeError;
+    out = std::move(*stored);
+    return kAudioHardwareNoError;
+}
 
 // The port.
 
@@ -64,12 +85,11 @@ OSStatus SimulatedCoreAudio::AudioObjectGetPropertyData(AudioObjectID object,
                                                         std::uint32_t& ioDataSize,
                                                         std::optional<CFValue>& outObject) {
     auto body = [&] {
-        PropertyValue value;
-        OSStatus status = read(object, address, value);
+        std::optional<CFValue> stored;
+        OSStatus status = readAs(object, address, stored);
         if (status != kAudioHardwareNoError) return status;
-        auto stored = std::get_if<std::optional<CFValue>>(&value);
-        if (stored == nullptr || ioDataSize < kCFTypeRefSize) return kAudioHardwareBadPropertySizeError;
-        outObject = *stored;
+        if (ioDataSize < kCFTypeRefSize) return kAudioHardwareBadPropertySizeError;
+        outObject = std::move(stored);
         ioDataSize = kCFTypeRefSize;
         return kAudioHardwareNoError;
     };
@@ -80,12 +100,11 @@ OSStatus SimulatedCoreAudio::AudioObjectGetPropertyData(AudioObjectID object,
                                                         const AudioObjectPropertyAddress& address,
                                                         std::uint32_t& ioDataSize, std::uint32_t& outValue) {
     auto body = [&] {
-        PropertyValue value;
-        OSStatus status = read(object, address, value);
+        std::uint32_t stored = 0;
+        OSStatus status = readAs(object, address, stored);
         if (status != kAudioHardwareNoError) return status;
-        auto stored = std::get_if<std::uint32_t>(&value);
-        if (stored == nullptr || ioDataSize < sizeof(std::uint32_t)) return kAudioHardwareBadPropertySizeError;
-        outValue = *stored;
+        if (ioDataSize < sizeof(std::uint32_t)) return kAudioHardwareBadPropertySizeError;
+        outValue = stored;
         ioDataSize = sizeof(std::uint32_t);
         return kAudioHardwareNoError;
     };
@@ -96,15 +115,13 @@ OSStatus SimulatedCoreAudio::AudioObjectGetPropertyData(AudioObjectID object,
                                                         const AudioObjectPropertyAddress& address,
                                                         std::uint32_t& ioDataSize, AudioObjectID* outData) {
     auto body = [&] {
-        PropertyValue value;
-        OSStatus status = read(object, address, value);
+        std::vector<AudioObjectID> stored;
+        OSStatus status = readAs(object, address, stored);
         if (status != kAudioHardwareNoError) return status;
-        auto stored = std::get_if<std::vector<AudioObjectID>>(&value);
-        if (stored == nullptr) return kAudioHardwareBadPropertySizeError;
         // A list that outgrew the caller's buffer is refused whole, never cut short.
-        auto byteCount = static_cast<std::uint32_t>(stored->size() * sizeof(AudioObjectID));
+        auto byteCount = static_cast<std::uint32_t>(stored.size() * sizeof(AudioObjectID));
         if (byteCount > ioDataSize) return kAudioHardwareBadPropertySizeError;
-        std::copy(stored->begin(), stored->end(), outData);
+        std::copy(stored.begin(), stored.end(), outData);
         ioDataSize = byteCount;
         return kAudioHardwareNoError;
     };
@@ -127,7 +144,9 @@ OSStatus SimulatedCoreAudio::AudioHardwareCreateProcessTap(const CATapDescriptio
 }
 
 OSStatus SimulatedCoreAudio::AudioHardwareDestroyProcessTap(AudioObjectID tapID) {
-    auto body = [&] { return taps_.erase(tapID) == 1 ? kAudioHardwareNoError : kAudioHardwareBadObjectError; };
+    auto body = [&] {
+        return taps_.erase(tapID) == 1 ? kAudioHardwareNoError : kAudioHardwareBadObjectError;
+    };
     return perform(CoreAudioCall::destroyProcessTap, tapID, 0, body);
 }
 
@@ -159,14 +178,13 @@ OSStatus SimulatedCoreAudio::AudioObjectAddPropertyListenerBlock(AudioObjectID o
     return perform(CoreAudioCall::addPropertyListener, object, address.selector, body);
 }
 
-OSStatus SimulatedCoreAudio::AudioObjectRemovePropertyListenerBlock(AudioObjectID object,
-                                                                    const AudioObjectPropertyAddress& address,
-                                                                    RunLoop& dispatchQueue,
-                                                                    const AudioObjectPropertyListenerBlock& block) {
+OSStatus SimulatedCoreAudio::AudioObjectRemovePropertyListenerBlock(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, RunLoop& dispatchQueue,
+    const AudioObjectPropertyListenerBlock& block) {
     auto body = [&] {
         auto registered = std::find_if(listeners_.begin(), listeners_.end(), [&](const Listener& listener) {
-            return listener.object == object && listener.address == address && listener.queue == &dispatchQueue &&
-                   listener.block == block;
+            return listener.object == object && listener.address == address &&
+                   listener.queue == &dispatchQueue && listener.block == block;
         });
         if (registered == listeners_.end()) return kAudioHardwareIllegalOperationError;
         listeners_.erase(registered);
@@ -190,8 +208,9 @@ AudioObjectID SimulatedCoreAudio::addProcessWithID(AudioObjectID id, std::string
 }
 
 void SimulatedCoreAudio::removeProcess(AudioObjectID id) {
-    process(id);
-    processes_.erase(id);
+    if (processes_.erase(id) == 0) {
+        throw std::invalid_argument("SimulatedCoreAudio: no process " + std::to_string(id));
+    }
     std::erase(processList_, id);
     notify(kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
 }
@@ -211,16 +230,19 @@ std::optional<AudioObjectID> SimulatedCoreAudio::processForPID(std::int32_t pid)
 bool SimulatedCoreAudio::reachesOutput(AudioObjectID id) const {
     auto found = processes_.find(id);
     if (found == processes_.end()) return false;
-    return std::none_of(taps_.begin(), taps_.end(),
-                        [&](const auto& entry) { return mutes(entry.second, id, found->second); });
+    return std::none_of(taps_.begin(), taps_.end(), [&](const auto& tap) {
+        return mutes(tap.second.description, id, found->second.bundleID);
+    });
 }
 
 // Taps and aggregate devices.
 
-std::vector<AudioObjectID> SimulatedCoreAudio::tapIDs() const { return keysOf<AudioObjectID>(taps_); }
+std::vector<AudioObjectID> SimulatedCoreAudio::tapIDs() const {
+    return idsOf(taps_);
+}
 
 std::vector<AudioObjectID> SimulatedCoreAudio::aggregateDeviceIDs() const {
-    return keysOf<AudioObjectID>(aggregates_);
+    return idsOf(aggregates_);
 }
 
 const CATapDescription* SimulatedCoreAudio::tapDescription(AudioObjectID tap) const {
@@ -266,19 +288,24 @@ void SimulatedCoreAudio::restartService() {
 
 // Faults.
 
-void SimulatedCoreAudio::failNext(CoreAudioCall call, OSStatus status) { failures_[call].push_back(status); }
+void SimulatedCoreAudio::failNext(CoreAudioCall call, OSStatus status) {
+    failures_[call].push_back(status);
+}
 
 void SimulatedCoreAudio::afterNext(CoreAudioCall call, std::function<void()> action) {
     afterActions_[call].push_back(std::move(action));
 }
 
-void SimulatedCoreAudio::createNothingNext(CoreAudioCall call) { ++emptyCreations_[call]; }
+void SimulatedCoreAudio::createNothingNext(CoreAudioCall call) {
+    ++emptyCreations_[call];
+}
 
 void SimulatedCoreAudio::misreportNextSize(CoreAudioCall call, std::uint32_t byteCount) {
     misreportedSizes_[call].push_back(byteCount);
 }
 
-void SimulatedCoreAudio::failProperty(AudioObjectID object, AudioObjectPropertySelector selector, OSStatus status) {
+void SimulatedCoreAudio::failProperty(AudioObjectID object, AudioObjectPropertySelector selector,
+                                      OSStatus status) {
     if (status == kAudioHardwareNoError) {
         propertyFailures_.erase({object, selector});
     } else {
@@ -291,10 +318,16 @@ void SimulatedCoreAudio::overrideObject(AudioObjectID object, AudioObjectPropert
     objectOverrides_.insert_or_assign({object, selector}, std::move(value));
 }
 
-void SimulatedCoreAudio::alterTapDescription(AudioObjectID tap, const std::function<void(CATapDescription&)>& change) {
+void SimulatedCoreAudio::alterTapDescription(AudioObjectID tap,
+                                             const std::function<void(CATapDescription&)>& change) {
     const CATapDescription* kept = tapDescription(tap);
     if (kept == nullptr) throw std::invalid_argument("SimulatedCoreAudio: no tap " + std::to_string(tap));
+    // Changes add up: start from what the tap reports now.
     CATapDescription reported = *kept;
+    auto replaced = objectOverrides_.find({tap, kAudioTapPropertyDescription});
+    if (replaced != objectOverrides_.end() && replaced->second && replaced->second->tapDescription()) {
+        reported = *replaced->second->tapDescription();
+    }
     change(reported);
     overrideObject(tap, kAudioTapPropertyDescription, CFValue(std::move(reported)));
 }
@@ -310,7 +343,8 @@ std::vector<CoreAudioCallRecord> SimulatedCoreAudio::calls(CoreAudioCall call) c
 
 // Internals.
 
-OSStatus SimulatedCoreAudio::perform(CoreAudioCall call, AudioObjectID object, AudioObjectPropertySelector selector,
+OSStatus SimulatedCoreAudio::perform(CoreAudioCall call, AudioObjectID object,
+                                     AudioObjectPropertySelector selector,
                                      const std::function<OSStatus()>& body, std::uint32_t* reportedSize,
                                      AudioObjectID* createdObject) {
     OSStatus status = kAudioHardwareNoError;
@@ -327,7 +361,9 @@ OSStatus SimulatedCoreAudio::perform(CoreAudioCall call, AudioObjectID object, A
         *reportedSize = sizes.front();
         sizes.pop_front();
     }
-    if (createdObject != nullptr) object = status == kAudioHardwareNoError ? *createdObject : kAudioObjectUnknown;
+    if (createdObject != nullptr) {
+        object = status == kAudioHardwareNoError ? *createdObject : kAudioObjectUnknown;
+    }
     calls_.push_back(CoreAudioCallRecord{call, object, selector, status});
     if (auto& actions = afterActions_[call]; !actions.empty()) {
         auto action = std::move(actions.front());
@@ -340,7 +376,9 @@ OSStatus SimulatedCoreAudio::perform(CoreAudioCall call, AudioObjectID object, A
 OSStatus SimulatedCoreAudio::read(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                   PropertyValue& value) const {
     const PropertyKey key{object, address.selector};
-    if (auto failure = propertyFailures_.find(key); failure != propertyFailures_.end()) return failure->second;
+    if (auto failure = propertyFailures_.find(key); failure != propertyFailures_.end()) {
+        return failure->second;
+    }
     if (!exists(object)) return kAudioHardwareBadObjectError;
     if (auto replaced = objectOverrides_.find(key); replaced != objectOverrides_.end()) {
         value = replaced->second;
@@ -363,7 +401,9 @@ OSStatus SimulatedCoreAudio::read(AudioObjectID object, const AudioObjectPropert
     if (auto found = taps_.find(object); found != taps_.end()) {
         switch (address.selector) {
             case kAudioTapPropertyUID: value = std::optional<CFValue>(found->second.uid); break;
-            case kAudioTapPropertyDescription: value = std::optional<CFValue>(found->second.description); break;
+            case kAudioTapPropertyDescription:
+                value = std::optional<CFValue>(found->second.description);
+                break;
             default: return kAudioHardwareUnknownPropertyError;
         }
         return kAudioHardwareNoError;
@@ -380,7 +420,9 @@ OSStatus SimulatedCoreAudio::readAggregate(const Aggregate& device, const AudioO
         return std::optional<CFValue>(CFArray(uids.begin(), uids.end()));
     };
     switch (address.selector) {
-        case kAudioAggregateDevicePropertyComposition: value = std::optional<CFValue>(device.composition); break;
+        case kAudioAggregateDevicePropertyComposition:
+            value = std::optional<CFValue>(device.composition);
+            break;
         case kAudioAggregateDevicePropertyTapList: value = texts(device.tapUIDs); break;
         case kAudioAggregateDevicePropertyFullSubDeviceList: value = texts(device.subDeviceUIDs); break;
         case kAudioDevicePropertyDeviceIsRunning: value = std::uint32_t{device.running ? 1u : 0u}; break;
@@ -407,7 +449,9 @@ bool SimulatedCoreAudio::exists(AudioObjectID object) const {
            aggregates_.contains(object) || streams_.contains(object);
 }
 
-AudioObjectID SimulatedCoreAudio::allocateID() { return nextID_++; }
+AudioObjectID SimulatedCoreAudio::allocateID() {
+    return nextID_++;
+}
 
 void SimulatedCoreAudio::claimID(AudioObjectID id) {
     if (id == kAudioObjectUnknown || exists(id)) {
@@ -437,11 +481,12 @@ OSStatus SimulatedCoreAudio::createAggregate(const CFDictionary& description, Au
         *list = std::move(*uids);
     }
     for (const std::string& tapUID : device.tapUIDs) {
-        bool known = std::any_of(taps_.begin(), taps_.end(), [&](const auto& tap) { return tap.second.uid == tapUID; });
+        bool known = std::any_of(taps_.begin(), taps_.end(),
+                                 [&](const auto& tap) { return tap.second.uid == tapUID; });
         if (!known) return kAudioHardwareIllegalOperationError;
     }
 
-    // Core Audio reports the private flag as a boolean whether or not the description set it.
+    // The composition reports the private flag as a boolean, false when the description left it out.
     bool isPrivate = false;
     if (auto flag = description.find(kAudioAggregateDeviceIsPrivateKey); flag != description.end()) {
         if (flag->second.boolean()) isPrivate = *flag->second.boolean();
@@ -466,19 +511,6 @@ void SimulatedCoreAudio::destroyAggregate(AudioObjectID device) {
     aggregates_.erase(device);
 }
 
-bool SimulatedCoreAudio::mutes(const Tap& tap, AudioObjectID process, const Process& state) const {
-    const CATapDescription& description = tap.description;
-    bool listed = contains(description.processes, process) || contains(description.bundleIDs, state.bundleID);
-    bool targeted = description.isExclusive ? !listed : listed;
-    if (!targeted) return false;
-    if (description.muteBehavior == CATapMuted) return true;
-    if (description.muteBehavior != CATapMutedWhenTapped) return false;
-    // Muted only while a running device reads from the tap.
-    return std::any_of(aggregates_.begin(), aggregates_.end(), [&](const auto& entry) {
-        return entry.second.running && contains(entry.second.tapUIDs, tap.uid);
-    });
-}
-
 void SimulatedCoreAudio::notify(AudioObjectID object, AudioObjectPropertySelector selector) {
     const AudioObjectPropertyAddress changed{selector, kAudioObjectPropertyScopeGlobal,
                                              kAudioObjectPropertyElementMain};
@@ -498,7 +530,9 @@ SimulatedCoreAudio::Aggregate& SimulatedCoreAudio::aggregate(AudioObjectID devic
 
 SimulatedCoreAudio::Process& SimulatedCoreAudio::process(AudioObjectID id) {
     auto found = processes_.find(id);
-    if (found == processes_.end()) throw std::invalid_argument("SimulatedCoreAudio: no process " + std::to_string(id));
+    if (found == processes_.end()) {
+        throw std::invalid_argument("SimulatedCoreAudio: no process " + std::to_string(id));
+    }
     return found->second;
 }
 

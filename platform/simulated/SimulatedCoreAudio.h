@@ -50,7 +50,12 @@ struct CoreAudioCallRecord {
 ///   output device (deviceUID) with kAudioHardwareBadDeviceError ("!dev"): no devices are simulated;
 /// - an aggregate description without a text "uid", with a UID already in use, or naming a tap UID
 ///   that no tap has is refused with kAudioHardwareIllegalOperationError ("nope");
+/// - a tap silences the processes it targets (listed by object id or by bundle identifier, or all
+///   the others when exclusive) while its mute behaviour is CATapMuted; no audio is ever read from
+///   a tap, so CATapMutedWhenTapped never silences;
 /// - an aggregate has one input stream per tap and one output stream per sub-device;
+/// - listeners hear "prs#" on the system object when a process comes or goes, "srst" on a restart,
+///   "piro" on a process and "goin" on a device when they change; each change is posted separately;
 /// - removing a listener that is not registered answers "nope";
 /// - a listener notification already queued when its listener is removed is still delivered, as
 ///   with a block already dispatched to a queue;
@@ -66,17 +71,20 @@ public:
     OSStatus AudioObjectGetPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                             std::uint32_t& outDataSize) override;
     OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                        std::uint32_t& ioDataSize, std::optional<CFValue>& outObject) override;
+                                        std::uint32_t& ioDataSize,
+                                        std::optional<CFValue>& outObject) override;
     OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                         std::uint32_t& ioDataSize, std::uint32_t& outValue) override;
     OSStatus AudioObjectGetPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                         std::uint32_t& ioDataSize, AudioObjectID* outData) override;
-    OSStatus AudioHardwareCreateProcessTap(const CATapDescription& description, AudioObjectID& outTapID) override;
+    OSStatus AudioHardwareCreateProcessTap(const CATapDescription& description,
+                                           AudioObjectID& outTapID) override;
     OSStatus AudioHardwareDestroyProcessTap(AudioObjectID tapID) override;
     OSStatus AudioHardwareCreateAggregateDevice(const CFDictionary& description,
                                                 AudioObjectID& outDeviceID) override;
     OSStatus AudioHardwareDestroyAggregateDevice(AudioObjectID deviceID) override;
-    OSStatus AudioObjectAddPropertyListenerBlock(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    OSStatus AudioObjectAddPropertyListenerBlock(AudioObjectID object,
+                                                 const AudioObjectPropertyAddress& address,
                                                  RunLoop& dispatchQueue,
                                                  AudioObjectPropertyListenerBlock block) override;
     OSStatus AudioObjectRemovePropertyListenerBlock(AudioObjectID object,
@@ -142,7 +150,8 @@ public:
     void failProperty(AudioObjectID object, AudioObjectPropertySelector selector, OSStatus status);
     /// Every read of this object-valued property answers status 0 with `value` instead of the
     /// truth; no value means an empty slot. Applies while the object exists.
-    void overrideObject(AudioObjectID object, AudioObjectPropertySelector selector, std::optional<CFValue> value);
+    void overrideObject(AudioObjectID object, AudioObjectPropertySelector selector,
+                        std::optional<CFValue> value);
     /// Changes the description a tap reports from now on (not what it does).
     void alterTapDescription(AudioObjectID tap, const std::function<void(CATapDescription&)>& change);
 
@@ -186,7 +195,10 @@ private:
     OSStatus perform(CoreAudioCall call, AudioObjectID object, AudioObjectPropertySelector selector,
                      const std::function<OSStatus()>& body, std::uint32_t* reportedSize = nullptr,
                      AudioObjectID* createdObject = nullptr);
-    OSStatus read(AudioObjectID object, const AudioObjectPropertyAddress& address, PropertyValue& value) const;
+    template <typename Value>
+    OSStatus readAs(AudioObjectID object, const AudioObjectPropertyAddress& address, Value& out) const;
+    OSStatus read(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                  PropertyValue& value) const;
     OSStatus readAggregate(const Aggregate& aggregate, const AudioObjectPropertyAddress& address,
                            PropertyValue& value) const;
     bool exists(AudioObjectID object) const;
@@ -194,7 +206,6 @@ private:
     void claimID(AudioObjectID id);
     OSStatus createAggregate(const CFDictionary& description, AudioObjectID& outDeviceID);
     void destroyAggregate(AudioObjectID device);
-    bool mutes(const Tap& tap, AudioObjectID process, const Process& state) const;
     void notify(AudioObjectID object, AudioObjectPropertySelector selector);
     Aggregate& aggregate(AudioObjectID device);
     Process& process(AudioObjectID id);

@@ -33,7 +33,7 @@ SimulatedDesktop::SimulatedDesktop(RunLoop& runLoop) : runLoop_(runLoop) {}
 
 SimulatedDesktop::~SimulatedDesktop() = default;
 
-// MARK: Accessibility
+// Accessibility.
 
 bool SimulatedDesktop::isProcessTrustedWithOptions(bool prompt) {
     if (prompt && !trusted_) ++promptsShown_;
@@ -106,7 +106,8 @@ AXError SimulatedDesktop::performAction(const AXUIElement& element, const std::s
     SimulatedElement* found = nullptr;
     if (AXError status = reach(element, found)) return status;
     if (!found->actions.count(action)) return kAXErrorActionUnsupported;
-    if (Player* player = playerWithSpeaker(found->identity); player && action == "AXPress") toggleMute(*player);
+    if (Player* player = playerWithSpeaker(found->identity); player && action == "AXPress")
+        toggleMute(*player);
     writes_.push_back({element, action, std::nullopt});
     return kAXErrorSuccess;
 }
@@ -128,7 +129,8 @@ AXError SimulatedDesktop::setMessagingTimeout(const AXUIElement& element, float 
     return kAXErrorSuccess;
 }
 
-AXError SimulatedDesktop::observerCreate(ProcessID pid, AXObserverCallback callback, AXObserverRef& observer) {
+AXError SimulatedDesktop::observerCreate(ProcessID pid, AXObserverCallback callback,
+                                         AXObserverRef& observer) {
     observer.reset();
     if (auto forced = forcedStatus(Call::observerCreate)) return *forced;
     if (!callback) return kAXErrorIllegalArgument;
@@ -154,14 +156,16 @@ AXError SimulatedDesktop::observerAddNotification(const AXObserverRef& observer,
     return kAXErrorSuccess;
 }
 
-AXError SimulatedDesktop::observerRemoveNotification(const AXObserverRef& observer, const AXUIElement& element,
+AXError SimulatedDesktop::observerRemoveNotification(const AXObserverRef& observer,
+                                                     const AXUIElement& element,
                                                      const std::string& notification) {
     auto simulated = observerOf(observer);
     if (!simulated) return kAXErrorInvalidUIElementObserver;
     auto& registrations = simulated->registrations;
-    auto found = std::find_if(registrations.begin(), registrations.end(), [&](const Observer::Registration& r) {
-        return r.element == element.identity() && r.notification == notification;
-    });
+    auto found =
+        std::find_if(registrations.begin(), registrations.end(), [&](const Observer::Registration& r) {
+            return r.element == element.identity() && r.notification == notification;
+        });
     if (found == registrations.end()) return kAXErrorNotificationNotRegistered;
     registrations.erase(found);
     return kAXErrorSuccess;
@@ -175,9 +179,10 @@ void SimulatedDesktop::observerRemoveFromMainRunLoop(const AXObserverRef& observ
     if (auto simulated = observerOf(observer)) simulated->inRunLoop = false;
 }
 
-// MARK: Workspace
+// Workspace.
 
-std::vector<RunningApplication> SimulatedDesktop::runningApplications(const std::string& bundleIdentifier) const {
+std::vector<RunningApplication> SimulatedDesktop::runningApplications(
+    const std::string& bundleIdentifier) const {
     std::vector<RunningApplication> result;
     for (const auto& application : applications_) {
         if (application.running && application.bundleIdentifier == bundleIdentifier) {
@@ -187,8 +192,15 @@ std::vector<RunningApplication> SimulatedDesktop::runningApplications(const std:
     return result;
 }
 
+bool SimulatedDesktop::openURL(const std::string& url) {
+    if (refusesURLs_) return false;
+    openedURLs_.push_back(url);
+    return true;
+}
+
 void SimulatedDesktop::launchApplication(const std::string& bundleIdentifier, ProcessID pid) {
-    if (isRunning(pid)) throw std::logic_error("SimulatedDesktop: process " + std::to_string(pid) + " runs already");
+    if (isRunning(pid))
+        throw std::logic_error("SimulatedDesktop: process " + std::to_string(pid) + " runs already");
     const std::uint64_t element = makeElement(pid, "AXApplication", std::nullopt);
     applications_.push_back({pid, bundleIdentifier, element, true});
 }
@@ -202,10 +214,11 @@ void SimulatedDesktop::quitApplication(ProcessID pid) {
     std::erase_if(players_, [pid](const auto& entry) { return entry.second.handles.host == pid; });
 }
 
-// MARK: The user's actions
+// The user's actions.
 
 AXUIElement SimulatedDesktop::openWindow(ProcessID host, const std::string& title) {
-    if (!isRunning(host)) throw std::logic_error("SimulatedDesktop: no application runs as " + std::to_string(host));
+    if (!isRunning(host))
+        throw std::logic_error("SimulatedDesktop: no application runs as " + std::to_string(host));
     auto application = createApplication(host);
     const AXUIElement window(makeElement(host, "AXWindow", application.identity()));
     node(window).attributes = {{"AXTitle", CFValue(title)}, {"AXDocument", std::nullopt}};
@@ -217,7 +230,8 @@ AXUIElement SimulatedDesktop::openWindow(ProcessID host, const std::string& titl
 }
 
 SimulatedPreview SimulatedDesktop::openPreview(ProcessID host, const SimulatedPreview::Setup& setup) {
-    if (!isRunning(host)) throw std::logic_error("SimulatedDesktop: no application runs as " + std::to_string(host));
+    if (!isRunning(host))
+        throw std::logic_error("SimulatedDesktop: no application runs as " + std::to_string(host));
     const AXUIElement application = createApplication(host);
     const AXUIElement window(makeElement(host, "AXWindow", application.identity()));
     node(window).attributes = {{"AXTitle", setup.title}, {"AXDocument", setup.document}};
@@ -257,7 +271,9 @@ void SimulatedDesktop::closeWindow(const AXUIElement& window) {
     std::erase_if(players_, [&](const auto& entry) { return entry.second.handles.window == window; });
 }
 
-void SimulatedDesktop::vanishWindow(const AXUIElement& window) { destroy(window.identity(), false); }
+void SimulatedDesktop::vanishWindow(const AXUIElement& window) {
+    destroy(window.identity(), false);
+}
 
 void SimulatedDesktop::changeDocument(const SimulatedPreview& preview, std::optional<std::string> document,
                                       std::optional<std::string> title) {
@@ -293,20 +309,27 @@ void SimulatedDesktop::userMovesVolume(const SimulatedPreview& preview, double l
     setPlayerLevel(playerOf(preview), level);
 }
 
-void SimulatedDesktop::userPressesSpeaker(const SimulatedPreview& preview) { toggleMute(playerOf(preview)); }
+void SimulatedDesktop::userPressesSpeaker(const SimulatedPreview& preview) {
+    toggleMute(playerOf(preview));
+}
 
 double SimulatedDesktop::outputLevel(const SimulatedPreview& preview) const {
     return playerOf(preview).displayedVolume();
 }
 
-double SimulatedDesktop::playerLevel(const SimulatedPreview& preview) const { return playerOf(preview).level; }
+double SimulatedDesktop::playerLevel(const SimulatedPreview& preview) const {
+    return playerOf(preview).level;
+}
 
-bool SimulatedDesktop::isMuted(const SimulatedPreview& preview) const { return playerOf(preview).muted; }
+bool SimulatedDesktop::isMuted(const SimulatedPreview& preview) const {
+    return playerOf(preview).muted;
+}
 
-// MARK: Shaping the tree
+// Shaping the tree.
 
 AXUIElement SimulatedDesktop::addElement(const AXUIElement& parent, const std::string& role,
-                                         const CFDictionary& attributes, std::optional<std::size_t> position) {
+                                         const CFDictionary& attributes,
+                                         std::optional<std::size_t> position) {
     const std::uint64_t identity = makeElement(node(parent).pid, role, std::nullopt);
     SimulatedElement& added = elements_.at(identity);
     for (const auto& [name, value] : attributes) added.attributes[name] = value;
@@ -331,8 +354,8 @@ void SimulatedDesktop::moveElement(const AXUIElement& element, const AXUIElement
 AXUIElement SimulatedDesktop::wrapInGroup(const AXUIElement& element) {
     const AXUIElement parent = parentOf(element);
     auto& siblings = node(parent).children;
-    const auto at = static_cast<std::size_t>(
-        std::find(siblings.begin(), siblings.end(), element.identity()) - siblings.begin());
+    const auto at = static_cast<std::size_t>(std::find(siblings.begin(), siblings.end(), element.identity()) -
+                                             siblings.begin());
     const AXUIElement group = addElement(parent, "AXGroup", {}, at);
     moveElement(element, group);
     return group;
@@ -355,7 +378,8 @@ void SimulatedDesktop::overrideAttribute(const AXUIElement& element, const std::
     node(element).overrides[attribute] = std::move(value);
 }
 
-void SimulatedDesktop::failAttribute(const AXUIElement& element, const std::string& attribute, AXError status) {
+void SimulatedDesktop::failAttribute(const AXUIElement& element, const std::string& attribute,
+                                     AXError status) {
     node(element).readFailures[attribute] = status;
 }
 
@@ -373,7 +397,7 @@ void SimulatedDesktop::onRead(const AXUIElement& element, const std::string& att
     readHooks_.push_back({element.identity(), attribute, std::move(action)});
 }
 
-// MARK: Faults and inspection
+// Faults and inspection.
 
 void SimulatedDesktop::failCall(Call call, AXError status) {
     if (status == kAXErrorSuccess) {
@@ -418,7 +442,7 @@ std::optional<float> SimulatedDesktop::messagingTimeout(const AXUIElement& eleme
     return node(element).messagingTimeout;
 }
 
-// MARK: Internals
+// Internals.
 
 std::uint64_t SimulatedDesktop::makeElement(ProcessID pid, const std::string& role,
                                             std::optional<std::uint64_t> parent) {
@@ -495,8 +519,9 @@ CFArray SimulatedDesktop::childArray(const SimulatedElement& element) const {
 }
 
 bool SimulatedDesktop::isRunning(ProcessID pid) const {
-    return std::any_of(applications_.begin(), applications_.end(),
-                       [pid](const Application& application) { return application.pid == pid && application.running; });
+    return std::any_of(applications_.begin(), applications_.end(), [pid](const Application& application) {
+        return application.pid == pid && application.running;
+    });
 }
 
 std::optional<AXError> SimulatedDesktop::forcedStatus(Call call) const {
@@ -505,7 +530,8 @@ std::optional<AXError> SimulatedDesktop::forcedStatus(Call call) const {
     return forced->second;
 }
 
-std::shared_ptr<SimulatedDesktop::Observer> SimulatedDesktop::observerOf(const AXObserverRef& observer) const {
+std::shared_ptr<SimulatedDesktop::Observer> SimulatedDesktop::observerOf(
+    const AXObserverRef& observer) const {
     return std::dynamic_pointer_cast<Observer>(observer);
 }
 

@@ -50,7 +50,8 @@ public:
                                std::optional<CFValue>& value) override;
     AXError setAttributeValue(const AXUIElement& element, const std::string& attribute,
                               const CFValue& value) override;
-    AXError isAttributeSettable(const AXUIElement& element, const std::string& attribute, bool& settable) override;
+    AXError isAttributeSettable(const AXUIElement& element, const std::string& attribute,
+                                bool& settable) override;
     AXError performAction(const AXUIElement& element, const std::string& action) override;
     AXError getPid(const AXUIElement& element, ProcessID& pid) override;
     AXError setMessagingTimeout(const AXUIElement& element, float seconds) override;
@@ -64,6 +65,8 @@ public:
 
     // Workspace
     std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier) const override;
+    /// Records the URL; fails while opening is refused.
+    bool openURL(const std::string& url) override;
 
     /// Starts an application, with no windows.
     void launchApplication(const std::string& bundleIdentifier, ProcessID pid);
@@ -98,7 +101,8 @@ public:
     bool isMuted(const SimulatedPreview& preview) const;
 
     /// Adds an element under `parent` (at the end unless `position` is given).
-    AXUIElement addElement(const AXUIElement& parent, const std::string& role, const CFDictionary& attributes = {},
+    AXUIElement addElement(const AXUIElement& parent, const std::string& role,
+                           const CFDictionary& attributes = {},
                            std::optional<std::size_t> position = std::nullopt);
     /// Destroys an element and everything under it, announcing it.
     void removeElement(const AXUIElement& element);
@@ -112,7 +116,8 @@ public:
     /// Elements under `element`, hidden ones included.
     std::size_t descendantCount(const AXUIElement& element) const;
     /// Makes an attribute read answer success with `value` (none: a NULL value).
-    void overrideAttribute(const AXUIElement& element, const std::string& attribute, std::optional<CFValue> value);
+    void overrideAttribute(const AXUIElement& element, const std::string& attribute,
+                           std::optional<CFValue> value);
     /// Makes an attribute read fail with `status`.
     void failAttribute(const AXUIElement& element, const std::string& attribute, AXError status);
     void setSettable(const AXUIElement& element, const std::string& attribute, bool settable);
@@ -127,6 +132,11 @@ public:
     void refuseNotification(const std::string& notification);
     /// AXObserverCreate succeeds without returning an observer.
     void createNoObservers(bool none = true) { createsNoObservers_ = none; }
+
+    /// URLs opened so far, in order.
+    const std::vector<std::string>& openedURLs() const { return openedURLs_; }
+    /// Makes openURL fail (nothing handles the URL).
+    void refuseOpeningURLs(bool refuse = true) { refusesURLs_ = refuse; }
 
     void revokeTrust() { trusted_ = false; }
     void grantTrust() { trusted_ = true; }
@@ -200,6 +210,8 @@ private:
     std::set<ProcessID> slowProcesses_;
     std::set<std::string> refusedNotifications_;
     std::vector<SimulatedWrite> writes_;
+    std::vector<std::string> openedURLs_;
+    bool refusesURLs_ = false;
     std::size_t observersCreated_ = 0;
     bool createsNoObservers_ = false;
     bool trusted_ = true;

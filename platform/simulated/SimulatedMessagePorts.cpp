@@ -71,7 +71,8 @@ public:
 
     MessagePortReply sendRequest(std::int32_t messageID, double, double) override {
         if (!valid_) return {kCFMessagePortIsInvalid, std::nullopt};
-        if (auto failure = std::exchange(machine_->nextSendFailure, std::nullopt)) return {*failure, std::nullopt};
+        if (auto failure = std::exchange(machine_->nextSendFailure, std::nullopt))
+            return {*failure, std::nullopt};
         // A remote end stays bound to the port it found, even if a new port takes the name later.
         auto port = port_.lock();
         if (!port || !port->valid) return {kCFMessagePortIsInvalid, std::nullopt};
@@ -93,7 +94,8 @@ private:
 
 SimulatedMessagePorts::SimulatedMessagePorts() : machine_(std::make_shared<Machine>()) {}
 
-MessagePorts::LocalPortCreation SimulatedMessagePorts::createLocal(const std::string& name, Callback callback) {
+MessagePorts::LocalPortCreation SimulatedMessagePorts::createLocal(const std::string& name,
+                                                                   Callback callback) {
     if (machine_->liveNamed(name)) return {nullptr, true};
     if (std::exchange(machine_->failNextCreateLocal, false)) return {nullptr, false};
     auto port = std::make_shared<Port>(std::move(callback));
@@ -107,16 +109,28 @@ std::unique_ptr<RemoteMessagePort> SimulatedMessagePorts::createRemote(const std
     return std::make_unique<Remote>(machine_, port);
 }
 
-void SimulatedMessagePorts::failNextCreateLocal() { machine_->failNextCreateLocal = true; }
+void SimulatedMessagePorts::failNextCreateLocal() {
+    machine_->failNextCreateLocal = true;
+}
 
-void SimulatedMessagePorts::failNextRunLoopSource() { machine_->failNextRunLoopSource = true; }
+void SimulatedMessagePorts::failNextRunLoopSource() {
+    machine_->failNextRunLoopSource = true;
+}
 
-void SimulatedMessagePorts::failNextSend(std::int32_t status) { machine_->nextSendFailure = status; }
+void SimulatedMessagePorts::failNextSend(std::int32_t status) {
+    machine_->nextSendFailure = status;
+}
 
-void SimulatedMessagePorts::dropNextReply() { machine_->dropNextReply = true; }
+void SimulatedMessagePorts::dropNextReply() {
+    machine_->dropNextReply = true;
+}
 
-bool SimulatedMessagePorts::isServed(const std::string& name) const { return machine_->liveNamed(name) != nullptr; }
+bool SimulatedMessagePorts::isServed(const std::string& name) const {
+    return machine_->liveNamed(name) != nullptr;
+}
 
-int SimulatedMessagePorts::deliveredCount() const { return machine_->delivered; }
+int SimulatedMessagePorts::deliveredCount() const {
+    return machine_->delivered;
+}
 
 }  // namespace tessaly

@@ -66,7 +66,8 @@ TEST_F(NativePreviewRestore, ReportsAFailedPressAndLeavesTheSliderSet) {
 
 TEST_F(NativePreviewRestore, ReportsASliderWithoutValue) {
     desktop.failAttribute(shown.volume, "AXValue", kAXErrorNoValue);
-    EXPECT_EQ(errorMessage([&] { preview.readVolume(desktop); }), "The native preview volume is unavailable.");
+    EXPECT_EQ(errorMessage([&] { preview.readVolume(desktop); }),
+              "The native preview volume is unavailable.");
 }
 
 TEST_F(NativePreviewRestore, RefusesAReadingAboveOne) {

@@ -66,7 +66,8 @@ TEST_F(PreviewAXRead, RefusesOtherTypesWhereTextIsExpected) {
 }
 
 TEST_F(PreviewAXRead, RefusesChildrenWithOneMemberThatIsNotAnElement) {
-    desktop.overrideAttribute(preview.player, "AXChildren", CFArray{CFValue(preview.volume), CFValue("slider")});
+    desktop.overrideAttribute(preview.player, "AXChildren",
+                              CFArray{CFValue(preview.volume), CFValue("slider")});
     EXPECT_EQ(errorMessage([&] { ax.elements(preview.player, "AXChildren"); }),
               "macOS returned invalid children for AXChildren.");
     desktop.overrideAttribute(preview.player, "AXChildren", CFValue(preview.volume));

@@ -56,7 +56,8 @@ TEST_F(PreviewScan, ReportsAPlayerWithHiddenControlsAsWaiting) {
     const auto shown = openPreview(setup);
     const auto discovery = scan();
     EXPECT_TRUE(discovery.previews.empty());
-    EXPECT_THAT(discovery.waitingForControls, ElementsAre(PreviewContainer{finder, shown.window, shown.player}));
+    EXPECT_THAT(discovery.waitingForControls,
+                ElementsAre(PreviewContainer{finder, shown.window, shown.player}));
 }
 
 TEST_F(PreviewScan, WaitsWhileOnlyTheTimelineIsExposed) {
@@ -175,7 +176,9 @@ TEST(PreviewSliderChoice, NeedsExactlyOneTimelineBesideTheVolume) {
                   PreviewControlRule::sliderSelection({{1, 0, 93, true}, {2, 0, 50, true}, {3, 0, 1, false}});
               }),
               "The preview's timeline is not recognized; forced mute is suspended.");
-    EXPECT_EQ(errorMessage([] { PreviewControlRule::sliderSelection({{1, 5, 93, true}, {3, 0, 1, false}}); }),
+    EXPECT_EQ(errorMessage([] {
+                  PreviewControlRule::sliderSelection({{1, 5, 93, true}, {3, 0, 1, false}});
+              }),
               "The preview's timeline is not recognized; forced mute is suspended.");
 }
 
@@ -211,7 +214,8 @@ TEST_F(PreviewSpeakerRule, RefusesAVolumeThatCannotBeSet) {
     desktop.setSettable(shown.volume, "AXValue", false);
     EXPECT_EQ(scanError(), "The native preview volume cannot be restored.");
     desktop.failCall(SimulatedDesktop::Call::isAttributeSettable, kAXErrorFailure);
-    EXPECT_EQ(scanError(), "Checking the native preview volume control failed (Accessibility status -25200).");
+    EXPECT_EQ(scanError(),
+              "Checking the native preview volume control failed (Accessibility status -25200).");
 }
 
 class PreviewControlLimits : public PreviewScan {};

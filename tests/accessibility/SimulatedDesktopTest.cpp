@@ -63,6 +63,13 @@ TEST_F(SimulatedQuickLookPlayer, ListsFinderAmongTheRunningApplications) {
     EXPECT_TRUE(desktop.runningApplications("com.apple.finder").empty());
 }
 
+TEST_F(SimulatedQuickLookPlayer, OpensURLsUntilOpeningIsRefused) {
+    EXPECT_TRUE(desktop.openURL("x-apple.systempreferences:com.apple.preference.security"));
+    desktop.refuseOpeningURLs();
+    EXPECT_FALSE(desktop.openURL("file:///Users/tess"));
+    EXPECT_THAT(desktop.openedURLs(), ElementsAre("x-apple.systempreferences:com.apple.preference.security"));
+}
+
 struct Delivery {
     std::string notification;
     AXUIElement element;
@@ -79,7 +86,8 @@ TEST_F(SimulatedQuickLookPlayer, AnnouncesThroughTheRunLoopWhatAnApplicationObse
     ASSERT_EQ(desktop.observerCreate(finder, &record, observer), kAXErrorSuccess);
     desktop.observerAddToMainRunLoop(observer);
     const AXUIElement application = desktop.createApplication(finder);
-    ASSERT_EQ(desktop.observerAddNotification(observer, application, "AXWindowCreated", &received), kAXErrorSuccess);
+    ASSERT_EQ(desktop.observerAddNotification(observer, application, "AXWindowCreated", &received),
+              kAXErrorSuccess);
     EXPECT_EQ(desktop.observerAddNotification(observer, application, "AXWindowCreated", &received),
               kAXErrorNotificationAlreadyRegistered);
 

@@ -16,17 +16,15 @@ constexpr OSStatus badObject = 560947818;         // "!obj"
 constexpr OSStatus badPropertySize = 561211770;   // "!siz"
 constexpr OSStatus unknownProperty = 2003332927;  // "who?"
 
-std::size_t countCalls(const SimulatedCoreAudio& audio, CoreAudioCall call) { return audio.calls(call).size(); }
+std::size_t countCalls(const SimulatedCoreAudio& audio, CoreAudioCall call) {
+    return audio.calls(call).size();
+}
 
 class AudioObjectReads : public QuickLookAudioFixture {};
 
-TEST_F(AudioObjectReads, ReturnTheObjectStoredInTheProperty) {
-    AudioObjectID process = addOtherProcess("com.apple.finder", 80);
-    EXPECT_EQ(AudioHardware::object(audio, process, kAudioProcessPropertyBundleID), CFValue("com.apple.finder"));
-}
-
 TEST_F(AudioObjectReads, NameTheObjectAndTheBadObjectStatusWhenTheObjectIsGone) {
-    auto error = thrown<AudioHardwareError>([&] { AudioHardware::object(audio, 4711, kAudioProcessPropertyBundleID); });
+    auto error = thrown<AudioHardwareError>(
+        [&] { AudioHardware::object(audio, 4711, kAudioProcessPropertyBundleID); });
     EXPECT_EQ(error.status(), badObject);
     EXPECT_STREQ(error.what(), "Reading audio object 4711 failed (Core Audio status 560947818).");
 }
@@ -34,7 +32,8 @@ TEST_F(AudioObjectReads, NameTheObjectAndTheBadObjectStatusWhenTheObjectIsGone) 
 TEST_F(AudioObjectReads, PrintNegativeStatusesWithAMinusSign) {
     AudioObjectID process = addQuickLookProcess(7);
     audio.failNext(CoreAudioCall::getPropertyData, -50);
-    auto error = thrown<AudioHardwareError>([&] { AudioHardware::object(audio, process, kAudioProcessPropertyBundleID); });
+    auto error = thrown<AudioHardwareError>(
+        [&] { AudioHardware::object(audio, process, kAudioProcessPropertyBundleID); });
     EXPECT_EQ(error.description(),
               "Reading audio object " + std::to_string(process) + " failed (Core Audio status -50).");
 }
@@ -42,8 +41,9 @@ TEST_F(AudioObjectReads, PrintNegativeStatusesWithAMinusSign) {
 TEST_F(AudioObjectReads, FailWhenCoreAudioSucceedsWithoutAnObject) {
     AudioObjectID process = addQuickLookProcess(7);
     audio.overrideObject(process, kAudioProcessPropertyBundleID, std::nullopt);
-    EXPECT_EQ(thrown<TessalyError>([&] { AudioHardware::object(audio, process, kAudioProcessPropertyBundleID); })
-                  .message(),
+    EXPECT_EQ(thrown<TessalyError>([&] {
+                  AudioHardware::object(audio, process, kAudioProcessPropertyBundleID);
+              }).message(),
               "Core Audio returned an empty object for " + std::to_string(process) + ".");
 }
 
@@ -57,15 +57,17 @@ TEST_F(AudioIntegerReads, ReturnTheBitPatternAsItCame) {
 TEST_F(AudioIntegerReads, NameTheObjectWhenTheReadFails) {
     AudioObjectID process = addQuickLookProcess(7);
     audio.failProperty(process, kAudioProcessPropertyIsRunningOutput, unknownProperty);
-    auto error = thrown<AudioHardwareError>([&] { AudioHardware::integer(audio, process, kAudioProcessPropertyIsRunningOutput); });
-    EXPECT_EQ(error.description(),
-              "Reading audio property on " + std::to_string(process) + " failed (Core Audio status 2003332927).");
+    auto error = thrown<AudioHardwareError>(
+        [&] { AudioHardware::integer(audio, process, kAudioProcessPropertyIsRunningOutput); });
+    EXPECT_EQ(error.description(), "Reading audio property on " + std::to_string(process) +
+                                       " failed (Core Audio status 2003332927).");
 }
 
 class AudioObjectListReads : public QuickLookAudioFixture {
 protected:
     std::vector<AudioObjectID> processList() {
-        return AudioHardware::objectIDs(audio, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+        return AudioHardware::objectIDs(audio, kAudioObjectSystemObject,
+                                        kAudioHardwarePropertyProcessObjectList);
     }
 };
 
@@ -73,13 +75,6 @@ TEST_F(AudioObjectListReads, ReturnAnEmptyListWithoutASecondCall) {
     EXPECT_TRUE(processList().empty());
     EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyDataSize), 1u);
     EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyData), 0u);
-}
-
-TEST_F(AudioObjectListReads, ReturnTheIdsInCoreAudiosOrder) {
-    auto ids = addQuickLookProcesses(3);
-    addQuickLookProcess(9, 5);
-    ids.push_back(5);
-    EXPECT_EQ(processList(), ids);
 }
 
 TEST_F(AudioObjectListReads, ReturnTheThirdAttemptAfterTwoGrownLists) {
@@ -138,20 +133,18 @@ TEST_F(AudioObjectListReads, ReportAFailedSizeQuery) {
 TEST_F(AudioObjectListReads, RefuseASizeThatIsNotAWholeNumberOfIds) {
     addQuickLookProcesses(2);
     audio.misreportNextSize(CoreAudioCall::getPropertyDataSize, 6);
-    EXPECT_EQ(thrown<TessalyError>([&] { processList(); }).message(), "Core Audio returned an invalid object-list size.");
+    EXPECT_EQ(thrown<TessalyError>([&] { processList(); }).message(),
+              "Core Audio returned an invalid object-list size.");
     EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyData), 0u);
 }
 
-TEST_F(AudioObjectListReads, RefuseAWrittenSizeLargerThanTheBuffer) {
+TEST_F(AudioObjectListReads, RefuseAWrittenSizeLargerThanTheBufferOrNotAWholeNumberOfIds) {
     addQuickLookProcesses(2);
-    audio.misreportNextSize(CoreAudioCall::getPropertyData, 12);
-    EXPECT_EQ(thrown<TessalyError>([&] { processList(); }).message(), "Core Audio returned an invalid object list.");
-}
-
-TEST_F(AudioObjectListReads, RefuseAWrittenSizeThatIsNotAWholeNumberOfIds) {
-    addQuickLookProcesses(2);
-    audio.misreportNextSize(CoreAudioCall::getPropertyData, 6);
-    EXPECT_EQ(thrown<TessalyError>([&] { processList(); }).message(), "Core Audio returned an invalid object list.");
+    for (std::uint32_t written : {12u, 6u}) {
+        audio.misreportNextSize(CoreAudioCall::getPropertyData, written);
+        EXPECT_EQ(thrown<TessalyError>([&] { processList(); }).message(),
+                  "Core Audio returned an invalid object list.");
+    }
 }
 
 }  // namespace

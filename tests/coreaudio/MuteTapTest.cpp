@@ -93,7 +93,8 @@ TEST_F(MuteTapCreation, DestroysTheTapWhenItsUIDCannotBeRead) {
     audio.failNext(CoreAudioCall::getPropertyData, badObject);
     auto error = creationError<AudioHardwareError>();
     AudioObjectID tap = lastCreated(CoreAudioCall::createProcessTap);
-    EXPECT_EQ(error.description(), "Reading audio object " + std::to_string(tap) + " failed (Core Audio status 560947818).");
+    EXPECT_EQ(error.description(),
+              "Reading audio object " + std::to_string(tap) + " failed (Core Audio status 560947818).");
     EXPECT_EQ(destructions(), (Destructions{{destroyTap, tap}}));
     expectNothingLeft();
 }
@@ -123,8 +124,9 @@ TEST_F(MuteTapCreation, DestroysAttachmentThenTapWhenVerificationFails) {
         audio.clearCalls();
         spoilNextAttachment(fault);
         EXPECT_EQ(creationError<TessalyError>().message(), invalidAttachment);
-        EXPECT_EQ(destructions(), (Destructions{{destroyAttachment, lastCreated(CoreAudioCall::createAggregateDevice)},
-                                                {destroyTap, lastCreated(CoreAudioCall::createProcessTap)}}));
+        EXPECT_EQ(destructions(),
+                  (Destructions{{destroyAttachment, lastCreated(CoreAudioCall::createAggregateDevice)},
+                                {destroyTap, lastCreated(CoreAudioCall::createProcessTap)}}));
         expectNothingLeft();
     }
 }
@@ -149,7 +151,8 @@ protected:
     void changeComposition(const std::function<void(CFDictionary&)>& change) {
         CFDictionary composition = *audio.aggregateComposition(tap.attachmentID);
         change(composition);
-        audio.overrideObject(tap.attachmentID, kAudioAggregateDevicePropertyComposition, CFValue(composition));
+        audio.overrideObject(tap.attachmentID, kAudioAggregateDevicePropertyComposition,
+                             CFValue(composition));
     }
 
     std::string failure() {
@@ -182,7 +185,8 @@ TEST_F(MuteAttachmentValidation, UnreadableFactsAreReportedAsSuch) {
     for (const auto& [selector, value] : unreadable) {
         MuteTap fresh = MuteTap::create(audio, log, MuteRule::bundleDescription());
         audio.overrideObject(fresh.attachmentID, selector, value);
-        EXPECT_EQ(thrown<TessalyError>([&] { fresh.validateAttachment(audio); }).message(), unreadableAttachment);
+        EXPECT_EQ(thrown<TessalyError>([&] { fresh.validateAttachment(audio); }).message(),
+                  unreadableAttachment);
     }
 }
 
@@ -192,7 +196,8 @@ TEST_F(MuteAttachmentValidation, APublicAttachmentIsInvalid) {
 }
 
 TEST_F(MuteAttachmentValidation, AnAttachmentHoldingAnotherTapIsInvalid) {
-    audio.overrideObject(tap.attachmentID, kAudioAggregateDevicePropertyTapList, CFValue(CFArray{"OTHER-TAP"}));
+    audio.overrideObject(tap.attachmentID, kAudioAggregateDevicePropertyTapList,
+                         CFValue(CFArray{"OTHER-TAP"}));
     EXPECT_EQ(failure(), invalidAttachment);
 }
 
@@ -206,7 +211,8 @@ TEST_F(MuteAttachmentValidation, PassesAFailedReadOn) {
 TEST_F(MuteAttachmentValidation, AVanishedAttachmentFailsWithTheBadObjectStatus) {
     ASSERT_EQ(audio.AudioHardwareDestroyAggregateDevice(tap.attachmentID), 0);
     EXPECT_EQ(thrown<AudioHardwareError>([&] { tap.validateAttachment(audio); }).description(),
-              "Reading audio object " + std::to_string(tap.attachmentID) + " failed (Core Audio status 560947818).");
+              "Reading audio object " + std::to_string(tap.attachmentID) +
+                  " failed (Core Audio status 560947818).");
 }
 
 class MuteTapDescriptionReadBack : public QuickLookAudioFixture {};
@@ -216,19 +222,22 @@ TEST_F(MuteTapDescriptionReadBack, ReturnsWhatCoreAudioKept) {
     EXPECT_NO_THROW(MuteRule::validateBundle(bundleTap.readDescription(audio)));
 
     audio.alterTapDescription(bundleTap.id, [](CATapDescription& d) { d.isProcessRestoreEnabled = false; });
-    EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateBundle(bundleTap.readDescription(audio)); }).message(),
-              "Core Audio did not retain bundle targeting and restoration.");
+    EXPECT_EQ(
+        thrown<TessalyError>([&] { MuteRule::validateBundle(bundleTap.readDescription(audio)); }).message(),
+        "Core Audio did not retain bundle targeting and restoration.");
 }
 
 TEST_F(MuteTapDescriptionReadBack, ProcessTapReportedWithTheBundleIdentifierStillMatches) {
     AudioObjectID process = addQuickLookProcess(95, 140);
     MuteTap tap = MuteTap::create(audio, log, MuteRule::processDescription(process));
-    audio.alterTapDescription(tap.id, [](CATapDescription& d) { d.bundleIDs = {testing::quickLookBundleID}; });
+    audio.alterTapDescription(tap.id,
+                              [](CATapDescription& d) { d.bundleIDs = {testing::quickLookBundleID}; });
     EXPECT_NO_THROW(MuteRule::validateProcess(tap.readDescription(audio), 140));
 
     audio.alterTapDescription(tap.id, [](CATapDescription& d) { d.isProcessRestoreEnabled = true; });
-    EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateProcess(tap.readDescription(audio), 140); }).message(),
-              "A process-specific mute tap no longer matches its Quick Look instance.");
+    EXPECT_EQ(
+        thrown<TessalyError>([&] { MuteRule::validateProcess(tap.readDescription(audio), 140); }).message(),
+        "A process-specific mute tap no longer matches its Quick Look instance.");
 }
 
 TEST_F(MuteTapDescriptionReadBack, AValueThatIsNoDescriptionLostTheMuteRule) {

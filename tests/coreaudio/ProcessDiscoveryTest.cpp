@@ -10,8 +10,8 @@
 namespace tessaly {
 namespace {
 
-using testing::quickLookBundleID;
 using testing::QuickLookAudioFixture;
+using testing::quickLookBundleID;
 using testing::thrown;
 
 constexpr OSStatus badObject = 560947818;         // "!obj"
@@ -43,8 +43,9 @@ TEST_F(ProcessDiscovery, ListsQuickLookProcessesByAscendingObjectID) {
     addOtherProcess("com.apple.finder", 80);
     addQuickLookProcess(22, 120);
     audio.setPlaying(300, true);
-    EXPECT_EQ(AudioHardware::matchingProcesses(audio),
-              (std::vector<AudioProcess>{{120, 22, quickLookBundleID, false}, {300, 11, quickLookBundleID, true}}));
+    EXPECT_EQ(
+        AudioHardware::matchingProcesses(audio),
+        (std::vector<AudioProcess>{{120, 22, quickLookBundleID, false}, {300, 11, quickLookBundleID, true}}));
 }
 
 TEST_F(ProcessDiscovery, ReadsTheProcessIDAsASignedBitPattern) {
@@ -84,8 +85,8 @@ TEST_F(ProcessDiscovery, FailsWhenAnOutputFlagReadFailsOtherwiseEvenIfOthersMatc
     auto ids = addQuickLookProcesses(2);
     audio.failProperty(ids[1], kAudioProcessPropertyIsRunningOutput, unknownProperty);
     auto error = thrown<AudioHardwareError>([&] { AudioHardware::matchingProcesses(audio); });
-    EXPECT_EQ(error.description(),
-              "Reading audio property on " + std::to_string(ids[1]) + " failed (Core Audio status 2003332927).");
+    EXPECT_EQ(error.description(), "Reading audio property on " + std::to_string(ids[1]) +
+                                       " failed (Core Audio status 2003332927).");
 }
 
 TEST_F(ProcessDiscovery, FailsWhenABundleIdentifierIsAnEmptyObject) {
@@ -112,10 +113,8 @@ TEST_F(ProcessDiscovery, PassesAFailedProcessListReadOnUnchanged) {
 
 TEST(MuteRuleSelection, KeepsOnlyQuickLookInStableObjectIDOrder) {
     std::vector<AudioProcess> processes{
-        {30, 1, quickLookBundleID, false},
-        {10, 2, "com.apple.finder", false},
-        {20, 3, quickLookBundleID, false},
-        {20, 4, quickLookBundleID, true},
+        {30, 1, quickLookBundleID, false},          {10, 2, "com.apple.finder", false},
+        {20, 3, quickLookBundleID, false},          {20, 4, quickLookBundleID, true},
         {4000000000u, 5, quickLookBundleID, false},
     };
     EXPECT_EQ(MuteRule::matchingProcesses(processes), (std::vector<AudioProcess>{

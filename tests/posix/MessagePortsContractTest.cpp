@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,11 @@ struct Implementation {
     std::function<std::unique_ptr<PortsHarness>()> make;
 };
 
+// Names the implementation in test listings instead of dumping its bytes.
+void PrintTo(const Implementation& implementation, std::ostream* out) {
+    *out << implementation.name;
+}
+
 // Short enough to keep the suite quick, long enough that a served request always beats them.
 constexpr double sendTimeout = 2.0;
 constexpr double receiveTimeout = 2.0;
@@ -83,7 +89,8 @@ protected:
 
     // A served port whose callout records each message id and answers with `reply`.
     LocalMessagePort* serve(const std::string& name,
-                            std::function<std::optional<std::string>(std::int32_t)> reply, bool attach = true) {
+                            std::function<std::optional<std::string>(std::int32_t)> reply,
+                            bool attach = true) {
         LocalMessagePort* port = nullptr;
         harness_->onServer([&] {
             auto creation = ports().createLocal(name, [this, reply](std::int32_t messageID) {
@@ -104,7 +111,8 @@ protected:
 
     MessagePorts::LocalPortCreation createLocalOnServer(const std::string& name) {
         MessagePorts::LocalPortCreation creation;
-        harness_->onServer([&] { creation = ports().createLocal(name, [](std::int32_t) { return "second"; }); });
+        harness_->onServer(
+            [&] { creation = ports().createLocal(name, [](std::int32_t) { return "second"; }); });
         return creation;
     }
 
@@ -135,8 +143,12 @@ private:
     std::vector<std::int32_t> received_;
 };
 
-MessagePortReply success(std::optional<std::string> data) { return {kCFMessagePortSuccess, std::move(data)}; }
-MessagePortReply failure(std::int32_t status) { return {status, std::nullopt}; }
+MessagePortReply success(std::optional<std::string> data) {
+    return {kCFMessagePortSuccess, std::move(data)};
+}
+MessagePortReply failure(std::int32_t status) {
+    return {status, std::nullopt};
+}
 
 TEST_P(MessagePortsContract, RequestCarriesItsMessageIdAndGetsTheReply) {
     ASSERT_NE(serveEcho(), nullptr);
@@ -252,7 +264,8 @@ TEST_P(MessagePortsContract, InvalidatedRemoteEndSendsNothing) {
 }
 
 TEST_P(MessagePortsContract, PortWithoutRunLoopSourceExistsButDoesNotAnswer) {
-    ASSERT_NE(serve(portName, [](std::int32_t) { return "answer"; }, false), nullptr);
+    const auto answer = [](std::int32_t) -> std::optional<std::string> { return "answer"; };
+    ASSERT_NE(serve(portName, answer, false), nullptr);
     auto remote = ports().createRemote(portName);
     ASSERT_NE(remote, nullptr);
 
@@ -287,7 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
     Implementations, MessagePortsContract,
     ::testing::Values(Implementation{"Simulated", [] { return std::make_unique<SimulatedHarness>(); }},
                       Implementation{"Posix", [] { return std::make_unique<PosixHarness>(); }}),
-    [](const ::testing::TestParamInfo<Implementation>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<Implementation>& parameter) { return parameter.param.name; });
 
 }  // namespace
 }  // namespace tessaly

@@ -22,7 +22,9 @@ using testing::TemporaryFolder;
 
 const std::string fallback = "/tmp/tessaly-" + std::to_string(::getuid());
 
-std::string quoted(const std::string& path) { return "\xE2\x80\x9C" + path + "\xE2\x80\x9D"; }
+std::string inQuotes(const std::string& path) {
+    return "\xE2\x80\x9C" + path + "\xE2\x80\x9D";
+}
 
 mode_t modeOf(const std::string& path) {
     struct stat info {};
@@ -100,7 +102,7 @@ TEST(RuntimeDirectoryCreation, MissingParentIsAFileError) {
         FAIL() << "a folder without its parent was accepted";
     } catch (const FileError& error) {
         EXPECT_EQ(std::string(error.what()),
-                  "Creating the runtime folder " + quoted(path) + " failed: No such file or directory.");
+                  "Creating the runtime folder " + inQuotes(path) + " failed: No such file or directory.");
     }
 }
 
@@ -110,8 +112,9 @@ TEST(RuntimeDirectoryRefusal, SymbolicLinkIsRefusedEvenToAPrivateFolder) {
     const std::string link = parent.entry("link");
     ASSERT_EQ(::symlink(target.path().c_str(), link.c_str()), 0);
 
-    EXPECT_EQ(refusalOf(RuntimeDirectory(link)),
-              "The runtime folder " + quoted(link) + " is a symbolic link; Tessaly does not follow links there.");
+    EXPECT_EQ(
+        refusalOf(RuntimeDirectory(link)),
+        "The runtime folder " + inQuotes(link) + " is a symbolic link; Tessaly does not follow links there.");
 }
 
 TEST(RuntimeDirectoryRefusal, FileIsRefused) {
@@ -119,7 +122,8 @@ TEST(RuntimeDirectoryRefusal, FileIsRefused) {
     const std::string file = parent.entry("file");
     std::ofstream(file) << "not a folder";
 
-    EXPECT_EQ(refusalOf(RuntimeDirectory(file)), "The runtime folder " + quoted(file) + " is not a folder.");
+    EXPECT_EQ(refusalOf(RuntimeDirectory(file)),
+              "The runtime folder " + inQuotes(file) + " is not a folder.");
 }
 
 TEST(RuntimeDirectoryRefusal, FolderOpenToOthersIsRefusedAndLeftAsItIs) {
@@ -127,7 +131,7 @@ TEST(RuntimeDirectoryRefusal, FolderOpenToOthersIsRefusedAndLeftAsItIs) {
     ::chmod(folder.path().c_str(), 0755);
 
     EXPECT_EQ(refusalOf(RuntimeDirectory(folder.path())),
-              "The runtime folder " + quoted(folder.path()) +
+              "The runtime folder " + inQuotes(folder.path()) +
                   " is open to other users; its permissions must be 0700.");
     EXPECT_EQ(modeOf(folder.path()), 0755u);
 }
@@ -141,7 +145,8 @@ TEST(RuntimeDirectoryRefusal, FolderOfAnotherUserIsRefused) {
         ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
     }
 
-    EXPECT_EQ(refusalOf(RuntimeDirectory(path)), "The runtime folder " + quoted(path) + " belongs to another user.");
+    EXPECT_EQ(refusalOf(RuntimeDirectory(path)),
+              "The runtime folder " + inQuotes(path) + " belongs to another user.");
 }
 
 }  // namespace

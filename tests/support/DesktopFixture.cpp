@@ -14,7 +14,9 @@ std::string errorMessage(const std::function<void()>& action) {
     return "no error";
 }
 
-DesktopFixture::DesktopFixture() { desktop.launchApplication("com.apple.finder", finder); }
+DesktopFixture::DesktopFixture() {
+    desktop.launchApplication("com.apple.finder", finder);
+}
 
 std::vector<std::string> PreviewControllerFixture::deliveredNotifications() {
     runLoop.runUntilIdle();

@@ -20,7 +20,8 @@ AudioObjectID QuickLookAudioFixture::addOtherProcess(const std::string& bundleID
 std::vector<std::pair<CoreAudioCall, AudioObjectID>> QuickLookAudioFixture::destructions() const {
     std::vector<std::pair<CoreAudioCall, AudioObjectID>> result;
     for (const CoreAudioCallRecord& record : audio.calls()) {
-        if (record.call == CoreAudioCall::destroyAggregateDevice || record.call == CoreAudioCall::destroyProcessTap) {
+        if (record.call == CoreAudioCall::destroyAggregateDevice ||
+            record.call == CoreAudioCall::destroyProcessTap) {
             result.emplace_back(record.call, record.object);
         }
     }

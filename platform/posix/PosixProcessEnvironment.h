@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/ProcessEnvironment.h"
+
+namespace tessaly {
+
+/// The running process on Linux. Its main bundle is the `.app` folder three levels above the
+/// executable (Tessaly.app/Contents/MacOS/<program>), read from its Contents/Info.plist.
+///
+/// launchd's part is played by whatever starts a program as an application: it runs the program
+/// in a session of its own, without a controlling terminal. Such a process reports its parent as 1,
+/// as a process started by launchd does; a process started from a shell reports its real parent.
+class PosixProcessEnvironment : public ProcessEnvironment {
+public:
+    MainBundle mainBundle() const override;
+    ProcessID processID() const override;
+    ProcessID parentProcessID() const override;
+    std::uint32_t userID() const override;
+
+    /// The main bundle of an executable at `executablePath`.
+    static MainBundle bundleOf(const std::string& executablePath);
+};
+
+}  // namespace tessaly

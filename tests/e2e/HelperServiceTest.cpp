@@ -1,0 +1,148 @@
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "HelperFixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+/// A helper started with `run` in the background, stopped at the end of the test if still there.
+class HelperServiceTest : public HelperFixture {
+protected:
+    ~HelperServiceTest() override {
+        if (pid > 0 && !ProcessRunner::waitFor(pid, 0)) {
+            ::kill(pid, SIGKILL);
+            ProcessRunner::waitFor(pid, 5);
+        }
+    }
+
+    std::string preferenceFolder() const { return home / "Library/Application Support/Tessaly"; }
+    std::string preferenceFile() const { return preferenceFolder() + "/audio.json"; }
+    std::string portPath() const { return runtime / "com.orvanne.tessaly"; }
+
+    /// Starts `run` and waits until its status port answers.
+    void startHelper() {
+        pid = runner.start(TESSALY_HELPER_PATH, {"run"}, home / "run.out", home / "run.err");
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            if (std::filesystem::exists(portPath()) && helper({"status"}).exitStatus == 0) return;
+            if (ProcessRunner::waitFor(pid, 0.05)) break;
+        }
+        FAIL() << "the helper did not start: " << readFile(home / "run.err");
+    }
+
+    int pid = -1;
+};
+
+TEST_F(HelperServiceTest, FirstStartWritesThePrivateFileAndReportsMuted) {
+    startHelper();
+    EXPECT_EQ(permissionsOf(preferenceFolder()), 0700u);
+    EXPECT_EQ(permissionsOf(preferenceFile()), 0600u);
+    auto status = helper({"status"});
+    EXPECT_EQ(status.exitStatus, 0);
+    EXPECT_EQ(status.out, "Quick Look audio memory is ON. Muted. Native previews: 0.\n");
+    EXPECT_EQ(status.err, "");
+}
+
+TEST_F(HelperServiceTest, StatusJsonIsPrettyAndSorted) {
+    startHelper();
+    auto status = helper({"status", "--json"});
+    EXPECT_EQ(status.exitStatus, 0);
+    EXPECT_EQ(status.out.rfind("{\n  \"accessibilityTrusted\" : true,\n  \"mode\" : \"remember-volume\",\n", 0), 0u)
+        << status.out;
+    EXPECT_NE(status.out.find("  \"muteGuard\" : {\n    \"activeProcessCount\" : 0,\n"), std::string::npos);
+    EXPECT_TRUE(status.out.ends_with("  \"version\" : \"1.4.0\",\n  \"volume\" : 0\n}\n"));
+}
+
+TEST_F(HelperServiceTest, ASecondHelperIsRefusedAndStopEndsTheFirst) {
+    startHelper();
+    auto second = helper({"run"});
+    EXPECT_EQ(second.exitStatus, 1);
+    EXPECT_EQ(second.err, "Tessaly: Another Tessaly helper is already running, or its status port is unavailable.\n");
+
+    auto stop = helper({"stop"});
+    EXPECT_EQ(stop.exitStatus, 0);
+    EXPECT_EQ(stop.out, "");
+    EXPECT_EQ(ProcessRunner::waitFor(pid, 10), 0);
+    EXPECT_FALSE(std::filesystem::exists(portPath()));
+    EXPECT_EQ(helper({"stop"}).exitStatus, 0);  // nothing left to stop
+    auto status = helper({"status"});
+    EXPECT_EQ(status.exitStatus, 1);
+    EXPECT_EQ(status.err, "Tessaly: Quick Look audio memory is off or unavailable. Open Tessaly to enable it.\n");
+}
+
+TEST_F(HelperServiceTest, SigtermEndsTheHelperCleanly) {
+    startHelper();
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(ProcessRunner::waitFor(pid, 10), 0);
+    EXPECT_FALSE(std::filesystem::exists(portPath()));
+    EXPECT_EQ(readFile(preferenceFile()), "{\n  \"schemaVersion\" : 1,\n  \"unmutedVolume\" : 1,\n  \"volume\" : 0\n}");
+}
+
+TEST_F(HelperServiceTest, AHelperThatWasKilledIsReplaced) {
+    startHelper();
+    ::kill(pid, SIGKILL);
+    ProcessRunner::waitFor(pid, 10);
+    EXPECT_TRUE(std::filesystem::exists(portPath()));  // left behind
+    startHelper();
+    EXPECT_EQ(helper({"status"}).exitStatus, 0);
+}
+
+TEST_F(HelperServiceTest, AStoredAudibleVolumeIsReportedInPercent) {
+    writeFile(preferenceFile(), R"({"schemaVersion":1,"volume":0.35,"unmutedVolume":0.35})");
+    startHelper();
+    EXPECT_EQ(helper({"status"}).out, "Quick Look audio memory is ON. Volume 35%. Native previews: 0.\n");
+}
+
+TEST_F(HelperServiceTest, ASilentClientDoesNotHoldTheHelper) {
+    startHelper();
+    int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", portPath().c_str());
+    ASSERT_EQ(::connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    auto status = helper({"status"});
+    EXPECT_EQ(status.exitStatus, 0) << status.err;
+    ::close(silent);
+}
+
+TEST_F(HelperServiceTest, AnUnusablePreferenceFileStopsRunAndIsLeftAsItWas) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"schemaVersion":1,"volume":0.4,"unmutedVolume":0.6})",
+         "Tessaly: The saved audible volume is inconsistent with the preview volume.\n"},
+        {std::string(4097, ' '), "Tessaly: The saved audio preference is not a regular, small configuration file.\n"},
+    };
+    for (const auto& [content, message] : cases) {
+        writeFile(preferenceFile(), content);
+        auto run = helper({"run"});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.err, message);
+        EXPECT_EQ(readFile(preferenceFile()), content);
+        EXPECT_FALSE(std::filesystem::exists(portPath()));
+    }
+
+    std::filesystem::remove(preferenceFile());
+    writeFile(home / "elsewhere.json", R"({"schemaVersion":1,"volume":0,"unmutedVolume":1})");
+    std::filesystem::create_symlink(home / "elsewhere.json", preferenceFile());
+    auto run = helper({"run"});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.err, "Tessaly: The saved audio preference is not a regular, small configuration file.\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(preferenceFile()));
+}
+
+TEST_F(HelperServiceTest, AuthorizeFromATerminalIsRefused) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"authorize"}}) {
+        auto result = helper(arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.err,
+                  "Tessaly: Open Tessaly as an application with 'tessaly authorize'; do not authorize the terminal.\n");
+    }
+}
+
+}  // namespace
+}  // namespace tessaly::testing
