@@ -170,6 +170,13 @@ std::optional<std::string> ObjectReader::optionalText(std::string_view key) cons
     return member->get<std::string>();
 }
 
+std::optional<double> ObjectReader::optionalNumber(std::string_view key) const {
+    const Value* member = optional(key);
+    if (!member) return std::nullopt;
+    if (!member->is_number()) wrongType(key);
+    return member->get<double>();
+}
+
 std::optional<ObjectReader> ObjectReader::optionalObject(std::string_view key) const {
     const Value* member = optional(key);
     if (!member) return std::nullopt;

@@ -51,6 +51,8 @@ public:
     }
     /// An optional text: absent and null both read as nothing.
     std::optional<std::string> optionalText(std::string_view key) const;
+    /// An optional number: absent and null both read as nothing.
+    std::optional<double> optionalNumber(std::string_view key) const;
     /// An optional nested object: absent and null both read as nothing.
     std::optional<ObjectReader> optionalObject(std::string_view key) const;
 

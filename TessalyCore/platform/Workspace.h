@@ -27,6 +27,12 @@ public:
         const std::string& bundleIdentifier) const = 0;
     /// -[NSWorkspace openURL:]: whether the URL was handed to the application that opens it.
     virtual bool openURL(const std::string& url) = 0;
+    /// -[NSWorkspace selectFile:nil inFileViewerRootedAtPath:]: shows the folder in the file
+    /// viewer; whether that worked.
+    virtual bool revealFolder(const std::string& path) = 0;
+    /// -[NSFileManager trashItemAtURL:resultingItemURL:error:]: moves the item to the user's Trash.
+    /// Throws the platform's error (a FileError) when it cannot.
+    virtual void trashItem(const std::string& path) = 0;
 };
 
 }  // namespace tessaly

@@ -32,7 +32,13 @@ class AsioRunLoop;
 /// so a silent or stalled client can neither hold the main thread nor delay other clients.
 ///
 /// The client is synchronous: each request opens its own connection and waits with poll() for at
-/// most the send and receive time-outs it is given.
+/// most the send and receive time-outs it is given. A remote end names a socket, not a server, so
+/// after a helper restarts an old remote end reaches the new one. Result codes: a socket nobody
+/// listens on gives kCFMessagePortIsInvalid; a full listen queue until the send time-out gives
+/// kCFMessagePortSendTimeout; a server that drops the connection with the request unread gives
+/// kCFMessagePortBecameInvalidError; a reply that is malformed, cut short or too long gives
+/// kCFMessagePortTransportError; a server that closes before the first reply byte gives success
+/// with no data.
 class PosixMessagePorts : public MessagePorts {
 public:
     /// Ports in `directory` whose servers run on `mainLoop`; `log` hears why a local port could not

@@ -1,5 +1,7 @@
 #include "SimulatedDesktop.h"
 
+#include "FileError.h"
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -196,6 +198,17 @@ bool SimulatedDesktop::openURL(const std::string& url) {
     if (refusesURLs_) return false;
     openedURLs_.push_back(url);
     return true;
+}
+
+bool SimulatedDesktop::revealFolder(const std::string& path) {
+    if (refusesRevealing_) return false;
+    revealedFolders_.push_back(path);
+    return true;
+}
+
+void SimulatedDesktop::trashItem(const std::string& path) {
+    if (trashError_ != 0) throw FileError("Moving to the Trash", path, trashError_);
+    trashedItems_.push_back(path);
 }
 
 void SimulatedDesktop::launchApplication(const std::string& bundleIdentifier, ProcessID pid) {

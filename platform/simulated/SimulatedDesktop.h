@@ -67,6 +67,10 @@ public:
     std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier) const override;
     /// Records the URL; fails while opening is refused.
     bool openURL(const std::string& url) override;
+    /// Records the folder; fails while revealing is refused.
+    bool revealFolder(const std::string& path) override;
+    /// Records the item as trashed (the file itself is left where it is); throws while trashing fails.
+    void trashItem(const std::string& path) override;
 
     /// Starts an application, with no windows.
     void launchApplication(const std::string& bundleIdentifier, ProcessID pid);
@@ -137,6 +141,14 @@ public:
     const std::vector<std::string>& openedURLs() const { return openedURLs_; }
     /// Makes openURL fail (nothing handles the URL).
     void refuseOpeningURLs(bool refuse = true) { refusesURLs_ = refuse; }
+    /// Folders revealed so far, in order.
+    const std::vector<std::string>& revealedFolders() const { return revealedFolders_; }
+    /// Makes revealFolder fail (the file viewer does not answer).
+    void refuseRevealing(bool refuse = true) { refusesRevealing_ = refuse; }
+    /// Items moved to the Trash so far, in order.
+    const std::vector<std::string>& trashedItems() const { return trashedItems_; }
+    /// Makes trashItem fail with this errno (0: succeed again).
+    void failTrashing(int errorNumber) { trashError_ = errorNumber; }
 
     void revokeTrust() { trusted_ = false; }
     void grantTrust() { trusted_ = true; }
@@ -212,6 +224,10 @@ private:
     std::vector<SimulatedWrite> writes_;
     std::vector<std::string> openedURLs_;
     bool refusesURLs_ = false;
+    std::vector<std::string> revealedFolders_;
+    bool refusesRevealing_ = false;
+    std::vector<std::string> trashedItems_;
+    int trashError_ = 0;
     std::size_t observersCreated_ = 0;
     bool createsNoObservers_ = false;
     bool trusted_ = true;

@@ -204,14 +204,6 @@ TEST_P(MessagePortsContract, SecondPortForTheNameIsRefusedAndTheFirstKeepsServin
     EXPECT_EQ(send(1), success("reply to 1"));
 }
 
-TEST_P(MessagePortsContract, OtherNamesAreServedSideBySide) {
-    ASSERT_NE(serveEcho(portName), nullptr);
-    ASSERT_NE(serve(portName + ".other", [](std::int32_t) { return "other"; }), nullptr);
-
-    EXPECT_EQ(send(1, portName), success("reply to 1"));
-    EXPECT_EQ(send(1, portName + ".other"), success("other"));
-}
-
 TEST_P(MessagePortsContract, InvalidatedPortCannotBeFound) {
     auto* port = serveEcho();
     ASSERT_NE(port, nullptr);
@@ -283,17 +275,6 @@ TEST_P(MessagePortsContract, RemovedRunLoopSourceStopsTheAnswers) {
     ASSERT_NE(remote, nullptr);
     EXPECT_EQ(remote->sendRequest(2, sendTimeout, unansweredTimeout), failure(kCFMessagePortReceiveTimeout));
     EXPECT_EQ(received(), std::vector<std::int32_t>{1});
-}
-
-TEST_P(MessagePortsContract, InvalidatedPortMakesNoRunLoopSource) {
-    auto* port = serveEcho();
-    ASSERT_NE(port, nullptr);
-    bool madeSource = true;
-    onServer([&] {
-        port->invalidate();
-        madeSource = port->createRunLoopSource() != nullptr;
-    });
-    EXPECT_FALSE(madeSource);
 }
 
 INSTANTIATE_TEST_SUITE_P(

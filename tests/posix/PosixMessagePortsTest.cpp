@@ -495,14 +495,6 @@ TEST_F(PosixMessagePortMisbehavingServers, ServerThatDropsTheRequestUnreadMeansT
     EXPECT_EQ(send(1), failure(kCFMessagePortBecameInvalidError));
 }
 
-TEST_F(PosixMessagePortMisbehavingServers, UnknownReplyMarkerIsATransportError) {
-    FakeServer server(socketPath(), [](int fd) {
-        readRequest(fd);
-        ::send(fd, "\x07", 1, MSG_NOSIGNAL);
-    });
-    EXPECT_EQ(send(1), failure(kCFMessagePortTransportError));
-}
-
 TEST_F(PosixMessagePortMisbehavingServers, OversizedReplyLengthIsATransportError) {
     FakeServer server(socketPath(), [](int fd) {
         readRequest(fd);

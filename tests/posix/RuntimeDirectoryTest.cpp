@@ -63,13 +63,6 @@ TEST(RuntimeDirectoryLocation, IgnoresARelativeXdgRuntimeDir) {
     EXPECT_EQ(RuntimeDirectory::forCurrentUser().path(), fallback);
 }
 
-TEST(RuntimeDirectoryLocation, EntriesAreJoinedWithoutDoubleSlashes) {
-    ScopedEnvironment environment("XDG_RUNTIME_DIR", "/run/user/4242/");
-    const auto directory = RuntimeDirectory::forCurrentUser();
-    EXPECT_EQ(directory.path(), "/run/user/4242");
-    EXPECT_EQ(directory.entry("com.orvanne.tessaly"), "/run/user/4242/com.orvanne.tessaly");
-}
-
 TEST(RuntimeDirectoryCreation, MissingFolderIsCreatedPrivateWhateverTheUmask) {
     TemporaryFolder parent;
     const std::string path = parent.entry("runtime");
@@ -85,13 +78,6 @@ TEST(RuntimeDirectoryCreation, MissingFolderIsCreatedPrivateWhateverTheUmask) {
 TEST(RuntimeDirectoryCreation, ExistingPrivateFolderIsAccepted) {
     TemporaryFolder folder;  // mkdtemp makes it 0700
     EXPECT_EQ(refusalOf(RuntimeDirectory(folder.path())), "");
-}
-
-TEST(RuntimeDirectoryCreation, MissingFolderIsReportedByTheCheckWithoutCreatingIt) {
-    TemporaryFolder parent;
-    const std::string path = parent.entry("runtime");
-    EXPECT_FALSE(RuntimeDirectory(path).checkExisting());
-    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST(RuntimeDirectoryCreation, MissingParentIsAFileError) {

@@ -1,0 +1,126 @@
+// Prints the helper's figures: the status round trip against a live helper, the cost of one
+// preview pass with 1 and 20 tracked previews, and the helper's resident memory after start.
+
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AsioRunLoop.h"
+#include "AudioPreference.h"
+#include "PosixMessagePorts.h"
+#include "PreviewController.h"
+#include "SimulatedDesktop.h"
+#include "StatusClient.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class NullLog : public tessaly::Log {
+public:
+    void write(std::string_view, tessaly::LogLevel, std::string_view) override {}
+};
+
+double microseconds(Clock::duration duration) {
+    return std::chrono::duration<double, std::micro>(duration).count();
+}
+
+double percentile(std::vector<double> samples, double fraction) {
+    std::sort(samples.begin(), samples.end());
+    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1))];
+}
+
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+void benchmarkLiveHelper() {
+    char folder[] = "/tmp/tessaly-bench-XXXXXX";
+    if (!mkdtemp(folder)) return;
+    const std::string home = std::string(folder) + "/home";
+    const std::string runtime = std::string(folder) + "/run";
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+
+    pid_t pid = 0;
+    char* arguments[] = {const_cast<char*>(TESSALY_HELPER_PATH), const_cast<char*>("run"), nullptr};
+    if (posix_spawn(&pid, TESSALY_HELPER_PATH, nullptr, nullptr, arguments, environ) != 0) {
+        std::printf("cannot start the helper\n");
+        return;
+    }
+    tessaly::PosixMessagePorts ports(tessaly::RuntimeDirectory::forCurrentUser());
+    for (int attempt = 0; attempt < 100 && !tessaly::StatusClient::isRunning(ports); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const long rss = residentKiB(pid);
+
+    std::vector<double> samples;
+    for (int i = 0; i < 2000; ++i) {
+        const auto start = Clock::now();
+        tessaly::StatusClient::read(ports);
+        samples.push_back(microseconds(Clock::now() - start));
+    }
+    std::printf("status round trip (StatusClient::read, 2000 requests): median %.1f us, p99 %.1f us\n",
+                percentile(samples, 0.5), percentile(samples, 0.99));
+    std::printf("helper resident memory after start: %.2f MiB\n", static_cast<double>(rss) / 1024.0);
+
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    std::filesystem::remove_all(folder);
+}
+
+void benchmarkPass(int previewCount) {
+    NullLog log;
+    tessaly::AsioRunLoop runLoop;  // notifications queue up; the loop is never turned
+    tessaly::SimulatedDesktop desktop(runLoop);
+    desktop.launchApplication("com.apple.finder", 412);
+    for (int i = 0; i < previewCount; ++i) {
+        tessaly::SimulatedPreview::Setup setup;
+        setup.document = "file:///Users/tess/Movies/clip-" + std::to_string(i) + ".mov";
+        setup.title = "clip-" + std::to_string(i) + ".mov";
+        setup.titleTexts = {*setup.title};
+        desktop.openPreview(412, setup);
+    }
+    tessaly::PreviewController controller(desktop, desktop, runLoop, log, [](const tessaly::AudioPreference&) {},
+                                          [](const std::string&) {});
+    const auto preference = tessaly::AudioPreference::make(0.5, 0.5);
+    controller.synchronize(preference);  // the first pass restores; the measured ones change nothing
+
+    std::vector<double> samples;
+    for (int i = 0; i < 500; ++i) {
+        const auto start = Clock::now();
+        controller.synchronize(preference);
+        samples.push_back(microseconds(Clock::now() - start));
+    }
+    std::printf("preview pass with %2d tracked previews, nothing changed (500 passes): median %.1f us, p99 %.1f us\n",
+                previewCount, percentile(samples, 0.5), percentile(samples, 0.99));
+}
+
+}  // namespace
+
+int main() {
+    benchmarkPass(1);
+    benchmarkPass(20);
+    benchmarkLiveHelper();
+    return 0;
+}
