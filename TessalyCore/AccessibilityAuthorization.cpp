@@ -1,32 +1,13 @@
 #include "AccessibilityAuthorization.h"
 
+#include "ApplicationLaunch.h"
 #include "AuthorizationDelegate.h"
 #include "TessalyError.h"
-#include "Version.h"
 
 namespace tessaly::AccessibilityAuthorization {
 
-namespace {
-
-std::string pathExtension(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const auto slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = name.find_last_of('.');
-    if (dot == std::string::npos || dot == 0) return "";
-    return name.substr(dot + 1);
-}
-
-bool openedAsApplication(const ProcessEnvironment& process) {
-    const MainBundle bundle = process.mainBundle();
-    return bundle.identifier == bundleIdentifier && pathExtension(bundle.path) == "app" &&
-           process.parentProcessID() == 1;
-}
-
-}  // namespace
-
 void run(const Platform& platform) {
-    if (!openedAsApplication(platform.process)) {
+    if (!ApplicationLaunch::isOpenedAsApplication(platform.process)) {
         throw TessalyError("Open Tessaly as an application with 'tessaly authorize'; do not authorize the terminal.");
     }
     AuthorizationDelegate delegate(platform.accessibility, platform.workspace, platform.runLoop, platform.log);

@@ -197,4 +197,8 @@ std::string symbolicLinkDestination(const std::string& path) {
     }
 }
 
+void removeFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0) throw FileError("Removing", path, errno);
+}
+
 }  // namespace tessaly::fs

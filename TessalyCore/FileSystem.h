@@ -58,4 +58,8 @@ std::string resolvingSymbolicLinks(const std::string& path);
 /// stays relative. Throws FileError (EINVAL when `path` is not a link).
 std::string symbolicLinkDestination(const std::string& path);
 
+/// Removes the file or symbolic link at `path` (unlink): a link goes, never what it points to, and
+/// a folder is refused. Throws FileError (code noSuchFile when nothing is there).
+void removeFile(const std::string& path);
+
 }  // namespace tessaly::fs

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "InstallationPaths.h"
 #include "SetupSnapshot.h"
@@ -65,6 +66,46 @@ public:
     bool installed();
 
 private:
+    /// What enable() learned before it touched the login item, for rolling a failed registration back.
+    struct EnableState {
+        bool legacy = false;
+        bool legacyBootedOut = false;
+        bool wasRegistered = false;
+    };
+
+    /// Runs a program to its exit; its output decoded as UTF-8 and trimmed.
+    CommandResult command(const std::string& path, const std::vector<std::string>& arguments);
+    /// Runs /bin/launchctl; a non-zero exit throws with launchctl's own text.
+    void launchctl(const std::vector<std::string>& arguments);
+    /// Whether launchd has the legacy agent loaded.
+    bool legacyLoaded();
+    /// Boots the legacy agent out and waits until its helper is gone.
+    void stopLegacy();
+    /// Waits until no helper serves the status port; throws when one still does after 5 seconds.
+    void waitForStoppedHelper();
+    /// Waits until the helper answers with a healthy status; throws the last failure after 30 tries.
+    void waitForHealthyHelper();
+    /// Proves that the running application is the one installed copy and carries its agent.
+    void requireInstalledBundle();
+    /// Registers the login item unless it is enabled already; throws when it cannot be enabled.
+    void registerLoginItem();
+    /// Undoes what enable() changed before its registration failed with `failureText`. Throws the
+    /// failure extended by the reason when undoing fails; returns when the failure may go out as it is.
+    void rollBackRegistration(const std::string& failureText, const EnableState& state);
+    /// Fills the snapshot's volume, legacy flag, helper and first problem.
+    void examine(SetupSnapshot& snapshot);
+    /// Fills the snapshot's helper and its problem, when it has one, from the status port.
+    void examineHelper(SetupSnapshot& snapshot);
+
+    /// The login item's raw SMAppService status, read anew.
+    int loginItemStatus();
+    /// The running bundle's folder, standardized.
+    std::string bundlePath() const;
+    /// "gui/" and the user id: the user's launchd domain.
+    std::string userDomain() const;
+    /// The legacy agent inside the user's launchd domain.
+    std::string legacyServiceTarget() const;
+
     SetupPlatform platform_;
 };
 

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "SetupService.h"
+#include "platform/ProcessEnvironment.h"
+
+namespace tessaly {
+
+/// The setup application's command line: opens the setup window for a process that was opened as
+/// the application, or performs one setup operation and prints its one-line result. Any failure is
+/// one "Tessaly: " line on standard error and exit status 1.
+class AppCommandLine {
+public:
+    /// Builds the setup service on first use, so that --version and --help need nothing.
+    using ServiceProvider = std::function<SetupService&()>;
+    /// Runs the setup window's event loop; returns the exit status.
+    using WindowOpener = std::function<int(SetupService&)>;
+
+    AppCommandLine(ProcessEnvironment& process, ServiceProvider service, WindowOpener openWindow, std::ostream& out,
+                   std::ostream& err);
+
+    /// Runs the command named by `arguments` (executable path removed); returns the exit status.
+    int run(const std::vector<std::string>& arguments);
+
+private:
+    int perform(const std::vector<std::string>& arguments);
+    /// Refuses to open the window in a process that was not opened as the application.
+    void requireOpenedAsApplication() const;
+
+    ProcessEnvironment& process_;
+    ServiceProvider service_;
+    WindowOpener openWindow_;
+    std::ostream& out_;
+    std::ostream& err_;
+};
+
+}  // namespace tessaly

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "AsioRunLoop.h"
+#include "PosixCommands.h"
+#include "PosixMessagePorts.h"
+#include "PosixProcessEnvironment.h"
+#include "PosixServiceManagement.h"
+#include "PosixWorkspace.h"
+#include "SetupService.h"
+#include "SimulatedDesktop.h"
+#include "SyslogLog.h"
+
+namespace tessaly {
+
+/// The setup application's composition root on Linux: the real process, login items, launchctl,
+/// workspace and status port, with Accessibility answered by a simulated desktop that trusts the
+/// application (Linux has no Accessibility permission to grant).
+class AppPlatform {
+public:
+    AppPlatform();
+
+    SyslogLog log;
+    AsioRunLoop runLoop;  // only delivers the simulated desktop's notifications; never turned
+    SimulatedDesktop desktop{runLoop};
+    PosixProcessEnvironment process;
+    PosixServiceManagement serviceManagement;
+    PosixCommands commands;
+    PosixWorkspace workspace;
+    PosixMessagePorts ports;
+    SetupService service;
+};
+
+}  // namespace tessaly

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "SetupService.h"
+#include "platform/Workspace.h"
+
+namespace tessaly {
+
+/// Opens the setup window: creates the application, shows the window and runs the event loop until
+/// the window lets the application quit. Returns the event loop's exit status (0). The caller has
+/// already checked that the process was opened as an application.
+/// `workspace` reveals the Applications folder for the "Show Applications" button.
+int openSetupWindow(SetupService& service, Workspace& workspace, int argc, char** argv);
+
+/// As above, revealing the Applications folder through the desktop's own file viewer (xdg-open).
+int openSetupWindow(SetupService& service, int argc, char** argv);
+
+}  // namespace tessaly

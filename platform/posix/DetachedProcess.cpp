@@ -1,0 +1,388 @@
+#include "DetachedProcess.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FileError.h"
+
+extern char** environ;
+
+namespace tessaly {
+
+namespace {
+
+/// What the detached side tells the caller: one write smaller than PIPE_BUF, so it arrives whole.
+struct Report {
+    enum Kind : int { started = 1, failed = 2 };
+    int kind = 0;
+    int value = 0;  // the supervisor's pid when started, errno when failed
+};
+
+/// Everything the forked children use, prepared before the fork so that they never allocate.
+struct ChildPlan {
+    const char* program = nullptr;
+    char* const* argv = nullptr;
+    char* const* envp = nullptr;
+    int reportFd = -1;        // write end of the report pipe (close-on-exec)
+    int goFd = -1;            // the supervisor's end of the go channel, or -1
+    int parentReportFd = -1;  // the caller's ends, closed in the children
+    int parentGoFd = -1;
+    int openMax = 0;
+    timespec restartInterval{};
+};
+
+/// Closes a descriptor on every path out of the caller's functions. Never used in a child.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() { close(); }
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// ---- Run in the children: async-signal-safe system calls only. ----
+
+void sendReport(int fd, Report::Kind kind, int value) {
+    const Report report{kind, value};
+    while (::write(fd, &report, sizeof report) < 0 && errno == EINTR) {
+    }
+}
+
+[[noreturn]] void failAndExit(const ChildPlan& plan, int errorNumber) {
+    sendReport(plan.reportFd, Report::failed, errorNumber);
+    ::_exit(127);
+}
+
+void resetSignalHandlers() {
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    ::sigemptyset(&defaultAction.sa_mask);
+    // Handlers and ignored signals of the caller must not reach the program (SIGCHLD ignored would
+    // even stop the supervisor from waiting). Signals that cannot be changed just fail here.
+    for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &defaultAction, nullptr);
+}
+
+void closeRange(int first, int last, int openMax) {
+    if (first > last) return;
+    if (::close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0) return;
+    const int end = last < openMax ? last : openMax - 1;  // kernels before 5.9 have no close_range
+    for (int fd = first; fd <= end; ++fd) ::close(fd);
+}
+
+/// Closes every descriptor above the standard three but `keep` and `alsoKeep` (-1: none).
+void closeOtherDescriptors(int keep, int alsoKeep, int openMax) {
+    if (keep > alsoKeep) std::swap(keep, alsoKeep);
+    int next = 3;
+    for (int kept : {keep, alsoKeep}) {
+        if (kept < next) continue;
+        closeRange(next, kept - 1, openMax);
+        next = kept + 1;
+    }
+    closeRange(next, INT_MAX, openMax);
+}
+
+/// Working folder "/", standard streams on /dev/null, nothing else open but the channels.
+void detach(const ChildPlan& plan) {
+    resetSignalHandlers();
+    if (::chdir("/") != 0) failAndExit(plan, errno);
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null < 0) failAndExit(plan, errno);
+    for (int stream = 0; stream <= 2; ++stream) {
+        if (::dup2(null, stream) < 0) failAndExit(plan, errno);
+    }
+    if (null > 2) ::close(null);
+    closeOtherDescriptors(plan.reportFd, plan.goFd, plan.openMax);
+}
+
+[[noreturn]] void execute(const ChildPlan& plan, bool reportFailure) {
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(plan.program, plan.argv, plan.envp);
+    if (reportFailure) failAndExit(plan, errno);
+    ::_exit(127);
+}
+
+/// Forks and executes the program; -1 when fork failed.
+pid_t startProgram(const ChildPlan& plan, bool reportFailure) {
+    const pid_t pid = ::_Fork();
+    if (pid == 0) execute(plan, reportFailure);
+    return pid;
+}
+
+timespec monotonicNow() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+timespec plus(timespec time, timespec interval) {
+    time.tv_sec += interval.tv_sec;
+    time.tv_nsec += interval.tv_nsec;
+    if (time.tv_nsec >= 1'000'000'000) {
+        time.tv_sec += 1;
+        time.tv_nsec -= 1'000'000'000;
+    }
+    return time;
+}
+
+/// Waits until `deadline`; true when a stop signal arrived first.
+bool stopArrivesBefore(timespec deadline, const sigset_t& stopSignals) {
+    for (;;) {
+        const timespec now = monotonicNow();
+        timespec remaining{deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
+        if (remaining.tv_nsec < 0) {
+            remaining.tv_sec -= 1;
+            remaining.tv_nsec += 1'000'000'000;
+        }
+        if (remaining.tv_sec < 0 || (remaining.tv_sec == 0 && remaining.tv_nsec == 0)) return false;
+        if (::sigtimedwait(&stopSignals, nullptr, &remaining) > 0) return true;
+        if (errno == EAGAIN) return false;
+    }
+}
+
+/// Reaps every ended child; true when `program` was one of them, with its wait status.
+bool programEnded(pid_t program, int& status) {
+    bool ended = false;
+    int childStatus = 0;
+    pid_t pid = 0;
+    while ((pid = ::waitpid(-1, &childStatus, WNOHANG)) > 0) {
+        if (pid != program) continue;
+        ended = true;
+        status = childStatus;
+    }
+    return ended;
+}
+
+/// The supervisor. Its signals stay blocked (as the caller blocked them around fork) and are
+/// taken with sigwaitinfo: no handler runs, so no signal can slip in between a check and a wait.
+[[noreturn]] void runSupervisor(const ChildPlan& plan) {
+    sendReport(plan.reportFd, Report::started, ::getpid());
+    char go = 0;
+    ssize_t received = 0;
+    do {
+        received = ::read(plan.goFd, &go, 1);
+    } while (received < 0 && errno == EINTR);
+    if (received != 1) ::_exit(0);  // the caller gave up: start nothing
+    ::close(plan.goFd);
+    ::prctl(PR_SET_NAME, "tessaly-login", 0, 0, 0);
+
+    sigset_t stopSignals;
+    ::sigemptyset(&stopSignals);
+    ::sigaddset(&stopSignals, SIGTERM);
+    ::sigaddset(&stopSignals, SIGINT);
+    ::sigaddset(&stopSignals, SIGHUP);
+    sigset_t awaited = stopSignals;
+    ::sigaddset(&awaited, SIGCHLD);
+
+    timespec lastStart = monotonicNow();
+    pid_t program = startProgram(plan, true);
+    if (program < 0) failAndExit(plan, errno);
+    ::close(plan.reportFd);  // the program's copy closes on exec: the caller then reads the end
+
+    bool stopping = false;
+    for (;;) {
+        const int signal = ::sigwaitinfo(&awaited, nullptr);
+        if (signal < 0) continue;
+        if (signal != SIGCHLD) {
+            stopping = true;
+            ::kill(program, SIGTERM);
+            continue;
+        }
+        int status = 0;
+        if (!programEnded(program, status)) continue;
+        if (stopping || !WIFEXITED(status) || WEXITSTATUS(status) != 1) ::_exit(0);
+        do {
+            if (stopArrivesBefore(plus(lastStart, plan.restartInterval), stopSignals)) ::_exit(0);
+            lastStart = monotonicNow();
+            program = startProgram(plan, false);
+        } while (program < 0);
+    }
+}
+
+/// The first child: a new session, then the second fork, whose child is not the caller's.
+[[noreturn]] void runIntermediate(const ChildPlan& plan, bool supervised) {
+    ::close(plan.parentReportFd);
+    if (plan.parentGoFd >= 0) ::close(plan.parentGoFd);
+    ::setsid();
+    const pid_t pid = ::_Fork();
+    if (pid < 0) failAndExit(plan, errno);
+    if (pid > 0) ::_exit(0);
+    detach(plan);
+    if (supervised) runSupervisor(plan);
+    execute(plan, true);
+}
+
+// ---- Run in the caller. ----
+
+/// Keeps a channel off the standard stream numbers, so that detaching cannot overwrite it.
+Descriptor lifted(Descriptor fd, const std::string& program) {
+    if (fd.get() > 2) return fd;
+    const int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3);
+    if (moved < 0) throw FileError("Launching", program, errno);
+    return Descriptor(moved);
+}
+
+/// A close-on-exec pipe: its read end, then its write end.
+std::pair<Descriptor, Descriptor> makePipe(const std::string& program) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw FileError("Launching", program, errno);
+    Descriptor readEnd(fds[0]);
+    Descriptor writeEnd(fds[1]);
+    return {lifted(std::move(readEnd), program), lifted(std::move(writeEnd), program)};
+}
+
+/// A close-on-exec socket pair: a socket, unlike a pipe, can be written to without SIGPIPE when the
+/// other side is gone.
+std::pair<Descriptor, Descriptor> makeSocketPair(const std::string& program) {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        throw FileError("Launching", program, errno);
+    }
+    Descriptor callerEnd(fds[0]);
+    Descriptor childEnd(fds[1]);
+    return {lifted(std::move(callerEnd), program), lifted(std::move(childEnd), program)};
+}
+
+std::vector<char*> pointersTo(const std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (const auto& text : texts) pointers.push_back(const_cast<char*>(text.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+int openDescriptorLimit() {
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    constexpr long ceiling = 1 << 20;  // only used without close_range; bounds the closing loop
+    return static_cast<int>(limit > 0 && limit < ceiling ? limit : ceiling);
+}
+
+timespec intervalOf(double seconds) {
+    if (!(seconds > 0)) return {};
+    seconds = std::min(seconds, 1e6);
+    const double whole = std::floor(seconds);
+    return {static_cast<time_t>(whole), static_cast<long>((seconds - whole) * 1e9)};
+}
+
+/// Forks the first child with every signal blocked, so that no handler of the caller runs in it.
+pid_t forkIntermediate(const ChildPlan& plan, bool supervised, const std::string& program) {
+    sigset_t all;
+    sigset_t previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::fork();
+    if (pid == 0) runIntermediate(plan, supervised);
+    const int error = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0) throw FileError("Launching", program, error);
+    return pid;
+}
+
+void reap(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+/// The next report, or nothing when every writer has closed the pipe.
+std::optional<Report> readReport(int fd) {
+    Report report;
+    ssize_t count = 0;
+    do {
+        count = ::read(fd, &report, sizeof report);
+    } while (count < 0 && errno == EINTR);
+    if (count != static_cast<ssize_t>(sizeof report)) return std::nullopt;
+    return report;
+}
+
+}  // namespace
+
+DetachedProcess::DetachedProcess(std::string program, std::vector<std::string> arguments)
+    : program_(std::move(program)), arguments_(std::move(arguments)) {
+    if (arguments_.empty()) arguments_.push_back(program_);
+}
+
+void DetachedProcess::launch() const {
+    const std::vector<char*> argv = pointersTo(arguments_);
+    auto [reportRead, reportWrite] = makePipe(program_);
+    ChildPlan plan;
+    plan.program = program_.c_str();
+    plan.argv = argv.data();
+    plan.envp = environ;
+    plan.reportFd = reportWrite.get();
+    plan.parentReportFd = reportRead.get();
+    plan.openMax = openDescriptorLimit();
+
+    const pid_t intermediate = forkIntermediate(plan, false, program_);
+    reportWrite.close();
+    reap(intermediate);
+    // The pipe closes when the program is executed; a report comes only when that failed.
+    const auto report = readReport(reportRead.get());
+    if (report && report->kind == Report::failed) throw FileError("Launching", program_, report->value);
+}
+
+ProcessID DetachedProcess::supervise(double restartInterval,
+                                     const std::function<void(ProcessID)>& beforeStart) const {
+    const std::vector<char*> argv = pointersTo(arguments_);
+    auto [reportRead, reportWrite] = makePipe(program_);
+    auto [goCaller, goSupervisor] = makeSocketPair(program_);
+    ChildPlan plan;
+    plan.program = program_.c_str();
+    plan.argv = argv.data();
+    plan.envp = environ;
+    plan.reportFd = reportWrite.get();
+    plan.goFd = goSupervisor.get();
+    plan.parentReportFd = reportRead.get();
+    plan.parentGoFd = goCaller.get();
+    plan.openMax = openDescriptorLimit();
+    plan.restartInterval = intervalOf(restartInterval);
+
+    const pid_t intermediate = forkIntermediate(plan, true, program_);
+    reportWrite.close();
+    goSupervisor.close();
+    reap(intermediate);
+
+    const auto first = readReport(reportRead.get());
+    if (!first) throw FileError("Launching", program_, EIO);
+    if (first->kind == Report::failed) throw FileError("Launching", program_, first->value);
+    const ProcessID supervisor = first->value;
+
+    beforeStart(supervisor);  // when it throws, closing goCaller tells the supervisor to end
+    const char go = 'g';
+    ssize_t sent = 0;
+    do {
+        sent = ::send(goCaller.get(), &go, 1, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != 1) throw FileError("Launching", program_, errno);
+    goCaller.close();
+
+    const auto second = readReport(reportRead.get());
+    if (second && second->kind == Report::failed) throw FileError("Launching", program_, second->value);
+    return supervisor;
+}
+
+}  // namespace tessaly

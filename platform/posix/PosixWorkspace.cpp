@@ -1,0 +1,206 @@
+#include "PosixWorkspace.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "DetachedProcess.h"
+#include "FileError.h"
+#include "FileSystem.h"
+#include "TessalyError.h"
+
+namespace tessaly {
+
+namespace {
+
+constexpr const char* trashAction = "Moving to the Trash";
+/// How many names ("name", "name.2", ...) are tried before trashing gives up.
+constexpr int maximumNameAttempts = 10000;
+
+std::string quoted(const std::string& text) {
+    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
+}
+
+std::string absolutePath(const std::string& path) {
+    if (!path.empty() && path.front() == '/') return fs::standardizedPath(path);
+    char folder[PATH_MAX];
+    if (::getcwd(folder, sizeof folder) == nullptr) throw FileError(trashAction, path, errno);
+    return fs::standardizedPath(std::string(folder) + "/" + path);
+}
+
+/// The path as the Trash specification stores it: every byte but unreserved URL characters and
+/// '/' percent-encoded.
+std::string percentEncoded(const std::string& path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char character : path) {
+        const auto byte = static_cast<unsigned char>(character);
+        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                           (byte >= '0' && byte <= '9') || byte == '-' || byte == '_' || byte == '.' ||
+                           byte == '~' || byte == '/';
+        if (plain) {
+            encoded += character;
+            continue;
+        }
+        encoded += '%';
+        encoded += hex[byte >> 4];
+        encoded += hex[byte & 0x0F];
+    }
+    return encoded;
+}
+
+std::string localDeletionDate() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+bool anythingAt(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+/// Creates `path` only when nothing is there, so that two trashings never claim one name; false
+/// when the name is taken.
+bool createExclusively(const std::string& path, const std::string& content) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) return false;
+    if (fd < 0) throw FileError("Writing", path, errno);
+    std::size_t written = 0;
+    while (written < content.size()) {
+        const ssize_t count = ::write(fd, content.data() + written, content.size() - written);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(path.c_str());
+            throw FileError("Writing", path, error);
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(path.c_str());
+        throw FileError("Writing", path, error);
+    }
+    return true;
+}
+
+/// rename that never replaces what is at `to`; sets errno to EEXIST when something is there.
+int moveWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL) return -1;
+    // Some file systems lack RENAME_NOREPLACE; the name was free a moment ago, so check again.
+    if (anythingAt(to)) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from.c_str(), to.c_str());
+}
+
+/// The first folder of `searchPath` that holds an executable `name`. Empty entries (the current
+/// folder) are skipped: what runs must not depend on where the application was started.
+std::string findProgram(const std::string& name, const std::string& searchPath) {
+    std::size_t start = 0;
+    while (start <= searchPath.size()) {
+        std::size_t end = searchPath.find(':', start);
+        if (end == std::string::npos) end = searchPath.size();
+        const std::string folder = searchPath.substr(start, end - start);
+        start = end + 1;
+        if (folder.empty()) continue;
+        const std::string candidate = folder + "/" + name;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "";
+}
+
+std::string trashFolderFromEnvironment() {
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    // The XDG base directory rules ignore a relative path.
+    if (dataHome != nullptr && dataHome[0] == '/') return std::string(dataHome) + "/Trash";
+    return fs::homeDirectory() + "/.local/share/Trash";
+}
+
+std::string searchPathFromEnvironment() {
+    const char* path = std::getenv("PATH");
+    return path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+}
+
+}  // namespace
+
+PosixWorkspace::PosixWorkspace() : PosixWorkspace(trashFolderFromEnvironment(), searchPathFromEnvironment()) {}
+
+PosixWorkspace::PosixWorkspace(std::string trashFolder, std::string searchPath)
+    : trashFolder_(std::move(trashFolder)), searchPath_(std::move(searchPath)) {}
+
+std::vector<RunningApplication> PosixWorkspace::runningApplications(const std::string&) const {
+    return {};
+}
+
+bool PosixWorkspace::openURL(const std::string& url) {
+    return openWithDesktop(url);
+}
+
+bool PosixWorkspace::revealFolder(const std::string& path) {
+    return openWithDesktop(absolutePath(path));
+}
+
+bool PosixWorkspace::openWithDesktop(const std::string& argument) const {
+    // xdg-open would read a leading '-' as an option.
+    if (argument.empty() || argument.front() == '-') return false;
+    const std::string program = findProgram("xdg-open", searchPath_);
+    if (program.empty()) return false;
+    try {
+        DetachedProcess(program, {"xdg-open", argument}).launch();
+        return true;
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
+void PosixWorkspace::trashItem(const std::string& path) {
+    const std::string item = absolutePath(path);
+    const std::string name = item.substr(item.find_last_of('/') + 1);
+    if (name.empty()) throw FileError(trashAction, item, EINVAL);
+    if (!anythingAt(item)) throw FileError(trashAction, item, errno);
+
+    const std::string files = trashFolder_ + "/files";
+    const std::string info = trashFolder_ + "/info";
+    fs::createDirectories(files, 0700);
+    fs::createDirectories(info, 0700);
+    const std::string trashInfo =
+        "[Trash Info]\nPath=" + percentEncoded(item) + "\nDeletionDate=" + localDeletionDate() + "\n";
+
+    for (int attempt = 1; attempt <= maximumNameAttempts; ++attempt) {
+        const std::string candidate = attempt == 1 ? name : name + "." + std::to_string(attempt);
+        const std::string destination = files + "/" + candidate;
+        if (anythingAt(destination)) continue;  // left without its .trashinfo: not ours to replace
+        const std::string infoPath = info + "/" + candidate + ".trashinfo";
+        if (!createExclusively(infoPath, trashInfo)) continue;
+        if (moveWithoutReplacing(item, destination) == 0) return;
+        const int error = errno;
+        ::unlink(infoPath.c_str());
+        if (error == EEXIST) continue;
+        if (error == EXDEV) {
+            throw TessalyError("Cannot move " + quoted(item) + " to the Trash: it is on another file system than " +
+                               quoted(trashFolder_) + ".");
+        }
+        throw FileError(trashAction, item, error);
+    }
+    throw FileError(trashAction, item, EEXIST);
+}
+
+}  // namespace tessaly

@@ -1,0 +1,43 @@
+#include "SimulatedServiceManagement.h"
+
+#include <utility>
+
+#include "Error.h"
+
+namespace tessaly {
+
+int SimulatedServiceManagement::status(const std::string&) {
+    return status_;
+}
+
+void SimulatedServiceManagement::registerService(const std::string& plistName) {
+    calls_.push_back("register " + plistName);
+    if (auto failure = std::exchange(registrationFailure_, std::nullopt)) {
+        if (failure->statusAfter) status_ = *failure->statusAfter;
+        throw Error(failure->description);
+    }
+    status_ = statusAfterRegistering_;
+    if (onRegister_) onRegister_();
+}
+
+void SimulatedServiceManagement::unregisterService(const std::string& plistName) {
+    calls_.push_back("unregister " + plistName);
+    if (auto failure = std::exchange(unregistrationFailure_, std::nullopt)) throw Error(*failure);
+    status_ = SMAppServiceStatusNotRegistered;
+    if (onUnregister_) onUnregister_();
+}
+
+void SimulatedServiceManagement::openSystemSettingsLoginItems() {
+    calls_.push_back("open login items");
+}
+
+void SimulatedServiceManagement::failNextRegistration(std::string description,
+                                                      std::optional<int> statusAfter) {
+    registrationFailure_ = Failure{std::move(description), statusAfter};
+}
+
+void SimulatedServiceManagement::failNextUnregistration(std::string description) {
+    unregistrationFailure_ = std::move(description);
+}
+
+}  // namespace tessaly

@@ -1,0 +1,410 @@
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenuBar>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include "SetupWindowFixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+using SetupWindowLaunch = SetupWindowFixture;
+
+TEST_F(SetupWindowLaunch, ShowsCheckingWithAllFiveButtonsUntilTheFirstSnapshotArrives) {
+    actions.hold("snapshot");
+    window->launch();
+    ASSERT_TRUE(actions.waitForCall("snapshot"));
+
+    EXPECT_EQ(text("tessaly-status"), "Checking Tessaly...");
+    EXPECT_EQ(text("tessaly-detail"), "");
+    EXPECT_EQ(text("tessaly-saved-volume"), "");
+    std::vector<QString> titles;
+    for (QPushButton* each : operationButtons()) {
+        EXPECT_TRUE(each->isVisible() && each->isEnabled()) << each->objectName().toStdString();
+        titles.push_back(each->text());
+    }
+    EXPECT_EQ(titles, (std::vector<QString>{"Enable Audio Memory", "Allow Accessibility",
+                                            "Open Login Settings", "Restart Audio Memory", "Uninstall..."}));
+
+    actions.release("snapshot");
+    settle();
+    EXPECT_EQ(text("tessaly-status"), "Audio memory is off");
+    EXPECT_EQ(text("tessaly-saved-volume"), "Remembered volume: 50%");
+    EXPECT_TRUE(button("tessaly-restart")->isHidden());
+    EXPECT_TRUE(button("tessaly-accessibility")->isHidden());
+}
+
+TEST_F(SetupWindowLaunch, PressingTheMainButtonBeforeTheFirstSnapshotDoesNothing) {
+    actions.hold("snapshot");
+    window->launch();
+    primary()->click();
+    actions.release("snapshot");
+    settle();
+    EXPECT_EQ(actions.calls(), std::vector<std::string>{"snapshot"});
+    EXPECT_FALSE(window->isBusy());
+}
+
+using SetupWindowLayout = SetupWindowFixture;
+
+TEST_F(SetupWindowLayout, TheWindowIsAFixedSizeAndEveryControlCarriesItsIdentifier) {
+    launchAndSettle();
+    QMainWindow* main = window->window();
+    EXPECT_EQ(main->windowTitle(), "Tessaly");
+    EXPECT_EQ(main->objectName(), "tessaly-setup");
+    EXPECT_EQ(main->accessibleName(), "tessaly-setup");
+    EXPECT_EQ(main->minimumSize(), main->maximumSize());
+    EXPECT_EQ(main->findChild<QScrollArea*>()->size(), QSize(600, 790));
+    for (const char* identifier : {"tessaly-status", "tessaly-detail", "tessaly-saved-volume"}) {
+        EXPECT_EQ(main->findChild<QLabel*>(identifier)->accessibleName(), identifier);
+    }
+    for (const char* identifier : {"tessaly-accessibility", "tessaly-toggle", "tessaly-restart",
+                                   "tessaly-login-settings", "tessaly-uninstall"}) {
+        EXPECT_EQ(button(identifier)->accessibleName(), identifier);
+    }
+}
+
+TEST_F(SetupWindowLayout, TheMenusHoldAboutAndQuitThenTheEditItemsPasteFirst) {
+    launchAndSettle();
+    std::vector<std::pair<QString, QKeySequence>> items;
+    for (QAction* menu : window->window()->menuBar()->actions()) {
+        items.emplace_back(menu->text(), QKeySequence());
+        for (QAction* item : menu->menu()->actions()) items.emplace_back(item->text(), item->shortcut());
+    }
+    using Key = QKeySequence;
+    const std::vector<std::pair<QString, QKeySequence>> expected{
+        {"Tessaly", Key()},
+        {"About Tessaly", Key()},
+        {"", Key()},
+        {"Quit Tessaly Setup", Key(Qt::CTRL | Qt::Key_Q)},
+        {"Edit", Key()},
+        {"Paste", Key(Qt::CTRL | Qt::Key_V)},
+        {"Cut", Key(Qt::CTRL | Qt::Key_X)},
+        {"Copy", Key(Qt::CTRL | Qt::Key_C)},
+        {"Select All", Key(Qt::CTRL | Qt::Key_A)}};
+    EXPECT_EQ(items, expected);
+}
+
+QAction* menuItem(QMainWindow* main, const QString& title) {
+    for (QAction* menu : main->menuBar()->actions()) {
+        for (QAction* item : menu->menu()->actions()) {
+            if (item->text() == title) return item;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(SetupWindowLayout, TheDetailTextCanBeSelectedAndCopiedThroughTheEditMenu) {
+    SetupSnapshot snapshot = installedSnapshot();
+    snapshot.error = "The previous helper is still running. No replacement was started.";
+    actions.setSnapshot(snapshot);
+    launchAndSettle();
+    QApplication::clipboard()->clear();
+    window->window()->findChild<QLabel*>("tessaly-detail")->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; }, 10000));
+
+    menuItem(window->window(), "Select All")->trigger();
+    menuItem(window->window(), "Copy")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), *snapshot.error);
+}
+
+TEST_F(SetupWindowLayout, ReturnPressesTheMainButton) {
+    launchAndSettle();
+    QTest::keyClick(window->window(), Qt::Key_Return);
+    EXPECT_TRUE(actions.waitForCall("enable"));
+}
+
+TEST_F(SetupWindowLayout, TheContentScrollsOnlyWhenItDoesNotFit) {
+    launchAndSettle();
+    QScrollBar* scroller = window->window()->findChild<QScrollArea*>()->verticalScrollBar();
+    EXPECT_FALSE(scroller->isVisible());
+
+    SetupSnapshot snapshot = installedSnapshot();
+    snapshot.error = std::string(60, '\n') + "A very long problem.";
+    actions.setSnapshot(snapshot);
+    loop.advance(2);
+    settle();
+    EXPECT_TRUE(QTest::qWaitFor([scroller] { return scroller->isVisible(); }, 10000));
+}
+
+using SetupWindowRefreshLoop = SetupWindowFixture;
+
+TEST_F(SetupWindowRefreshLoop, RefreshesAgainTwoSecondsAfterThePreviousRefreshFinished) {
+    actions.hold("snapshot");
+    window->launch();
+    ASSERT_TRUE(actions.waitForCall("snapshot"));
+    // A slow snapshot holds the loop back: the two seconds count from its end.
+    loop.advance(10);
+    actions.release("snapshot");
+    settle();
+    actions.setSnapshot(runningSnapshot());
+
+    loop.advance(1.999);
+    settle();
+    EXPECT_EQ(actions.count("snapshot"), 1);
+    loop.advance(0.001);
+    settle();
+    EXPECT_EQ(actions.count("snapshot"), 2);
+    EXPECT_EQ(text("tessaly-status"), "Audio memory is on");
+}
+
+TEST_F(SetupWindowRefreshLoop, SkipsRefreshesWhileAnOperationRunsButKeepsTicking) {
+    launchAndSettle();
+    actions.hold("enable");
+    primary()->click();
+    ASSERT_TRUE(actions.waitForCall("enable"));
+    loop.advance(2);
+    loop.advance(2);
+    actions.release("enable");
+    settle();
+    // Only the refresh that ends the operation ran; the loop's ticks while busy did not queue any.
+    EXPECT_EQ(actions.calls(), (std::vector<std::string>{"snapshot", "enable", "snapshot"}));
+    loop.advance(2);
+    settle();
+    EXPECT_EQ(actions.count("snapshot"), 3);
+}
+
+TEST_F(SetupWindowRefreshLoop, ASnapshotArrivingDuringAnOperationKeepsTheMainButtonDisabled) {
+    launchAndSettle();
+    actions.hold("snapshot");
+    actions.hold("enable");
+    loop.advance(2);
+    ASSERT_TRUE(actions.waitForCall("snapshot", 2));
+    primary()->click();
+    actions.setSnapshot(runningSnapshot());
+    actions.release("snapshot");
+    ASSERT_TRUE(actions.waitForCall("enable"));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return text("tessaly-status") == "Audio memory is on"; }, 10000));
+    EXPECT_FALSE(primary()->isEnabled());
+
+    actions.release("enable");
+    settle();
+    EXPECT_TRUE(primary()->isEnabled());
+}
+
+using SetupWindowOperations = SetupWindowFixture;
+
+TEST_F(SetupWindowOperations, PressingTheMainButtonTwiceStartsOneOperation) {
+    launchAndSettle();
+    actions.hold("enable");
+    primary()->click();
+    EXPECT_TRUE(allEnabled(false));
+    // The disabled button swallows a real second click; a press that arrives anyway is ignored too.
+    primary()->click();
+    window->toggle();
+    window->restartMemory();
+    actions.release("enable");
+    settle();
+    EXPECT_EQ(actions.count("enable"), 1);
+    EXPECT_EQ(actions.count("restart"), 0);
+    EXPECT_TRUE(allEnabled(true));
+}
+
+TEST_F(SetupWindowOperations, TheMainButtonDisablesWhenEnabledAndRestartRestarts) {
+    actions.setSnapshot(runningSnapshot());
+    launchAndSettle();
+    primary()->click();
+    settle();
+    button("tessaly-restart")->click();
+    settle();
+    EXPECT_EQ(actions.calls(),
+              (std::vector<std::string>{"snapshot", "disable", "snapshot", "restart", "snapshot"}));
+}
+
+TEST_F(SetupWindowOperations, AFailureShowsTheAlertWhileStillBusyThenEnablesTheButtonsAgain) {
+    launchAndSettle();
+    actions.failNext("enable", "Tessaly needs approval in General > Login Items & Extensions.");
+    bool busyDuringAlert = false;
+    alerts.whileErrorShown = [&] { busyDuringAlert = window->isBusy() && allEnabled(false); };
+    primary()->click();
+    settle();
+    EXPECT_EQ(alerts.errors,
+              std::vector<std::string>{"Tessaly needs approval in General > Login Items & Extensions."});
+    EXPECT_TRUE(busyDuringAlert);
+    EXPECT_FALSE(window->isBusy());
+    EXPECT_TRUE(allEnabled(true));
+    EXPECT_EQ(actions.count("snapshot"), 2);
+}
+
+using SetupWindowQuickActions = SetupWindowFixture;
+
+TEST_F(SetupWindowQuickActions, ShowApplicationsRevealsTheFolderWithoutBecomingBusy) {
+    SetupSnapshot snapshot = installedSnapshot();
+    snapshot.installed = false;
+    actions.setSnapshot(snapshot);
+    launchAndSettle();
+    primary()->click();
+    EXPECT_FALSE(window->isBusy());
+    settle();
+    EXPECT_EQ(actions.calls(), (std::vector<std::string>{"snapshot", "revealApplicationsFolder"}));
+    EXPECT_TRUE(alerts.errors.empty());
+}
+
+TEST_F(SetupWindowQuickActions, ShowApplicationsFailingShowsTheAlertAndChangesNothing) {
+    SetupSnapshot snapshot = installedSnapshot();
+    snapshot.installed = false;
+    actions.setSnapshot(snapshot);
+    actions.failRevealing();
+    launchAndSettle();
+    primary()->click();
+    settle();
+    EXPECT_EQ(alerts.errors,
+              std::vector<std::string>{"Open Applications in Finder, then move Tessaly.app there."});
+    EXPECT_EQ(actions.count("snapshot"), 1);
+    EXPECT_TRUE(primary()->isEnabled());
+}
+
+TEST_F(SetupWindowQuickActions, LoginSettingsOpenFromBothButtonsWithoutBecomingBusy) {
+    SetupSnapshot snapshot = installedSnapshot();
+    snapshot.registration = "requires-approval";
+    actions.setSnapshot(snapshot);
+    launchAndSettle();
+    primary()->click();
+    button("tessaly-login-settings")->click();
+    EXPECT_FALSE(window->isBusy());
+    EXPECT_TRUE(allEnabled(true));
+    settle();
+    EXPECT_EQ(actions.count("openLoginSettings"), 2);
+}
+
+TEST_F(SetupWindowQuickActions, AllowAccessibilityPromptsThenOpensTheSettings) {
+    SetupSnapshot snapshot = installedSnapshot();
+    snapshot.accessibilityTrusted = false;
+    actions.setSnapshot(snapshot);
+    launchAndSettle();
+    button("tessaly-accessibility")->click();
+    EXPECT_FALSE(window->isBusy());
+    settle();
+    EXPECT_EQ(actions.calls(),
+              (std::vector<std::string>{"snapshot", "requestAccessibility", "openAccessibilitySettings"}));
+    EXPECT_TRUE(alerts.errors.empty());
+
+    actions.failNext("openAccessibilitySettings",
+                     "Open System Settings > Privacy & Security > Accessibility manually.");
+    button("tessaly-accessibility")->click();
+    settle();
+    EXPECT_EQ(alerts.errors, std::vector<std::string>{
+                                 "Open System Settings > Privacy & Security > Accessibility manually."});
+}
+
+using SetupWindowTermination = SetupWindowFixture;
+
+TEST_F(SetupWindowTermination, QuittingWhenIdleIsGrantedAtOnceAndStopsTheRefreshLoop) {
+    launchAndSettle();
+    menuItem(window->window(), "Quit Tessaly Setup")->trigger();
+    EXPECT_EQ(terminations.count(), 1);
+    loop.advance(10);
+    settle();
+    EXPECT_EQ(actions.count("snapshot"), 1);
+}
+
+TEST_F(SetupWindowTermination, QuittingWhileAnOperationRunsWaitsForItThenQuitsWithoutARefresh) {
+    launchAndSettle();
+    actions.hold("enable");
+    primary()->click();
+    ASSERT_TRUE(actions.waitForCall("enable"));
+    window->requestTermination();
+    loop.advance(2);
+    EXPECT_EQ(terminations.count(), 0);
+
+    actions.release("enable");
+    settle();
+    EXPECT_EQ(terminations.count(), 1);
+    loop.advance(10);
+    settle();
+    EXPECT_EQ(actions.calls(), (std::vector<std::string>{"snapshot", "enable"}));
+}
+
+TEST_F(SetupWindowTermination, AFailedOperationShowsItsAlertBeforeTheDeferredQuit) {
+    launchAndSettle();
+    actions.failNext("enable", "The previous helper is still running. No replacement was started.");
+    int terminationsDuringAlert = -1;
+    alerts.whileErrorShown = [&] { terminationsDuringAlert = static_cast<int>(terminations.count()); };
+    primary()->click();
+    window->requestTermination();
+    settle();
+    EXPECT_EQ(terminationsDuringAlert, 0);
+    EXPECT_EQ(alerts.errors.size(), 1u);
+    EXPECT_EQ(terminations.count(), 1);
+}
+
+TEST_F(SetupWindowTermination, ClosingTheWindowWhileBusyHidesItAtOnceAndQuitsAfterTheOperation) {
+    launchAndSettle();
+    actions.hold("enable");
+    primary()->click();
+    window->window()->close();
+    EXPECT_FALSE(window->window()->isVisible());
+    EXPECT_EQ(terminations.count(), 0);
+
+    actions.release("enable");
+    settle();
+    EXPECT_EQ(terminations.count(), 1);
+}
+
+TEST_F(SetupWindowTermination, DoneClosesTheWindowAndQuits) {
+    launchAndSettle();
+    for (QPushButton* each : window->window()->findChildren<QPushButton*>()) {
+        if (each->text() == "Done") each->click();
+    }
+    EXPECT_FALSE(window->window()->isVisible());
+    EXPECT_EQ(terminations.count(), 1);
+}
+
+TEST_F(SetupWindowTermination, ReopeningBringsBackAWindowClosedDuringAnOperation) {
+    launchAndSettle();
+    actions.hold("enable");
+    primary()->click();
+    window->window()->close();
+    window->reopen();
+    EXPECT_TRUE(window->window()->isVisible());
+    window->window()->showMinimized();
+    window->reopen();
+    EXPECT_FALSE(window->window()->isMinimized());
+}
+
+using SetupWindowUninstall = SetupWindowFixture;
+
+TEST_F(SetupWindowUninstall, CancellingTheConfirmationDoesNothing) {
+    launchAndSettle();
+    button("tessaly-uninstall")->click();
+    settle();
+    EXPECT_EQ(alerts.confirmations, 1);
+    EXPECT_EQ(actions.count("uninstall"), 0);
+    EXPECT_TRUE(allEnabled(true));
+    EXPECT_EQ(terminations.count(), 0);
+}
+
+TEST_F(SetupWindowUninstall, ConfirmingUninstallsWithTheButtonsDisabledThenQuits) {
+    alerts.confirmUninstallAnswer = true;
+    launchAndSettle();
+    actions.hold("uninstall");
+    button("tessaly-uninstall")->click();
+    ASSERT_TRUE(actions.waitForCall("uninstall"));
+    EXPECT_TRUE(allEnabled(false));
+    EXPECT_EQ(terminations.count(), 0);
+
+    actions.release("uninstall");
+    settle();
+    EXPECT_EQ(terminations.count(), 1);
+    EXPECT_EQ(actions.calls(), (std::vector<std::string>{"snapshot", "uninstall"}));
+}
+
+TEST_F(SetupWindowUninstall, AFailedUninstallShowsTheAlertAndStaysOpen) {
+    alerts.confirmUninstallAnswer = true;
+    actions.failNext(
+        "uninstall",
+        "This app is managed by another account. Disable audio memory, then ask its owner to remove "
+        "the app.");
+    launchAndSettle();
+    button("tessaly-uninstall")->click();
+    settle();
+    EXPECT_EQ(alerts.errors, std::vector<std::string>{"This app is managed by another account. Disable audio "
+                                                      "memory, then ask its owner to remove the app."});
+    EXPECT_EQ(terminations.count(), 0);
+    EXPECT_TRUE(allEnabled(true));
+    EXPECT_EQ(actions.count("snapshot"), 2);
+}
+
+}  // namespace
+}  // namespace tessaly::testing

@@ -1,0 +1,141 @@
+#include <gmock/gmock.h>
+
+#include "SetupFixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+using Arguments = std::vector<std::string>;
+
+/// An enabled login item whose helper runs.
+class Disable : public SetupFixture {
+protected:
+    Disable() {
+        serviceManagement.setStatus(SMAppServiceStatusEnabled);
+        startHelper();
+    }
+};
+
+TEST_F(Disable, SavesTheChoiceBeforeUnregisteringThenWaitsForTheHelperToLeave) {
+    std::vector<std::int32_t> requestsBeforeUnregistering;
+    serviceManagement.onUnregister([&] { requestsBeforeUnregistering = helperRequests; });
+    onSleep = [&](std::size_t count) {
+        if (count == 2) stopHelper();
+    };
+
+    service.disable();
+
+    EXPECT_THAT(requestsBeforeUnregistering, ElementsAre(3));
+    EXPECT_THAT(serviceManagement.calls(), ElementsAre("unregister com.orvanne.tessaly.agent.plist"));
+    EXPECT_THAT(sleeps, ElementsAre(0.1, 0.1));
+    EXPECT_EQ(service.registration(), "not-registered");
+}
+
+TEST_F(Disable, ItemAwaitingApprovalIsUnregisteredToo) {
+    serviceManagement.setStatus(SMAppServiceStatusRequiresApproval);
+    stopHelper();
+
+    service.disable();
+
+    EXPECT_THAT(serviceManagement.calls(), ElementsAre("unregister com.orvanne.tessaly.agent.plist"));
+    EXPECT_THAT(helperRequests, IsEmpty());
+}
+
+TEST_F(Disable, UnconfirmedSaveKeepsTheItemRegistered) {
+    flushReply = "The latest audio choice could not be saved.";
+
+    EXPECT_EQ(messageOf([&] { service.disable(); }), "The latest audio choice could not be saved.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    EXPECT_EQ(service.registration(), "enabled");
+    EXPECT_TRUE(helperRunning());
+}
+
+TEST_F(Disable, UnansweredFlushKeepsTheItemRegistered) {
+    ports.dropNextReply();
+
+    EXPECT_EQ(messageOf([&] { service.disable(); }),
+              "The Tessaly helper did not answer the local request (status -2).");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+}
+
+TEST_F(Disable, UnregisteringErrorPassesThrough) {
+    serviceManagement.failNextUnregistration("Operation not permitted");
+
+    EXPECT_EQ(messageOf([&] { service.disable(); }), "Operation not permitted");
+    EXPECT_THAT(sleeps, IsEmpty());
+}
+
+TEST_F(Disable, NothingRegisteredStillWaitsForThePortToDisappear) {
+    serviceManagement.setStatus(SMAppServiceStatusNotRegistered);
+    onSleep = [&](std::size_t count) {
+        if (count == 3) stopHelper();
+    };
+
+    service.disable();
+
+    EXPECT_THAT(sleeps, ElementsAre(0.1, 0.1, 0.1));
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    EXPECT_THAT(helperRequests, IsEmpty());
+}
+
+TEST_F(Disable, NothingRegisteredAndAHelperThatStaysFails) {
+    serviceManagement.setStatus(SMAppServiceStatusNotRegistered);
+
+    EXPECT_EQ(messageOf([&] { service.disable(); }),
+              "The previous helper is still running. No replacement was started.");
+    EXPECT_EQ(sleeps.size(), 50u);
+    EXPECT_THAT(sleeps, ::testing::Each(0.1));
+}
+
+TEST_F(Disable, LegacyAgentIsDisabledAndBootedOutButItsFileStays) {
+    installLegacyAgent();
+    legacyAgentIsLoaded();
+    serviceManagement.setStatus(SMAppServiceStatusNotRegistered);
+
+    service.disable();
+
+    EXPECT_THAT(launchctlCalls(),
+                ElementsAre(Arguments{"disable", legacyTarget()}, Arguments{"print", legacyTarget()},
+                            Arguments{"bootout", legacyTarget()}));
+    EXPECT_TRUE(fs::exists(paths.legacyAgent()));
+    EXPECT_FALSE(helperRunning());
+}
+
+TEST_F(Disable, LegacyAgentThatLaunchdCannotDisableStopsEverything) {
+    installLegacyAgent();
+    commands.respond({"disable", legacyTarget()},
+                     {1, "Could not disable service: 1: Operation not permitted\n"});
+
+    EXPECT_EQ(messageOf([&] { service.disable(); }),
+              "launchctl disable failed: Could not disable service: 1: Operation not permitted");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+}
+
+class Restart : public SetupFixture {};
+
+TEST_F(Restart, UnregistersThenRegistersAgain) {
+    serviceManagement.setStatus(SMAppServiceStatusEnabled);
+    startHelper();
+
+    service.restart();
+
+    EXPECT_THAT(serviceManagement.calls(), ElementsAre("unregister com.orvanne.tessaly.agent.plist",
+                                                       "register com.orvanne.tessaly.agent.plist"));
+    EXPECT_TRUE(helperRunning());
+}
+
+TEST_F(Restart, FailedDisableDoesNotEnable) {
+    serviceManagement.setStatus(SMAppServiceStatusEnabled);
+    startHelper();
+    flushReply = "";
+
+    EXPECT_EQ(messageOf([&] { service.restart(); }),
+              "The helper did not confirm that the audio choice was saved.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace tessaly::testing

@@ -1,0 +1,140 @@
+#include <gmock/gmock.h>
+
+#include "SetupFixture.h"
+#include "TessalyError.h"
+
+namespace tessaly::testing {
+namespace {
+
+using ::testing::Each;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class Enable : public SetupFixture {};
+
+TEST_F(Enable, FreshInstallationRegistersAndWaitsForAHealthyHelper) {
+    service.enable();
+
+    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
+    EXPECT_EQ(service.registration(), "enabled");
+    EXPECT_THAT(helperRequests, ElementsAre(1));
+    EXPECT_THAT(sleeps, IsEmpty());
+    EXPECT_THAT(commands.invocations(), IsEmpty());
+}
+
+TEST_F(Enable, NotFoundRegistersToo) {
+    serviceManagement.setStatus(SMAppServiceStatusNotFound);
+
+    service.enable();
+
+    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
+}
+
+TEST_F(Enable, AlreadyEnabledAndHealthySucceedsWithoutRegisteringAgain) {
+    serviceManagement.setStatus(SMAppServiceStatusEnabled);
+    startHelper();
+
+    service.enable();
+
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    EXPECT_THAT(helperRequests, ElementsAre(1));
+}
+
+TEST_F(Enable, ApprovalRequiredLeavesTheRegistrationAlone) {
+    serviceManagement.setStatus(SMAppServiceStatusRequiresApproval);
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    EXPECT_EQ(service.registration(), "requires-approval");
+}
+
+TEST_F(Enable, RegistrationThatNeedsApprovalAfterwardsSaysSoWithoutWaiting) {
+    serviceManagement.setStatusAfterRegistering(SMAppServiceStatusRequiresApproval);
+    serviceManagement.onRegister({});
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "Tessaly needs approval in General > Login Items & Extensions.");
+    // Left registered for the user to approve; nothing was undone and nobody was asked for health.
+    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
+    EXPECT_THAT(sleeps, IsEmpty());
+}
+
+TEST_F(Enable, UnknownRegistrationStateIsRefused) {
+    serviceManagement.setStatus(7);
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "macOS returned an unknown login-helper registration state.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+}
+
+TEST_F(Enable, NegativeRegistrationStateIsRefusedAsUnknown) {
+    serviceManagement.setStatus(-1);
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "macOS returned an unknown login-helper registration state.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+}
+
+TEST_F(Enable, RegistrationErrorWithoutLegacyAgentPassesThroughUnchanged) {
+    serviceManagement.failNextRegistration("Operation not permitted");
+
+    try {
+        service.enable();
+        FAIL() << "enable succeeded";
+    } catch (const TessalyError&) {
+        FAIL() << "the platform's error was wrapped";
+    } catch (const Error& error) {
+        EXPECT_STREQ(error.what(), "Operation not permitted");
+    }
+    EXPECT_THAT(commands.invocations(), IsEmpty());
+}
+
+class HealthyHelperWait : public SetupFixture {};
+
+TEST_F(HealthyHelperWait, HelperThatNeverStartsReportsItIsOffAfterThirtyRounds) {
+    serviceManagement.onRegister({});
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "Quick Look audio memory is off or unavailable. Open Tessaly to enable it.");
+    EXPECT_EQ(sleeps.size(), 30u);
+    EXPECT_THAT(sleeps, Each(0.2));
+}
+
+TEST_F(HealthyHelperWait, HelperThatNeverGetsHealthyReportsTheLastFailure) {
+    // Silent at first, then up but not trusted: the user must see the later, more useful reason.
+    serviceManagement.onRegister({});
+    onSleep = [&](std::size_t count) {
+        if (count == 4) {
+            helperStatus.accessibilityTrusted = false;
+            startHelper();
+        }
+    };
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }), "Open Tessaly and allow Accessibility to finish setup.");
+    EXPECT_EQ(sleeps.size(), 30u);
+    EXPECT_THAT(sleeps, Each(0.2));
+    EXPECT_EQ(helperRequests.size(), 26u);
+}
+
+TEST_F(HealthyHelperWait, HelperThatAnswersBadlyIsRetried) {
+    onSleep = [&](std::size_t count) {
+        if (count == 2) helperStatus = healthyStatus();
+    };
+    helperStatus.version = "1.3.0";
+
+    service.enable();
+
+    EXPECT_THAT(sleeps, ElementsAre(0.2, 0.2));
+}
+
+TEST_F(HealthyHelperWait, UnansweredRequestCountsAsAFailedRound) {
+    ports.dropNextReply();
+
+    service.enable();
+
+    EXPECT_THAT(sleeps, ElementsAre(0.2));
+}
+
+}  // namespace
+}  // namespace tessaly::testing

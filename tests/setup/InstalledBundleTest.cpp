@@ -1,0 +1,125 @@
+#include <gmock/gmock.h>
+
+#include "SetupFixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+using ::testing::IsEmpty;
+
+class InstalledBundleCheck : public SetupFixture {};
+
+TEST_F(InstalledBundleCheck, EnableFromACopyOutsideApplicationsRegistersNothing) {
+    makeBundle(home + "/Downloads/Tessaly.app");
+    runFrom(home + "/Downloads/Tessaly.app");
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "Move Tessaly.app into Applications, then open that copy to finish setup.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    EXPECT_THAT(commands.invocations(), IsEmpty());
+}
+
+TEST_F(InstalledBundleCheck, OtherBundleIdentifierOrExecutableIsNotTheInstalledApplication) {
+    process.bundle.identifier = "com.example.other";
+    EXPECT_EQ(messageOf([&] { service.disable(); }),
+              "Move Tessaly.app into Applications, then open that copy to finish setup.");
+
+    process.bundle.identifier = "com.orvanne.tessaly";
+    process.bundle.infoDictionary.insert_or_assign("CFBundleExecutable", CFValue("tessaly-helper"));
+    EXPECT_EQ(messageOf([&] { service.disable(); }),
+              "Move Tessaly.app into Applications, then open that copy to finish setup.");
+
+    process.bundle.infoDictionary.insert_or_assign("CFBundleExecutable", CFValue(true));
+    EXPECT_EQ(messageOf([&] { service.disable(); }),
+              "Move Tessaly.app into Applications, then open that copy to finish setup.");
+}
+
+TEST_F(InstalledBundleCheck, SystemCopyRunningNamesTheUserCopy) {
+    makeBundle(paths.systemApplicationsCopy());
+    runFrom(paths.systemApplicationsCopy());
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }), "Another Tessaly.app exists at " +
+                                                        paths.userApplicationsCopy() +
+                                                        ". Keep one installed copy before continuing.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+}
+
+TEST_F(InstalledBundleCheck, UserCopyRunningNamesTheSystemCopy) {
+    makeBundle(paths.systemApplicationsCopy());
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }), "Another Tessaly.app exists at " +
+                                                        paths.systemApplicationsCopy() +
+                                                        ". Keep one installed copy before continuing.");
+}
+
+TEST_F(InstalledBundleCheck, RunningCopyWrittenWithATrailingSlashIsNotAnotherCopy) {
+    runFrom(bundle + "/");
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }), "no error");
+}
+
+TEST_F(InstalledBundleCheck, MissingAgentDefinitionAsksForAReinstall) {
+    fs::removeFile(bundle + "/Contents/Library/LaunchAgents/com.orvanne.tessaly.agent.plist");
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "The bundled login-helper definition is missing. Reinstall Tessaly.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+}
+
+TEST_F(InstalledBundleCheck, LinkedAgentDefinitionIsRefused) {
+    const std::string definition = bundle + "/Contents/Library/LaunchAgents/com.orvanne.tessaly.agent.plist";
+    writeFile(root + "/elsewhere.plist", readFile(definition));
+    fs::removeFile(definition);
+    ASSERT_EQ(::symlink((root + "/elsewhere.plist").c_str(), definition.c_str()), 0);
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "Refusing a redirected or non-file installation path: " + definition + ".");
+}
+
+class RegistrationState : public SetupFixture {};
+
+TEST_F(RegistrationState, EachStatusHasItsText) {
+    const std::pair<int, const char*> expected[] = {{0, "not-registered"},    {1, "enabled"},
+                                                    {2, "requires-approval"}, {3, "not-found"},
+                                                    {7, "unknown"},           {-1, "unknown"}};
+    for (const auto& [status, text] : expected) {
+        serviceManagement.setStatus(status);
+        EXPECT_EQ(service.registration(), text) << status;
+    }
+}
+
+TEST_F(RegistrationState, InstalledOnlyForAnApplicationsCopy) {
+    EXPECT_TRUE(service.installed());
+
+    makeBundle(home + "/Downloads/Tessaly.app");
+    runFrom(home + "/Downloads/Tessaly.app");
+    EXPECT_FALSE(service.installed());
+}
+
+class SystemSettings : public SetupFixture {};
+
+TEST_F(SystemSettings, AccessibilityPaneOpensItsAddress) {
+    service.openAccessibilitySettings();
+
+    EXPECT_THAT(desktop.openedURLs(),
+                ::testing::ElementsAre(
+                    "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"));
+}
+
+TEST_F(SystemSettings, AccessibilityPaneThatCannotOpenTellsTheWayThere) {
+    desktop.refuseOpeningURLs();
+
+    EXPECT_EQ(messageOf([&] { service.openAccessibilitySettings(); }),
+              "Open System Settings > Privacy & Security > Accessibility manually.");
+}
+
+TEST_F(SystemSettings, AccessibilityRequestShowsThePromptWhenNotTrusted) {
+    desktop.revokeTrust();
+
+    service.requestAccessibility();
+
+    EXPECT_EQ(desktop.promptsShown(), 1);
+}
+
+}  // namespace
+}  // namespace tessaly::testing

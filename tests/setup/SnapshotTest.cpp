@@ -1,0 +1,165 @@
+#include <gmock/gmock.h>
+
+#include <sstream>
+
+#include "Json.h"
+#include "PropertyList.h"
+#include "SetupFixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Optional;
+
+class Snapshot : public SetupFixture {
+protected:
+    void writeUnrecognisedLegacyAgent() const {
+        const CFDictionary agent{{"Label", "com.example.other"},
+                                 {"ProgramArguments", CFArray{paths.legacySupportHelper(), "run"}}};
+        writeFile(paths.legacyAgent(), PropertyList::writeXml(agent));
+    }
+};
+
+TEST_F(Snapshot, FreshInstallationHasNothingToReport) {
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_EQ(snapshot.version, "1.4.0");
+    EXPECT_TRUE(snapshot.installed);
+    EXPECT_TRUE(snapshot.accessibilityTrusted);
+    EXPECT_EQ(snapshot.registration, "not-registered");
+    EXPECT_FALSE(snapshot.legacyInstallation);
+    EXPECT_THAT(snapshot.volume, Optional(0.0));
+    EXPECT_FALSE(snapshot.helper);
+    EXPECT_FALSE(snapshot.error);
+}
+
+TEST_F(Snapshot, WithoutAHelperTheApplicationsOwnTrustAndTheSavedVolumeAreShown) {
+    desktop.revokeTrust();
+    storeChoice(0.3, 0.3);
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_FALSE(snapshot.accessibilityTrusted);
+    EXPECT_THAT(snapshot.volume, Optional(0.3));
+}
+
+TEST_F(Snapshot, RegisteredButSilentHelperAsksForARestart) {
+    serviceManagement.setStatus(SMAppServiceStatusEnabled);
+    storeChoice(0, 0.6);
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_THAT(snapshot.error,
+                Optional(std::string(
+                    "The login helper is registered but has not answered. Choose Restart Audio Memory.")));
+    EXPECT_FALSE(snapshot.helper);
+    EXPECT_THAT(snapshot.volume, Optional(0.0));
+    EXPECT_EQ(snapshot.registration, "enabled");
+}
+
+TEST_F(Snapshot, ItemAwaitingApprovalWithoutHelperIsNoProblemYet) {
+    serviceManagement.setStatus(SMAppServiceStatusRequiresApproval);
+
+    EXPECT_FALSE(service.snapshot().error);
+}
+
+TEST_F(Snapshot, HealthyHelperReportsItsOwnVolume) {
+    serviceManagement.setStatus(SMAppServiceStatusEnabled);
+    startHelper();
+    storeChoice(0.9, 0.9);
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_EQ(snapshot.helper, helperStatus);
+    EXPECT_THAT(snapshot.volume, Optional(0.5));
+    EXPECT_FALSE(snapshot.error);
+}
+
+TEST_F(Snapshot, UntrustedHelperOutweighsTheApplicationsTrust) {
+    helperStatus.accessibilityTrusted = false;
+    startHelper();
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_FALSE(snapshot.accessibilityTrusted);
+    EXPECT_THAT(snapshot.error,
+                Optional(std::string("Open Tessaly and allow Accessibility to finish setup.")));
+    EXPECT_TRUE(snapshot.helper);
+}
+
+TEST_F(Snapshot, LegacyHelperIsReportedWithoutValidation) {
+    installLegacyAgent();
+    helperStatus.version = "1.2.0";
+    startHelper();
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_TRUE(snapshot.legacyInstallation);
+    EXPECT_EQ(snapshot.helper, helperStatus);
+    EXPECT_FALSE(snapshot.error);
+}
+
+TEST_F(Snapshot, UnansweredStatusRequestIsTheError) {
+    storeChoice(0.4, 0.4);
+    startHelper();
+    ports.dropNextReply();
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_THAT(snapshot.error,
+                Optional(std::string("The Tessaly helper did not answer the local request (status -2).")));
+    EXPECT_FALSE(snapshot.helper);
+    EXPECT_THAT(snapshot.volume, Optional(0.4));
+}
+
+TEST_F(Snapshot, BadPreferenceFileEndsTheChecksBeforeTheLegacyAgent) {
+    writeFile(audioFile, std::string(4097, ' '));
+    writeUnrecognisedLegacyAgent();
+    startHelper();
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_THAT(
+        snapshot.error,
+        Optional(std::string("The saved audio preference is not a regular, small configuration file.")));
+    EXPECT_FALSE(snapshot.volume);
+    EXPECT_FALSE(snapshot.legacyInstallation);
+    EXPECT_FALSE(snapshot.helper);
+    EXPECT_THAT(helperRequests, ::testing::IsEmpty());
+}
+
+TEST_F(Snapshot, UnrecognisedLegacyAgentEndsTheChecksWithTheSavedVolume) {
+    storeChoice(0.7, 0.7);
+    writeUnrecognisedLegacyAgent();
+    startHelper();
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_THAT(snapshot.error,
+                Optional("An unrecognized launch agent was left untouched at " + paths.legacyAgent() + "."));
+    EXPECT_FALSE(snapshot.legacyInstallation);
+    EXPECT_THAT(snapshot.volume, Optional(0.7));
+    EXPECT_FALSE(snapshot.helper);
+}
+
+class SnapshotJson : public SetupFixture {};
+
+TEST_F(SnapshotJson, MembersAreListedAlphabetically) {
+    helperStatus.accessibilityTrusted = false;
+    startHelper();
+
+    const std::string text = json::writePretty(service.snapshot().toJson());
+
+    // Top-level members are the lines indented by exactly two spaces.
+    std::vector<std::string> keys;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  \"", 0) == 0) keys.push_back(line.substr(3, line.find('"', 3) - 3));
+    }
+    EXPECT_THAT(keys, ElementsAre("accessibilityTrusted", "error", "helper", "installed",
+                                  "legacyInstallation", "registration", "version", "volume"));
+}
+
+}  // namespace
+}  // namespace tessaly::testing
