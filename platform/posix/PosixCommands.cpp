@@ -114,7 +114,8 @@ CommandResult PosixCommands::run(const std::string& path, const std::vector<std:
     prepare(setup, writeEnd.get());
     const std::vector<char*> argv = argumentVector(path, arguments);
     pid_t pid = 0;
-    const int result = ::posix_spawn(&pid, path.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+    const int result =
+        ::posix_spawn(&pid, path.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
     if (result != 0) throw FileError("Launching", path, result);
     writeEnd.close();  // the program holds the only write end now: its exit ends the reading
 

@@ -17,7 +17,6 @@
 #include <sstream>
 #include <thread>
 #include <vector>
-#include <cstdio>
 
 #include "DecodingError.h"
 #include "DetachedProcess.h"
@@ -86,7 +85,8 @@ std::optional<std::string> readProcFile(const std::string& path) {
     std::string content;
     char buffer[4096];
     ssize_t count = 0;
-    while ((count = ::read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, static_cast<std::size_t>(count));
+    while ((count = ::read(fd, buffer, sizeof buffer)) > 0)
+        content.append(buffer, static_cast<std::size_t>(count));
     ::close(fd);
     if (count < 0) return std::nullopt;
     return content;
@@ -131,7 +131,8 @@ std::vector<ProcessID> allProcesses() {
     if (proc == nullptr) return pids;
     while (const dirent* entry = ::readdir(proc)) {
         const std::string name = entry->d_name;
-        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (name.empty() ||
+            !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             continue;
         }
         if (name.size() <= 9) pids.push_back(static_cast<ProcessID>(std::stol(name)));
@@ -140,17 +141,16 @@ std::vector<ProcessID> allProcesses() {
     return pids;
 }
 
-/// The live processes the supervisor's session still holds: the supervisor, the program and what
-/// it started. A live process that now has the session's number as its pid means the session's
-/// number was given out again (the system never does that while a member lives): nothing of ours
-/// is left then, and nothing is touched.
-std::vector<ProcessID> sessionMembers(const SupervisorIdentity& supervisor) {
+/// One look at the live processes the supervisor's session holds: the supervisor, the program and
+/// what it started. A live process that now has the session's number as its pid means the number
+/// was given out again (the system never does that while a member lives): nothing of ours is left
+/// then, and nothing is touched.
+std::vector<ProcessID> scanSession(const SupervisorIdentity& supervisor) {
     if (const auto leader = processFacts(supervisor.session); leader && !isGone(*leader)) return {};
     std::vector<ProcessID> members;
     const std::uint32_t user = ::getuid();
     for (ProcessID pid : allProcesses()) {
         const auto facts = processFacts(pid);
-        if (std::getenv("DEBUGSM") && facts && facts->session == supervisor.session) fprintf(stderr, "  [%d %c %llu]", pid, facts->state, (unsigned long long)facts->startTime);
         if (!facts || isGone(*facts)) continue;
         if (facts->session != supervisor.session || facts->owner != user) continue;
         if (facts->startTime < supervisor.startTime) continue;
@@ -160,23 +160,30 @@ std::vector<ProcessID> sessionMembers(const SupervisorIdentity& supervisor) {
     return members;
 }
 
+/// The session's live processes. /proc is listed first and read after, so a member may start a
+/// child and end between the two and leave the child unseen; a member that has ended cannot start
+/// another, so a second look after an empty one sees such a child.
+std::vector<ProcessID> sessionMembers(const SupervisorIdentity& supervisor) {
+    std::vector<ProcessID> members = scanSession(supervisor);
+    return members.empty() ? scanSession(supervisor) : members;
+}
+
 bool contains(const std::vector<ProcessID>& pids, ProcessID pid) {
     return std::find(pids.begin(), pids.end(), pid) != pids.end();
 }
 
-/// Polls until the session is empty or `seconds` have passed; what is still alive.
-std::vector<ProcessID> waitForSession(const SupervisorIdentity& supervisor, double seconds,
-                                      std::set<ProcessID>& terminated) {
+/// Polls until the session is empty or `seconds` have passed; what is still alive. Once the
+/// supervisor is gone, each remaining process gets `signal` once: what the program left behind is
+/// stopped directly.
+std::vector<ProcessID> waitForSession(const SupervisorIdentity& supervisor, double seconds, int signal,
+                                      std::set<ProcessID>& signalled) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
         std::vector<ProcessID> members = sessionMembers(supervisor);
-        if (std::getenv("DEBUGSM")) { fprintf(stderr, " direct:"); for (int q = supervisor.pid; q < supervisor.pid + 8; ++q) { auto f = processFacts(q); if (f) fprintf(stderr, " {%d %c %d}", q, f->state, f->session); } auto again = allProcesses(); fprintf(stderr, " rescan-has:"); for (int q = supervisor.pid; q < supervisor.pid + 8; ++q) if (contains(again, q)) fprintf(stderr, " %d", q); }
-        if (std::getenv("DEBUGSM")) { fprintf(stderr, "poll:"); for (auto m : members) fprintf(stderr, " %d", m); fprintf(stderr, "\n"); }
         if (members.empty() || std::chrono::steady_clock::now() >= deadline) return members;
-        // Once the supervisor is gone, what the program left behind is stopped directly.
         if (!contains(members, supervisor.pid)) {
             for (ProcessID pid : members) {
-                if (terminated.insert(pid).second) ::kill(pid, SIGTERM);
+                if (signalled.insert(pid).second) ::kill(pid, signal);
             }
         }
         std::this_thread::sleep_for(pollInterval);
@@ -185,18 +192,17 @@ std::vector<ProcessID> waitForSession(const SupervisorIdentity& supervisor, doub
 
 void stopSession(const SupervisorIdentity& supervisor, double stopTimeout, const std::string& plistName) {
     std::vector<ProcessID> members = sessionMembers(supervisor);
-    if (std::getenv("DEBUGSM")) { fprintf(stderr, "first:"); for (auto m : members) fprintf(stderr, " %d", m); fprintf(stderr, "\n"); }
     if (members.empty()) return;
     std::set<ProcessID> terminated;
     if (contains(members, supervisor.pid)) {
         terminated.insert(supervisor.pid);
         ::kill(supervisor.pid, SIGTERM);
     }
-    members = waitForSession(supervisor, stopTimeout, terminated);
+    members = waitForSession(supervisor, stopTimeout, SIGTERM, terminated);
     if (members.empty()) return;
     for (ProcessID pid : members) ::kill(pid, SIGKILL);
     std::set<ProcessID> killed(members.begin(), members.end());
-    if (waitForSession(supervisor, killTimeout, killed).empty()) return;
+    if (waitForSession(supervisor, killTimeout, SIGKILL, killed).empty()) return;
     throw TessalyError("The login item " + quoted(plistName) + " did not stop; it stays registered.");
 }
 
@@ -224,7 +230,8 @@ AgentProgram readAgentDefinition(const std::string& bundlePath, const std::strin
         refuseDefinition(path, "it names no BundleProgram");
     }
     const std::string relative = fs::standardizedPath(*bundleProgram->second.text());
-    if (relative.empty() || relative == "." || relative.front() == '/' || relative.rfind("..", 0) == 0) {
+    const bool climbsOut = relative == ".." || relative.rfind("../", 0) == 0;
+    if (relative.empty() || relative == "." || relative.front() == '/' || climbsOut) {
         refuseDefinition(path, "its BundleProgram is not a path inside the application bundle");
     }
     AgentProgram agent;
@@ -236,7 +243,8 @@ AgentProgram readAgentDefinition(const std::string& bundlePath, const std::strin
         return agent;
     }
     const CFArray* arguments = programArguments->second.array();
-    if (arguments == nullptr || arguments->empty()) refuseDefinition(path, "its ProgramArguments are not a list");
+    if (arguments == nullptr || arguments->empty())
+        refuseDefinition(path, "its ProgramArguments are not a list");
     for (const CFValue& argument : *arguments) {
         if (!argument.text()) refuseDefinition(path, "its ProgramArguments are not all texts");
         agent.arguments.push_back(*argument.text());
@@ -268,11 +276,11 @@ std::optional<Record> readRecord(const std::string& path) {
         constexpr double largestPid = 2147483647;
         const auto pid = wholeNumber(*keys, "SupervisorProcessIdentifier", 2, largestPid);
         const auto startTime = wholeNumber(*keys, "SupervisorStartTime", 0, 9007199254740992.0);
-        const auto session = wholeNumber(*keys, "Session", 2, largestPid);
+        const auto session = wholeNumber(*keys, "SupervisorSession", 2, largestPid);
         if (pid && startTime && session) {
-            record.supervisor = SupervisorIdentity{static_cast<ProcessID>(*pid),
-                                                   static_cast<std::uint64_t>(*startTime),
-                                                   static_cast<ProcessID>(*session)};
+            record.supervisor =
+                SupervisorIdentity{static_cast<ProcessID>(*pid), static_cast<std::uint64_t>(*startTime),
+                                   static_cast<ProcessID>(*session)};
         }
         return record;
     } catch (const std::exception&) {
@@ -286,7 +294,7 @@ void writeRecord(const std::string& path, const std::string& state, const std::s
     if (supervisor) {
         keys.emplace("SupervisorProcessIdentifier", static_cast<double>(supervisor->pid));
         keys.emplace("SupervisorStartTime", static_cast<double>(supervisor->startTime));
-        keys.emplace("Session", static_cast<double>(supervisor->session));
+        keys.emplace("SupervisorSession", static_cast<double>(supervisor->session));
     }
     fs::writeAtomically(path, PropertyList::writeXml(CFValue(keys)), 0600);
 }

@@ -17,9 +17,10 @@ namespace tessaly {
 /// {SuccessfulExit: false}; any other exit ends the supervisor, and the item stays registered, as
 /// on macOS. Registering also writes the record <state folder>/login-items/<plistName>, an XML
 /// property list: State ("enabled" or "requires-approval"), Bundle, Program and, while a
-/// supervisor was started, its SupervisorProcessIdentifier, SupervisorStartTime and Session. The
-/// start time tells the supervisor from an unrelated process that got its pid later; the session
-/// finds the program and whatever it started. Registered items are not started at the next login.
+/// supervisor was started, its SupervisorProcessIdentifier, SupervisorStartTime and
+/// SupervisorSession. The start time tells the supervisor from an unrelated process that got its
+/// pid later; the session finds the program and whatever it started. Registered items are not
+/// started again at the next login.
 ///
 /// Unregistering sends SIGTERM to the supervisor (which passes it on to the program), waits until
 /// every process of its session is gone, sends SIGKILL to what is left after the stop timeout, and

@@ -141,7 +141,8 @@ std::string searchPathFromEnvironment() {
 
 }  // namespace
 
-PosixWorkspace::PosixWorkspace() : PosixWorkspace(trashFolderFromEnvironment(), searchPathFromEnvironment()) {}
+PosixWorkspace::PosixWorkspace()
+    : PosixWorkspace(trashFolderFromEnvironment(), searchPathFromEnvironment()) {}
 
 PosixWorkspace::PosixWorkspace(std::string trashFolder, std::string searchPath)
     : trashFolder_(std::move(trashFolder)), searchPath_(std::move(searchPath)) {}
@@ -195,8 +196,9 @@ void PosixWorkspace::trashItem(const std::string& path) {
         ::unlink(infoPath.c_str());
         if (error == EEXIST) continue;
         if (error == EXDEV) {
-            throw TessalyError("Cannot move " + quoted(item) + " to the Trash: it is on another file system than " +
-                               quoted(trashFolder_) + ".");
+            throw TessalyError("Cannot move " + quoted(item) +
+                               " to the Trash: it is on another file system than " + quoted(trashFolder_) +
+                               ".");
         }
         throw FileError(trashAction, item, error);
     }

@@ -91,10 +91,14 @@ public:
 private:
     std::string script() const {
         return "#!/bin/sh\n"
-               "log='" + log_ + "'\n"
+               "log='" +
+               log_ +
+               "'\n"
                "echo \"start $$ $(date +%s%N) $*\" >> \"$log\"\n"
                "count=$(grep -c '^start ' \"$log\")\n"
-               "plan=$(sed -n \"${count}p\" '" + plan_ + "')\n"
+               "plan=$(sed -n \"${count}p\" '" +
+               plan_ +
+               "')\n"
                "case \"$plan\" in\n"
                "    ''|stay) ;;\n"
                "    ignore-term) trap '' TERM; exec sleep 300 ;;\n"

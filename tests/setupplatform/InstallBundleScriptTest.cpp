@@ -20,7 +20,8 @@ using testing::TemporaryDirectory;
 using testing::writeFile;
 
 const std::string script =
-    (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts/install-bundle").string();
+    (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts/install-bundle")
+        .string();
 
 class InstallBundle : public ::testing::Test {
 protected:
@@ -66,7 +67,8 @@ TEST_F(InstallBundle, ReplacesAnExistingCopyAsAWholeAndLeavesNoTemporaryFolder) 
     EXPECT_EQ(readFile(destination + "/Contents/Info.plist"), "new plist");
     EXPECT_FALSE(fs::exists(destination + "/Contents/obsolete"));
     std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder / "Applications")) ++entries;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder / "Applications"))
+        ++entries;
     EXPECT_EQ(entries, 1u);
 }
 
@@ -89,8 +91,8 @@ TEST_F(InstallBundle, RefusesSomethingThatIsNotABuiltBundle) {
     const auto result = install({folder / "Applications/Tessaly.app", folder / "nothing"});
 
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.err,
-              "install-bundle: " + (folder / "nothing") + " is not a built Tessaly.app; run scripts/build first.\n");
+    EXPECT_EQ(result.err, "install-bundle: " + (folder / "nothing") +
+                              " is not a built Tessaly.app; run scripts/build first.\n");
     EXPECT_FALSE(fs::exists(folder / "Applications/Tessaly.app"));
 }
 

@@ -58,9 +58,9 @@ TEST(CommandLaunchFailure, AMissingProgramThrowsNoSuchFile) {
         FAIL() << "a missing program ran";
     } catch (const FileError& error) {
         EXPECT_EQ(error.code(), FileError::Code::noSuchFile);
-        EXPECT_STREQ(error.what(), ("Launching " + quoted("/bin/launchctl-missing") +
-                                    " failed: No such file or directory.")
-                                       .c_str());
+        EXPECT_STREQ(error.what(),
+                     ("Launching " + quoted("/bin/launchctl-missing") + " failed: No such file or directory.")
+                         .c_str());
     }
 }
 

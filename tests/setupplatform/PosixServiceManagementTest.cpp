@@ -75,7 +75,8 @@ protected:
     pid_t supervisor() const {
         const CFDictionary keys = recordKeys();
         const auto found = keys.find("SupervisorProcessIdentifier");
-        return found != keys.end() && found->second.number() ? static_cast<pid_t>(*found->second.number()) : 0;
+        return found != keys.end() && found->second.number() ? static_cast<pid_t>(*found->second.number())
+                                                             : 0;
     }
 
     bool startedTimes(std::size_t count, double seconds = 10) const {
@@ -304,7 +305,7 @@ TEST_F(LoginItemUnregistration, AStaleRecordLeavesAProcessThatReusedItsNumbersAl
     const CFDictionary keys{{"State", "enabled"},
                             {"SupervisorProcessIdentifier", static_cast<double>(stranger)},
                             {"SupervisorStartTime", startTime - 1},
-                            {"Session", static_cast<double>(stranger)}};
+                            {"SupervisorSession", static_cast<double>(stranger)}};
     testing::writeFile(record(), PropertyList::writeXml(CFValue(keys)));
 
     items->unregisterService(name);
@@ -350,10 +351,11 @@ TEST(LoginItemSettings, TheEnvironmentVariableSetToOneRequiresApproval) {
         ScopedEnvironment variable("TESSALY_LOGIN_ITEMS_REQUIRE_APPROVAL", "1");
         EXPECT_TRUE(PosixServiceManagement::Settings::fromEnvironment().requireApproval);
     }
-    for (const std::optional<std::string>& value : {std::optional<std::string>(), std::optional<std::string>("0"),
-                                                    std::optional<std::string>("yes")}) {
+    for (const std::optional<std::string>& value :
+         {std::optional<std::string>(), std::optional<std::string>("0"), std::optional<std::string>("yes")}) {
         ScopedEnvironment variable("TESSALY_LOGIN_ITEMS_REQUIRE_APPROVAL", value);
-        EXPECT_FALSE(PosixServiceManagement::Settings::fromEnvironment().requireApproval) << value.value_or("unset");
+        EXPECT_FALSE(PosixServiceManagement::Settings::fromEnvironment().requireApproval)
+            << value.value_or("unset");
     }
 }
 
@@ -363,8 +365,9 @@ TEST(LoginItemSettings, TheStateFolderIsUnderXdgStateHomeOrTheHomeFolder) {
         ScopedEnvironment stateHome("XDG_STATE_HOME", "/var/state");
         EXPECT_EQ(PosixServiceManagement::Settings::fromEnvironment().stateFolder, "/var/state/tessaly");
     }
-    for (const std::optional<std::string>& value : {std::optional<std::string>(), std::optional<std::string>(""),
-                                                    std::optional<std::string>("relative/state")}) {
+    for (const std::optional<std::string>& value :
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>("relative/state")}) {
         ScopedEnvironment stateHome("XDG_STATE_HOME", value);
         EXPECT_EQ(PosixServiceManagement::Settings::fromEnvironment().stateFolder,
                   "/home/someone/.local/state/tessaly");
@@ -391,8 +394,9 @@ TEST_F(LoginItemDefinition, AMissingDefinitionIsNotFoundAndCannotBeRegistered) {
         FAIL() << "registered without a definition";
     } catch (const FileError& error) {
         EXPECT_EQ(error.code(), FileError::Code::noSuchFile);
-        EXPECT_STREQ(error.what(),
-                     ("Reading " + quoted(bundle->definitionPath()) + " failed: No such file or directory.").c_str());
+        EXPECT_STREQ(
+            error.what(),
+            ("Reading " + quoted(bundle->definitionPath()) + " failed: No such file or directory.").c_str());
     }
     EXPECT_FALSE(fs::exists(record()));
 }
@@ -420,8 +424,8 @@ TEST_F(LoginItemDefinition, ADefinitionWithoutBundleProgramIsRefused) {
         items->registerService(name);
         FAIL() << "registered without a program";
     } catch (const TessalyError& error) {
-        EXPECT_EQ(error.message(),
-                  "The agent definition " + quoted(bundle->definitionPath()) + " cannot be used: it names no BundleProgram.");
+        EXPECT_EQ(error.message(), "The agent definition " + quoted(bundle->definitionPath()) +
+                                       " cannot be used: it names no BundleProgram.");
     }
 }
 
@@ -433,7 +437,8 @@ TEST_F(LoginItemDefinition, AProgramThatCannotBeExecutedFailsAndLeavesNoRecord) 
         items->registerService(name);
         FAIL() << "registered a program that cannot run";
     } catch (const FileError& error) {
-        EXPECT_STREQ(error.what(), ("Launching " + quoted(bundle->program()) + " failed: Permission denied.").c_str());
+        EXPECT_STREQ(error.what(),
+                     ("Launching " + quoted(bundle->program()) + " failed: Permission denied.").c_str());
     }
     EXPECT_FALSE(fs::exists(record()));
     EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);

@@ -91,7 +91,8 @@ TEST_F(TrashItem, ThePathIsPercentEncoded) {
     workspace.trashItem(item);
 
     const std::string content = readFile(info("Tessaly é%.app"));
-    EXPECT_NE(content.find("\nPath=" + folder.path() + "/My%20Apps/Tessaly%20%C3%A9%25.app\n"), std::string::npos)
+    EXPECT_NE(content.find("\nPath=" + folder.path() + "/My%20Apps/Tessaly%20%C3%A9%25.app\n"),
+              std::string::npos)
         << content;
 }
 
@@ -140,7 +141,8 @@ TEST_F(TrashItem, ASymbolicLinkIsTrashedAsALinkAndItsDestinationStays) {
     EXPECT_TRUE(fs::linkStatus(trashed("Tessaly.app")).isSymbolicLink);
     EXPECT_EQ(fs::symbolicLinkDestination(trashed("Tessaly.app")), folder / "real/Tessaly.app");
     EXPECT_EQ(readFile(folder / "real/Tessaly.app/Contents/Info.plist"), "plist");
-    EXPECT_NE(readFile(info("Tessaly.app")).find("Path=" + folder.path() + "/Tessaly.app\n"), std::string::npos);
+    EXPECT_NE(readFile(info("Tessaly.app")).find("Path=" + folder.path() + "/Tessaly.app\n"),
+              std::string::npos);
 }
 
 TEST_F(TrashItem, ARelativePathIsTrashedFromTheWorkingFolder) {
@@ -163,7 +165,8 @@ TEST_F(TrashItem, AMissingItemThrowsNoSuchFileAndLeavesNoInfo) {
         FAIL() << "trashed nothing";
     } catch (const FileError& error) {
         EXPECT_EQ(error.code(), FileError::Code::noSuchFile);
-        EXPECT_STREQ(error.what(), ("Moving to the Trash " + quoted(item) + " failed: No such file or directory.").c_str());
+        EXPECT_STREQ(error.what(),
+                     ("Moving to the Trash " + quoted(item) + " failed: No such file or directory.").c_str());
     }
     EXPECT_FALSE(fs::exists(info("gone.app")));
 }
@@ -193,8 +196,9 @@ TEST_F(TrashItem, AnItemOnAnotherFileSystemIsRefusedNotCopied) {
         workspace.trashItem(item);
         ADD_FAILURE() << "trashed across file systems";
     } catch (const TessalyError& error) {
-        EXPECT_EQ(error.message(), "Cannot move " + quoted(item) + " to the Trash: it is on another file system than " +
-                                       quoted(trash()) + ".");
+        EXPECT_EQ(error.message(), "Cannot move " + quoted(item) +
+                                       " to the Trash: it is on another file system than " + quoted(trash()) +
+                                       ".");
     }
     EXPECT_EQ(readFile(item), "stays");
     EXPECT_FALSE(fs::exists(info(item.substr(item.rfind('/') + 1))));
@@ -208,8 +212,9 @@ TEST(TrashLocation, IsUnderXdgDataHomeOrTheHomeFolder) {
         ScopedEnvironment dataHome("XDG_DATA_HOME", "/data");
         EXPECT_EQ(PosixWorkspace().trashFolder(), "/data/Trash");
     }
-    for (const std::optional<std::string>& value : {std::optional<std::string>(), std::optional<std::string>(""),
-                                                    std::optional<std::string>("relative")}) {
+    for (const std::optional<std::string>& value :
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>("relative")}) {
         ScopedEnvironment dataHome("XDG_DATA_HOME", value);
         EXPECT_EQ(PosixWorkspace().trashFolder(), "/home/someone/.local/share/Trash");
     }

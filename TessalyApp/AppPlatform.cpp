@@ -1,0 +1,22 @@
+#include "AppPlatform.h"
+
+#include <chrono>
+#include <thread>
+
+namespace tessaly {
+
+namespace {
+
+void sleepFor(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+}  // namespace
+
+AppPlatform::AppPlatform()
+    : serviceManagement(process.mainBundle().path),
+      ports(RuntimeDirectory::forCurrentUser()),
+      service(SetupPlatform{process, serviceManagement, commands, workspace, ports, desktop, sleepFor,
+                            InstallationPaths::forCurrentUser()}) {}
+
+}  // namespace tessaly

@@ -1,0 +1,118 @@
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "HelperFixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+/// The built Tessaly application, run with a home, state and runtime folder of its own.
+class AppCommandLineTest : public HelperFixture {
+protected:
+    AppCommandLineTest()
+        : appRunner({{"HOME", home.path()},
+                     {"XDG_RUNTIME_DIR", runtime.path()},
+                     {"XDG_STATE_HOME", home / ".local/state"},
+                     {"XDG_DATA_HOME", home / ".local/share"}}) {}
+
+    ~AppCommandLineTest() override {
+        // Leave no helper behind, whatever the test did.
+        if (std::filesystem::exists(installedApp())) appRunner.run(installedApp(), {"disable"});
+    }
+
+    ProcessResult app(const std::vector<std::string>& arguments) const {
+        return appRunner.run(TESSALY_APP_PATH, arguments);
+    }
+    std::string installedBundle() const { return home / "Applications/Tessaly.app"; }
+    std::string installedApp() const { return installedBundle() + "/Contents/MacOS/Tessaly"; }
+
+    void install() const {
+        const auto bundle = std::filesystem::path(TESSALY_APP_PATH).parent_path().parent_path().parent_path();
+        std::filesystem::create_directories(home / "Applications");
+        std::filesystem::copy(bundle, installedBundle(), std::filesystem::copy_options::recursive);
+    }
+
+    ProcessRunner appRunner;
+};
+
+TEST_F(AppCommandLineTest, VersionAndHelpTouchNothing) {
+    auto version = app({"--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.out, "Tessaly 1.4.0\n");
+    auto help = app({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.out, "Open Tessaly.app for setup. CLI: enable | disable | restart | uninstall | setup-status --json\n");
+    EXPECT_FALSE(std::filesystem::exists(home / ".local"));
+}
+
+TEST_F(AppCommandLineTest, AnythingButAWholeAcceptedVectorIsRefused) {
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"setup-status"}, {"--json"}, {"--json", "setup-status"}, {"enable", "now"}, {"ENABLE"}, {"-h"}}) {
+        auto result = app(arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "Tessaly: Invalid arguments. Open Tessaly.app or use --help.\n");
+    }
+}
+
+TEST_F(AppCommandLineTest, TheWindowIsNotOpenedFromAShell) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{}, {"setup"}, {"authorize"}}) {
+        auto result = app(arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.err, "Tessaly: Open Tessaly.app from Finder. Do not grant Accessibility to Terminal.\n");
+    }
+}
+
+TEST_F(AppCommandLineTest, AFreshInstallationReportsItsStateAsSortedJson) {
+    auto status = app({"setup-status", "--json"});
+    EXPECT_EQ(status.exitStatus, 0);
+    EXPECT_EQ(status.out,
+              "{\n  \"accessibilityTrusted\" : true,\n  \"installed\" : false,\n  \"legacyInstallation\" : false,\n"
+              "  \"registration\" : \"not-registered\",\n  \"version\" : \"1.4.0\",\n  \"volume\" : 0\n}\n");
+}
+
+TEST_F(AppCommandLineTest, EnableFromTheBuildFolderIsRefused) {
+    auto result = app({"enable"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Tessaly: Move Tessaly.app into Applications, then open that copy to finish setup.\n");
+}
+
+TEST_F(AppCommandLineTest, AnInstalledCopyEnablesRestartsDisablesAndUninstalls) {
+    install();
+    const std::string helperPath = installedBundle() + "/Contents/MacOS/tessaly-helper";
+
+    auto enable = appRunner.run(installedApp(), {"enable"});
+    EXPECT_EQ(enable.exitStatus, 0) << enable.err;
+    EXPECT_EQ(enable.out, "Quick Look audio memory is enabled, including at login.\n");
+    EXPECT_EQ(runner.run(helperPath, {"status"}).out, "Quick Look audio memory is ON. Muted. Native previews: 0.\n");
+    auto status = appRunner.run(installedApp(), {"setup-status", "--json"});
+    EXPECT_NE(status.out.find("\"registration\" : \"enabled\""), std::string::npos);
+    EXPECT_NE(status.out.find("\"helper\" : {"), std::string::npos);
+    EXPECT_EQ(status.out.find("\"error\""), std::string::npos) << status.out;
+
+    auto restart = appRunner.run(installedApp(), {"restart"});
+    EXPECT_EQ(restart.exitStatus, 0) << restart.err;
+    EXPECT_EQ(restart.out, "Quick Look audio memory restarted with the saved choice.\n");
+
+    auto disable = appRunner.run(installedApp(), {"disable"});
+    EXPECT_EQ(disable.exitStatus, 0) << disable.err;
+    EXPECT_EQ(disable.out, "Quick Look audio memory is disabled, including at login.\n");
+    EXPECT_FALSE(std::filesystem::exists(runtime / "com.orvanne.tessaly"));
+    EXPECT_EQ(runner.run(helperPath, {"status"}).exitStatus, 1);
+    EXPECT_NE(appRunner.run(installedApp(), {"setup-status", "--json"}).out.find("\"not-registered\""),
+              std::string::npos);
+
+    auto uninstall = appRunner.run(installedApp(), {"uninstall"});
+    EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.err;
+    EXPECT_EQ(uninstall.out, "Tessaly was moved to Trash. The saved audio preference was retained.\n");
+    EXPECT_FALSE(std::filesystem::exists(installedBundle()));
+    EXPECT_TRUE(std::filesystem::exists(home / ".local/share/Trash/files/Tessaly.app"));
+    EXPECT_TRUE(std::filesystem::exists(home / ".local/share/Trash/info/Tessaly.app.trashinfo"));
+    EXPECT_TRUE(std::filesystem::exists(home / "Library/Application Support/Tessaly/audio.json"));
+}
+
+}  // namespace
+}  // namespace tessaly::testing
