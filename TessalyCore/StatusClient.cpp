@@ -4,6 +4,7 @@
 
 #include "StatusReply.h"
 #include "TessalyError.h"
+#include "Utf8.h"
 
 namespace tessaly::StatusClient {
 
@@ -25,37 +26,6 @@ public:
 private:
     std::unique_ptr<RemoteMessagePort> port_;
 };
-
-/// UTF-8 text with every invalid sequence replaced by U+FFFD.
-std::string repairedUTF8(const std::string& bytes) {
-    static const std::string replacement = "\xEF\xBF\xBD";
-    std::string text;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        bool valid = length > 0 && i + length <= bytes.size();
-        unsigned codePoint = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        // Refuse overlong forms, surrogates and values past U+10FFFF.
-        if (valid) {
-            static const unsigned minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-            valid = codePoint >= minimum[length] && codePoint <= 0x10FFFF && !(codePoint >= 0xD800 && codePoint <= 0xDFFF);
-        }
-        if (valid) {
-            text.append(bytes, i, length);
-            i += length;
-        } else {
-            text += replacement;
-            ++i;
-        }
-    }
-    return text;
-}
 
 }  // namespace
 
@@ -95,7 +65,7 @@ void flushIfRunning(MessagePorts& ports, const std::string& name) {
     if (!remote) return;
     const std::string reply = send(ServiceRequest::flush, *remote);
     if (reply == "flushed") return;
-    const std::string text = repairedUTF8(reply);
+    const std::string text = Utf8::repaired(reply);
     if (!text.empty()) throw TessalyError(text);
     throw TessalyError("The helper did not confirm that the audio choice was saved.");
 }
