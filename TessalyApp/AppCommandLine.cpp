@@ -11,13 +11,18 @@ namespace tessaly {
 
 namespace {
 
-const char* const usageLine = "Open Tessaly.app for setup. CLI: enable | disable | restart | uninstall | setup-status --json";
+const char* const usageLine =
+    "Open Tessaly.app for setup. CLI: enable | disable | restart | uninstall | setup-status --json";
 
 }  // namespace
 
 AppCommandLine::AppCommandLine(ProcessEnvironment& process, ServiceProvider service, WindowOpener openWindow,
                                std::ostream& out, std::ostream& err)
-    : process_(process), service_(std::move(service)), openWindow_(std::move(openWindow)), out_(out), err_(err) {}
+    : process_(process),
+      service_(std::move(service)),
+      openWindow_(std::move(openWindow)),
+      out_(out),
+      err_(err) {}
 
 int AppCommandLine::run(const std::vector<std::string>& arguments) {
     try {

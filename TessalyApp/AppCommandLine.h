@@ -20,8 +20,8 @@ public:
     /// Runs the setup window's event loop; returns the exit status.
     using WindowOpener = std::function<int(SetupService&)>;
 
-    AppCommandLine(ProcessEnvironment& process, ServiceProvider service, WindowOpener openWindow, std::ostream& out,
-                   std::ostream& err);
+    AppCommandLine(ProcessEnvironment& process, ServiceProvider service, WindowOpener openWindow,
+                   std::ostream& out, std::ostream& err);
 
     /// Runs the command named by `arguments` (executable path removed); returns the exit status.
     int run(const std::vector<std::string>& arguments);

@@ -18,7 +18,9 @@ int main(int argc, char** argv) {
             if (!platform) platform = std::make_unique<tessaly::AppPlatform>();
             return platform->service;
         },
-        [&](tessaly::SetupService& service) { return tessaly::openSetupWindow(service, platform->workspace, argc, argv); }, std::cout,
-        std::cerr);
+        [&](tessaly::SetupService& service) {
+            return tessaly::openSetupWindow(service, platform->workspace, argc, argv);
+        },
+        std::cout, std::cerr);
     return commandLine.run(arguments);
 }

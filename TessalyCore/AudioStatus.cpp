@@ -12,8 +12,9 @@ namespace tessaly {
 namespace {
 
 bool isHealthyMuteGuard(const MuteStatus& guard) {
-    return guard.muted && guard.privateTap && guard.restoresProcesses && guard.bundleID == MuteRule::targetBundleID &&
-           guard.tapCount >= 1 && guard.attachmentCount == guard.tapCount && !guard.audioIOStarted;
+    return guard.muted && guard.privateTap && guard.restoresProcesses &&
+           guard.bundleID == MuteRule::targetBundleID && guard.tapCount >= 1 &&
+           guard.attachmentCount == guard.tapCount && !guard.audioIOStarted;
 }
 
 }  // namespace
@@ -60,10 +61,11 @@ AudioStatus AudioStatus::fromJson(const json::ObjectReader& reader) {
 std::string AudioStatus::summary() const {
     const std::string audio =
         muted ? "Muted" : "Volume " + std::to_string(static_cast<long long>(std::round(volume * 100))) + "%";
-    std::string text = "Quick Look audio memory is ON. " + audio + ". Native previews: " +
-                       std::to_string(previewCount) + ".\n";
+    std::string text = "Quick Look audio memory is ON. " + audio +
+                       ". Native previews: " + std::to_string(previewCount) + ".\n";
     if (pendingControlCount >= 1) {
-        text += "Preview containers waiting for native controls: " + std::to_string(pendingControlCount) + ".\n";
+        text +=
+            "Preview containers waiting for native controls: " + std::to_string(pendingControlCount) + ".\n";
     }
     return text;
 }

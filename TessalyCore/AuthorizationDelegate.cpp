@@ -2,8 +2,8 @@
 
 namespace tessaly {
 
-AuthorizationDelegate::AuthorizationDelegate(Accessibility& accessibility, Workspace& workspace, RunLoop& runLoop,
-                                             Log& log)
+AuthorizationDelegate::AuthorizationDelegate(Accessibility& accessibility, Workspace& workspace,
+                                             RunLoop& runLoop, Log& log)
     : accessibility_(accessibility),
       workspace_(workspace),
       runLoop_(runLoop),

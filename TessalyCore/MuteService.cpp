@@ -28,9 +28,9 @@ const char* const untrustedMessage = "Open Tessaly and allow Accessibility to fi
 
 // Notifications after which the window's controls are still settling, so one refresh is not enough.
 bool announcesLayoutChange(const std::string& notification) {
-    static const std::set<std::string> names = {"AXWindowCreated",  "AXFocusedWindowChanged",
-                                                "AXFocusedUIElementChanged", "AXLayoutChanged",
-                                                "AXTitleChanged",   "AXUIElementDestroyed"};
+    static const std::set<std::string> names = {
+        "AXWindowCreated", "AXFocusedWindowChanged", "AXFocusedUIElementChanged",
+        "AXLayoutChanged", "AXTitleChanged",         "AXUIElementDestroyed"};
     return names.count(notification) > 0;
 }
 
@@ -44,7 +44,9 @@ MuteService::MuteService(MuteServicePlatform platform, PreferenceStore store,
       portName_(std::move(portName)),
       self_(std::make_shared<MuteService*>(this)) {}
 
-MuteService::~MuteService() { stop(); }
+MuteService::~MuteService() {
+    stop();
+}
 
 MuteService::Action MuteService::guarded(std::function<void(MuteService&)> action) {
     std::weak_ptr<MuteService*> weak = self_;
@@ -102,7 +104,8 @@ void MuteService::start() {
 
 void MuteService::startStatusServer() {
     auto creation = platform_.messagePorts.createLocal(
-        portName_, [weak = std::weak_ptr<MuteService*>(self_)](std::int32_t messageID) -> std::optional<std::string> {
+        portName_,
+        [weak = std::weak_ptr<MuteService*>(self_)](std::int32_t messageID) -> std::optional<std::string> {
             auto self = weak.lock();
             if (!self) return std::nullopt;
             return (*self)->handleRequest(messageID);
@@ -118,11 +121,10 @@ void MuteService::startStatusServer() {
 std::optional<std::string> MuteService::handleRequest(std::int32_t messageID) {
     assert(platform_.runLoop.isMainThread());
     switch (static_cast<ServiceRequest>(messageID)) {
-        case ServiceRequest::status:
-            try {
-                return StatusReply{status(), std::nullopt}.encode();
+        case ServiceRequest::status: try { return StatusReply{status(), std::nullopt}.encode();
             } catch (const std::exception& error) {
-                platform_.log.write(logCategory, LogLevel::error, std::string("Status check failed: ") + error.what());
+                platform_.log.write(logCategory, LogLevel::error,
+                                    std::string("Status check failed: ") + error.what());
                 return StatusReply{std::nullopt, std::string(error.what())}.encode();
             }
         case ServiceRequest::stop:
@@ -275,7 +277,8 @@ void MuteService::savePreference() {
         preferenceDirty_ = false;
         persistenceError_.reset();
     } catch (const std::exception& error) {
-        const std::string message = std::string("Cannot save the chosen Quick Look audio setting: ") + error.what();
+        const std::string message =
+            std::string("Cannot save the chosen Quick Look audio setting: ") + error.what();
         if (persistenceError_ != message) platform_.log.write(logCategory, LogLevel::error, message);
         persistenceError_ = message;
     }
@@ -327,7 +330,8 @@ void MuteService::stop() {
     try {
         releaseTaps();
     } catch (const std::exception& error) {
-        platform_.log.write(logCategory, LogLevel::error, std::string("Releasing the audio guard failed: ") + error.what());
+        platform_.log.write(logCategory, LogLevel::error,
+                            std::string("Releasing the audio guard failed: ") + error.what());
     }
     platform_.log.write(logCategory, LogLevel::defaultLevel, "Quick Look audio memory has stopped.");
 }

@@ -30,17 +30,21 @@ private:
 }  // namespace
 
 std::string send(ServiceRequest request, RemoteMessagePort& port) {
-    const MessagePortReply reply = port.sendRequest(static_cast<std::int32_t>(request), sendTimeout, receiveTimeout);
+    const MessagePortReply reply =
+        port.sendRequest(static_cast<std::int32_t>(request), sendTimeout, receiveTimeout);
     if (reply.status == kCFMessagePortSuccess && reply.data) return *reply.data;
-    throw TessalyError("The Tessaly helper did not answer the local request (status " + std::to_string(reply.status) +
-                       ").");
+    throw TessalyError("The Tessaly helper did not answer the local request (status " +
+                       std::to_string(reply.status) + ").");
 }
 
-bool isRunning(MessagePorts& ports, const std::string& name) { return static_cast<bool>(RemoteEnd(ports, name)); }
+bool isRunning(MessagePorts& ports, const std::string& name) {
+    return static_cast<bool>(RemoteEnd(ports, name));
+}
 
 AudioStatus read(MessagePorts& ports, const std::string& name) {
     RemoteEnd remote(ports, name);
-    if (!remote) throw TessalyError("Quick Look audio memory is off or unavailable. Open Tessaly to enable it.");
+    if (!remote)
+        throw TessalyError("Quick Look audio memory is off or unavailable. Open Tessaly to enable it.");
     const StatusReply reply = StatusReply::decode(send(ServiceRequest::status, *remote));
     if (reply.status && !reply.error) return *reply.status;
     if (reply.error) throw TessalyError(*reply.error);

@@ -101,8 +101,8 @@ void benchmarkPass(int previewCount) {
         setup.titleTexts = {*setup.title};
         desktop.openPreview(412, setup);
     }
-    tessaly::PreviewController controller(desktop, desktop, runLoop, log, [](const tessaly::AudioPreference&) {},
-                                          [](const std::string&) {});
+    tessaly::PreviewController controller(
+        desktop, desktop, runLoop, log, [](const tessaly::AudioPreference&) {}, [](const std::string&) {});
     const auto preference = tessaly::AudioPreference::make(0.5, 0.5);
     controller.synchronize(preference);  // the first pass restores; the measured ones change nothing
 
@@ -112,8 +112,9 @@ void benchmarkPass(int previewCount) {
         controller.synchronize(preference);
         samples.push_back(microseconds(Clock::now() - start));
     }
-    std::printf("preview pass with %2d tracked previews, nothing changed (500 passes): median %.1f us, p99 %.1f us\n",
-                previewCount, percentile(samples, 0.5), percentile(samples, 0.99));
+    std::printf(
+        "preview pass with %2d tracked previews, nothing changed (500 passes): median %.1f us, p99 %.1f us\n",
+        previewCount, percentile(samples, 0.5), percentile(samples, 0.99));
 }
 
 }  // namespace

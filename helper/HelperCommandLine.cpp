@@ -43,7 +43,8 @@ void HelperCommandLine::perform(const std::vector<std::string>& arguments) {
                 {platform.process, platform.desktop, platform.desktop, platform.runLoop, platform.log});
             return;
         case HelperCommand::run: {
-            MuteService service(platform.muteServicePlatform(), PreferenceStore::forHome(fs::homeDirectory()));
+            MuteService service(platform.muteServicePlatform(),
+                                PreferenceStore::forHome(fs::homeDirectory()));
             service.run();
             return;
         }

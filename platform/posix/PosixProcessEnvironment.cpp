@@ -56,13 +56,17 @@ MainBundle PosixProcessEnvironment::mainBundle() const {
     return bundleOf(executable.string());
 }
 
-ProcessID PosixProcessEnvironment::processID() const { return ::getpid(); }
+ProcessID PosixProcessEnvironment::processID() const {
+    return ::getpid();
+}
 
 ProcessID PosixProcessEnvironment::parentProcessID() const {
     const bool startedAsApplication = ::getsid(0) == ::getpid() && !hasControllingTerminal();
     return startedAsApplication ? 1 : ::getppid();
 }
 
-std::uint32_t PosixProcessEnvironment::userID() const { return ::getuid(); }
+std::uint32_t PosixProcessEnvironment::userID() const {
+    return ::getuid();
+}
 
 }  // namespace tessaly

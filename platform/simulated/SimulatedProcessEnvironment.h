@@ -11,7 +11,8 @@ public:
     SimulatedProcessEnvironment() {
         bundle.identifier = "com.orvanne.tessaly";
         bundle.path = "/Applications/Tessaly.app";
-        bundle.infoDictionary = {{"CFBundleIdentifier", "com.orvanne.tessaly"}, {"CFBundleExecutable", "Tessaly"}};
+        bundle.infoDictionary = {{"CFBundleIdentifier", "com.orvanne.tessaly"},
+                                 {"CFBundleExecutable", "Tessaly"}};
     }
 
     MainBundle mainBundle() const override { return bundle; }

@@ -42,13 +42,20 @@ TEST_F(AppCommandLineTest, VersionAndHelpTouchNothing) {
     EXPECT_EQ(version.out, "Tessaly 1.4.0\n");
     auto help = app({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
-    EXPECT_EQ(help.out, "Open Tessaly.app for setup. CLI: enable | disable | restart | uninstall | setup-status --json\n");
+    EXPECT_EQ(
+        help.out,
+        "Open Tessaly.app for setup. CLI: enable | disable | restart | uninstall | setup-status --json\n");
     EXPECT_FALSE(std::filesystem::exists(home / ".local"));
 }
 
 TEST_F(AppCommandLineTest, AnythingButAWholeAcceptedVectorIsRefused) {
-    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {"setup-status"}, {"--json"}, {"--json", "setup-status"}, {"enable", "now"}, {"ENABLE"}, {"-h"}}) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{"setup-status"},
+                                               {"--json"},
+                                               {"--json", "setup-status"},
+                                               {"enable", "now"},
+                                               {"ENABLE"},
+                                               {"-h"}}) {
         auto result = app(arguments);
         EXPECT_EQ(result.exitStatus, 1);
         EXPECT_EQ(result.out, "");
@@ -61,23 +68,26 @@ TEST_F(AppCommandLineTest, TheWindowIsNotOpenedFromAShell) {
          std::vector<std::vector<std::string>>{{}, {"setup"}, {"authorize"}}) {
         auto result = app(arguments);
         EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(result.err, "Tessaly: Open Tessaly.app from Finder. Do not grant Accessibility to Terminal.\n");
+        EXPECT_EQ(result.err,
+                  "Tessaly: Open Tessaly.app from Finder. Do not grant Accessibility to Terminal.\n");
     }
 }
 
 TEST_F(AppCommandLineTest, AFreshInstallationReportsItsStateAsSortedJson) {
     auto status = app({"setup-status", "--json"});
     EXPECT_EQ(status.exitStatus, 0);
-    EXPECT_EQ(status.out,
-              "{\n  \"accessibilityTrusted\" : true,\n  \"installed\" : false,\n  \"legacyInstallation\" : false,\n"
-              "  \"registration\" : \"not-registered\",\n  \"version\" : \"1.4.0\",\n  \"volume\" : 0\n}\n");
+    EXPECT_EQ(
+        status.out,
+        "{\n  \"accessibilityTrusted\" : true,\n  \"installed\" : false,\n  \"legacyInstallation\" : false,\n"
+        "  \"registration\" : \"not-registered\",\n  \"version\" : \"1.4.0\",\n  \"volume\" : 0\n}\n");
 }
 
 TEST_F(AppCommandLineTest, EnableFromTheBuildFolderIsRefused) {
     auto result = app({"enable"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Tessaly: Move Tessaly.app into Applications, then open that copy to finish setup.\n");
+    EXPECT_EQ(result.err,
+              "Tessaly: Move Tessaly.app into Applications, then open that copy to finish setup.\n");
 }
 
 TEST_F(AppCommandLineTest, AnInstalledCopyEnablesRestartsDisablesAndUninstalls) {
@@ -87,7 +97,8 @@ TEST_F(AppCommandLineTest, AnInstalledCopyEnablesRestartsDisablesAndUninstalls) 
     auto enable = appRunner.run(installedApp(), {"enable"});
     EXPECT_EQ(enable.exitStatus, 0) << enable.err;
     EXPECT_EQ(enable.out, "Quick Look audio memory is enabled, including at login.\n");
-    EXPECT_EQ(runner.run(helperPath, {"status"}).out, "Quick Look audio memory is ON. Muted. Native previews: 0.\n");
+    EXPECT_EQ(runner.run(helperPath, {"status"}).out,
+              "Quick Look audio memory is ON. Muted. Native previews: 0.\n");
     auto status = appRunner.run(installedApp(), {"setup-status", "--json"});
     EXPECT_NE(status.out.find("\"registration\" : \"enabled\""), std::string::npos);
     EXPECT_NE(status.out.find("\"helper\" : {"), std::string::npos);

@@ -53,7 +53,8 @@ TEST_F(HelperServiceTest, StatusJsonIsPrettyAndSorted) {
     startHelper();
     auto status = helper({"status", "--json"});
     EXPECT_EQ(status.exitStatus, 0);
-    EXPECT_EQ(status.out.rfind("{\n  \"accessibilityTrusted\" : true,\n  \"mode\" : \"remember-volume\",\n", 0), 0u)
+    EXPECT_EQ(
+        status.out.rfind("{\n  \"accessibilityTrusted\" : true,\n  \"mode\" : \"remember-volume\",\n", 0), 0u)
         << status.out;
     EXPECT_NE(status.out.find("  \"muteGuard\" : {\n    \"activeProcessCount\" : 0,\n"), std::string::npos);
     EXPECT_TRUE(status.out.ends_with("  \"version\" : \"1.4.0\",\n  \"volume\" : 0\n}\n"));
@@ -63,7 +64,8 @@ TEST_F(HelperServiceTest, ASecondHelperIsRefusedAndStopEndsTheFirst) {
     startHelper();
     auto second = helper({"run"});
     EXPECT_EQ(second.exitStatus, 1);
-    EXPECT_EQ(second.err, "Tessaly: Another Tessaly helper is already running, or its status port is unavailable.\n");
+    EXPECT_EQ(second.err,
+              "Tessaly: Another Tessaly helper is already running, or its status port is unavailable.\n");
 
     auto stop = helper({"stop"});
     EXPECT_EQ(stop.exitStatus, 0);
@@ -73,7 +75,8 @@ TEST_F(HelperServiceTest, ASecondHelperIsRefusedAndStopEndsTheFirst) {
     EXPECT_EQ(helper({"stop"}).exitStatus, 0);  // nothing left to stop
     auto status = helper({"status"});
     EXPECT_EQ(status.exitStatus, 1);
-    EXPECT_EQ(status.err, "Tessaly: Quick Look audio memory is off or unavailable. Open Tessaly to enable it.\n");
+    EXPECT_EQ(status.err,
+              "Tessaly: Quick Look audio memory is off or unavailable. Open Tessaly to enable it.\n");
 }
 
 TEST_F(HelperServiceTest, SigtermEndsTheHelperCleanly) {
@@ -81,7 +84,8 @@ TEST_F(HelperServiceTest, SigtermEndsTheHelperCleanly) {
     ::kill(pid, SIGTERM);
     EXPECT_EQ(ProcessRunner::waitFor(pid, 10), 0);
     EXPECT_FALSE(std::filesystem::exists(portPath()));
-    EXPECT_EQ(readFile(preferenceFile()), "{\n  \"schemaVersion\" : 1,\n  \"unmutedVolume\" : 1,\n  \"volume\" : 0\n}");
+    EXPECT_EQ(readFile(preferenceFile()),
+              "{\n  \"schemaVersion\" : 1,\n  \"unmutedVolume\" : 1,\n  \"volume\" : 0\n}");
 }
 
 TEST_F(HelperServiceTest, AHelperThatWasKilledIsReplaced) {
@@ -115,7 +119,8 @@ TEST_F(HelperServiceTest, AnUnusablePreferenceFileStopsRunAndIsLeftAsItWas) {
     const std::pair<std::string, std::string> cases[] = {
         {R"({"schemaVersion":1,"volume":0.4,"unmutedVolume":0.6})",
          "Tessaly: The saved audible volume is inconsistent with the preview volume.\n"},
-        {std::string(4097, ' '), "Tessaly: The saved audio preference is not a regular, small configuration file.\n"},
+        {std::string(4097, ' '),
+         "Tessaly: The saved audio preference is not a regular, small configuration file.\n"},
     };
     for (const auto& [content, message] : cases) {
         writeFile(preferenceFile(), content);
@@ -140,7 +145,8 @@ TEST_F(HelperServiceTest, AuthorizeFromATerminalIsRefused) {
         auto result = helper(arguments);
         EXPECT_EQ(result.exitStatus, 1);
         EXPECT_EQ(result.err,
-                  "Tessaly: Open Tessaly as an application with 'tessaly authorize'; do not authorize the terminal.\n");
+                  "Tessaly: Open Tessaly as an application with 'tessaly authorize'; do not authorize the "
+                  "terminal.\n");
     }
 }
 

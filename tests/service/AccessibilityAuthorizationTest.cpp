@@ -61,7 +61,8 @@ TEST_F(AccessibilityAuthorizationTest, PromptsOpensSettingsAndEndsAtTheFirstPoll
     EXPECT_EQ(authorize(), 31);
     EXPECT_EQ(desktop.promptsShown(), 1);
     EXPECT_EQ(desktop.openedURLs(),
-              std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"});
+              std::vector<std::string>{
+                  "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"});
 }
 
 TEST_F(AccessibilityAuthorizationTest, GivesUpAfterTwoMinutesAndLogsASettingsFailure) {
@@ -69,8 +70,8 @@ TEST_F(AccessibilityAuthorizationTest, GivesUpAfterTwoMinutesAndLogsASettingsFai
     desktop.refuseOpeningURLs();
     EXPECT_EQ(authorize(), 120);
     EXPECT_EQ(log.messages("authorization"),
-              std::vector<std::string>{
-                  "Cannot open Accessibility settings. Open System Settings > Privacy & Security > Accessibility manually."});
+              std::vector<std::string>{"Cannot open Accessibility settings. Open System Settings > Privacy & "
+                                       "Security > Accessibility manually."});
 }
 
 }  // namespace

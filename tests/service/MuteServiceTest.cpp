@@ -4,8 +4,8 @@
 #include <csignal>
 #include <filesystem>
 
-#include "MuteServiceFixture.h"
 #include "AudioHardwareError.h"
+#include "MuteServiceFixture.h"
 #include "StatusClient.h"
 #include "TessalyError.h"
 
@@ -54,7 +54,8 @@ TEST_F(MuteServiceStart, ATakenPortStopsTheStartAndLeavesNothingBehind) {
         service->start();
         FAIL();
     } catch (const TessalyError& error) {
-        EXPECT_STREQ(error.what(), "Another Tessaly helper is already running, or its status port is unavailable.");
+        EXPECT_STREQ(error.what(),
+                     "Another Tessaly helper is already running, or its status port is unavailable.");
     }
     EXPECT_FALSE(service->isRunning());
     EXPECT_EQ(audio.listenerCount(), 0u);
@@ -67,7 +68,8 @@ TEST_F(MuteServiceStart, AFailedListenerRegistrationIsReportedAndUndone) {
         service->start();
         FAIL();
     } catch (const AudioHardwareError& error) {
-        EXPECT_STREQ(error.what(), "Registering a Core Audio change listener failed (Core Audio status -50).");
+        EXPECT_STREQ(error.what(),
+                     "Registering a Core Audio change listener failed (Core Audio status -50).");
     }
     EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
     EXPECT_EQ(audio.listenerCount(), 0u);
@@ -169,7 +171,8 @@ TEST_F(ServiceFailures, ACoreAudioRestartEndsTheProcessWithStatusOne) {
     EXPECT_FALSE(service->isRunning());
     EXPECT_TRUE(audio.tapIDs().empty());
     const auto messages = log.messages("mute");
-    EXPECT_NE(std::find(messages.begin(), messages.end(), "Core Audio restarted; launchd must recreate the audio guard."),
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "Core Audio restarted; launchd must recreate the audio guard."),
               messages.end());
 }
 
@@ -183,7 +186,9 @@ TEST_F(ServiceFailures, RevokedTrustReleasesTheGuardUntilItIsGrantedAgain) {
     EXPECT_FALSE(service->guardEngaged());
     EXPECT_TRUE(audible(process));
     runLoop.advance(2);
-    EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(), CapturingLog::Entry{"mute", LogLevel::error, untrusted}), 1);
+    EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(),
+                         CapturingLog::Entry{"mute", LogLevel::error, untrusted}),
+              1);
 
     desktop.grantTrust();
     runLoop.advance(2);
@@ -218,7 +223,9 @@ TEST_F(ServiceFailures, AFailingSaveIsRetriedShownAndCleared) {
         EXPECT_EQ(error.what(), failure);
     }
     runLoop.advance(4);  // two refreshes retry; the failure is logged once
-    EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(), CapturingLog::Entry{"mute", LogLevel::error, failure}), 1);
+    EXPECT_EQ(std::count(log.entries.begin(), log.entries.end(),
+                         CapturingLog::Entry{"mute", LogLevel::error, failure}),
+              1);
 
     std::filesystem::remove(store.path());
     runLoop.advance(2);  // the next refresh retries
@@ -289,7 +296,8 @@ TEST_F(StatusPort, ReportsAnUnobservedChangeAsAFailedStatus) {
         EXPECT_STREQ(error.what(), "A native preview audio change is still awaiting observation.");
     }
     EXPECT_THAT(log.messages("mute"),
-                ::testing::Contains("Status check failed: A native preview audio change is still awaiting observation."));
+                ::testing::Contains(
+                    "Status check failed: A native preview audio change is still awaiting observation."));
 }
 
 TEST_F(StatusPort, ReportsAQuickLookProcessWithoutItsTap) {
@@ -328,7 +336,8 @@ TEST_F(StatusPort, RejectsUnknownRequests) {
     for (int id : {0, 4}) {
         auto reply = remote->sendRequest(id, 2, 2);
         EXPECT_FALSE(reply.data);
-        EXPECT_THAT(log.messages("mute"), ::testing::Contains("Rejected an unknown local request: " + std::to_string(id) + "."));
+        EXPECT_THAT(log.messages("mute"),
+                    ::testing::Contains("Rejected an unknown local request: " + std::to_string(id) + "."));
     }
     EXPECT_NO_THROW(StatusClient::read(ports));
 }

@@ -159,9 +159,12 @@ TEST(StatusSummary, RoundsTheVolumeHalfAwayFromZero) {
     auto status = audibleStatus(0.35);
     status.previewCount = 2;
     EXPECT_EQ(status.summary(), "Quick Look audio memory is ON. Volume 35%. Native previews: 2.\n");
-    EXPECT_EQ(audibleStatus(0.005).summary(), "Quick Look audio memory is ON. Volume 1%. Native previews: 0.\n");
-    EXPECT_EQ(audibleStatus(0.004).summary(), "Quick Look audio memory is ON. Volume 0%. Native previews: 0.\n");
-    EXPECT_EQ(audibleStatus(1.0).summary(), "Quick Look audio memory is ON. Volume 100%. Native previews: 0.\n");
+    EXPECT_EQ(audibleStatus(0.005).summary(),
+              "Quick Look audio memory is ON. Volume 1%. Native previews: 0.\n");
+    EXPECT_EQ(audibleStatus(0.004).summary(),
+              "Quick Look audio memory is ON. Volume 0%. Native previews: 0.\n");
+    EXPECT_EQ(audibleStatus(1.0).summary(),
+              "Quick Look audio memory is ON. Volume 100%. Native previews: 0.\n");
 }
 
 TEST(StatusSummary, AddsALineForContainersWaitingForControls) {

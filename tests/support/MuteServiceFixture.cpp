@@ -21,7 +21,9 @@ void MuteServiceFixture::storeChoice(double volume, double unmutedVolume) {
     store.save(AudioPreference::make(volume, unmutedVolume));
 }
 
-AudioPreference MuteServiceFixture::storedChoice() const { return store.load(); }
+AudioPreference MuteServiceFixture::storedChoice() const {
+    return store.load();
+}
 
 unsigned long MuteServiceFixture::fileIdentity() const {
     struct stat info {};
