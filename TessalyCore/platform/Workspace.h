@@ -1,6 +1,6 @@
 #pragma once
 // Port: the workspace (NSWorkspace, NSRunningApplication). Plain C++; implementations live in
-// platform/simulated (the simulated desktop) and, later, platform/posix.
+// platform/simulated (the simulated desktop) and platform/posix (xdg-open, the freedesktop.org Trash).
 
 #include <optional>
 #include <string>

@@ -9,7 +9,7 @@ namespace tessaly {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::errorMessage;
+using testing::messageOf;
 
 class NativePreviewRestore : public testing::DesktopFixture {
 protected:
@@ -17,7 +17,7 @@ protected:
     NativePreview preview = NativePreview::scan(desktop, finder).previews.at(0);
 
     std::string restoreError(double volume, double unmutedVolume) {
-        return errorMessage([&] { preview.restore(desktop, AudioPreference::make(volume, unmutedVolume)); });
+        return messageOf([&] { preview.restore(desktop, AudioPreference::make(volume, unmutedVolume)); });
     }
 };
 
@@ -66,13 +66,12 @@ TEST_F(NativePreviewRestore, ReportsAFailedPressAndLeavesTheSliderSet) {
 
 TEST_F(NativePreviewRestore, ReportsASliderWithoutValue) {
     desktop.failAttribute(shown.volume, "AXValue", kAXErrorNoValue);
-    EXPECT_EQ(errorMessage([&] { preview.readVolume(desktop); }),
-              "The native preview volume is unavailable.");
+    EXPECT_EQ(messageOf([&] { preview.readVolume(desktop); }), "The native preview volume is unavailable.");
 }
 
 TEST_F(NativePreviewRestore, RefusesAReadingAboveOne) {
     desktop.overrideAttribute(shown.volume, "AXValue", 1.2);
-    EXPECT_EQ(errorMessage([&] { preview.readVolume(desktop); }),
+    EXPECT_EQ(messageOf([&] { preview.readVolume(desktop); }),
               "Quick Look volume must be a finite number from zero to one.");
     EXPECT_EQ(restoreError(0.6, 0.6), "Quick Look volume must be a finite number from zero to one.");
 }

@@ -10,7 +10,7 @@
 namespace tessaly {
 namespace {
 
-using testing::errorMessage;
+using testing::messageOf;
 
 class PreviewAXRead : public testing::DesktopFixture {
 protected:
@@ -46,7 +46,7 @@ TEST_F(PreviewAXRead, ReportsATimedOutReadWithItsStatus) {
 
 TEST_F(PreviewAXRead, ReportsAVanishedElementAsAnError) {
     desktop.vanishWindow(preview.window);
-    EXPECT_EQ(errorMessage([&] { ax.value(preview.volume, "AXValue"); }),
+    EXPECT_EQ(messageOf([&] { ax.value(preview.volume, "AXValue"); }),
               "Reading AXValue failed (Accessibility status -25202).");
 }
 
@@ -54,24 +54,24 @@ TEST_F(PreviewAXRead, RefusesNumbersThatAreNotFinite) {
     for (const CFValue& bad : {CFValue(std::numeric_limits<double>::infinity()), CFValue(std::nan("")),
                                CFValue(true), CFValue("0")}) {
         desktop.overrideAttribute(preview.volume, "AXMinValue", bad);
-        EXPECT_EQ(errorMessage([&] { ax.number(preview.volume, "AXMinValue"); }),
+        EXPECT_EQ(messageOf([&] { ax.number(preview.volume, "AXMinValue"); }),
                   "macOS returned a non-numeric value for AXMinValue.");
     }
 }
 
 TEST_F(PreviewAXRead, RefusesOtherTypesWhereTextIsExpected) {
     desktop.overrideAttribute(preview.window, "AXTitle", CFValue(3));
-    EXPECT_EQ(errorMessage([&] { ax.string(preview.window, "AXTitle"); }),
+    EXPECT_EQ(messageOf([&] { ax.string(preview.window, "AXTitle"); }),
               "macOS returned a non-text value for AXTitle.");
 }
 
 TEST_F(PreviewAXRead, RefusesChildrenWithOneMemberThatIsNotAnElement) {
     desktop.overrideAttribute(preview.player, "AXChildren",
                               CFArray{CFValue(preview.volume), CFValue("slider")});
-    EXPECT_EQ(errorMessage([&] { ax.elements(preview.player, "AXChildren"); }),
+    EXPECT_EQ(messageOf([&] { ax.elements(preview.player, "AXChildren"); }),
               "macOS returned invalid children for AXChildren.");
     desktop.overrideAttribute(preview.player, "AXChildren", CFValue(preview.volume));
-    EXPECT_EQ(errorMessage([&] { ax.elements(preview.player, "AXChildren"); }),
+    EXPECT_EQ(messageOf([&] { ax.elements(preview.player, "AXChildren"); }),
               "macOS returned invalid children for AXChildren.");
 }
 
@@ -81,7 +81,7 @@ TEST_F(PreviewAXRead, AcceptsAnEmptyChildList) {
 }
 
 TEST_F(PreviewAXRead, RefusesAnObjectThatIsNotAnElement) {
-    EXPECT_EQ(errorMessage([&] { ax.value(CFValue("AXWindow"), "AXRole"); }),
+    EXPECT_EQ(messageOf([&] { ax.value(CFValue("AXWindow"), "AXRole"); }),
               "macOS returned an invalid Accessibility element.");
 }
 
@@ -96,7 +96,7 @@ TEST_F(PreviewAXVolume, AcceptsBothEndsOfTheRange) {
 
 TEST_F(PreviewAXVolume, LeavesTheSliderUntouchedOutsideTheRange) {
     for (double bad : {1.0000001, -0.1, std::nan(""), std::numeric_limits<double>::infinity()}) {
-        EXPECT_EQ(errorMessage([&] { ax.setVolume(preview.volume, bad); }),
+        EXPECT_EQ(messageOf([&] { ax.setVolume(preview.volume, bad); }),
                   "Quick Look volume must be a finite number from zero to one.");
     }
     EXPECT_TRUE(desktop.writes().empty());
@@ -105,7 +105,7 @@ TEST_F(PreviewAXVolume, LeavesTheSliderUntouchedOutsideTheRange) {
 
 TEST_F(PreviewAXVolume, ReportsAFailedSet) {
     desktop.failCall(SimulatedDesktop::Call::setAttributeValue, kAXErrorCannotComplete);
-    EXPECT_EQ(errorMessage([&] { ax.setVolume(preview.volume, 0.4); }),
+    EXPECT_EQ(messageOf([&] { ax.setVolume(preview.volume, 0.4); }),
               "Setting the native preview volume failed (Accessibility status -25204).");
 }
 
@@ -113,7 +113,7 @@ TEST_F(PreviewAXRead, GivesAScannedApplicationAHalfSecondTimeout) {
     const AXUIElement application = ax.applicationForScanning(finder);
     EXPECT_EQ(desktop.messagingTimeout(application), 0.5f);
     desktop.failCall(SimulatedDesktop::Call::setMessagingTimeout, kAXErrorFailure);
-    EXPECT_EQ(errorMessage([&] { ax.applicationForScanning(finder); }),
+    EXPECT_EQ(messageOf([&] { ax.applicationForScanning(finder); }),
               "Setting the Accessibility timeout failed (Accessibility status -25200).");
 }
 

@@ -9,13 +9,13 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using testing::errorMessage;
 using testing::IsChoice;
+using testing::messageOf;
 
 class PreviewControllerPass : public testing::PreviewControllerFixture {
 protected:
     std::string passError() {
-        return errorMessage([&] { pass(); });
+        return messageOf([&] { pass(); });
     }
 };
 
@@ -309,7 +309,7 @@ TEST_F(PreviewControllerHosts, ComeFromTheOwnerWhenItNamesThem) {
 class PreviewControllerLiveState : public PreviewControllerPass {
 protected:
     std::string validationError() {
-        return errorMessage([&] { controller.validateLiveState(); });
+        return messageOf([&] { controller.validateLiveState(); });
     }
 };
 

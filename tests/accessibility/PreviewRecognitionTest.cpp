@@ -13,13 +13,13 @@ namespace tessaly {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::errorMessage;
+using testing::messageOf;
 
 class PreviewScan : public testing::DesktopFixture {
 protected:
     PreviewDiscovery scan() { return NativePreview::scan(desktop, finder); }
     std::string scanError() {
-        return errorMessage([&] { scan(); });
+        return messageOf([&] { scan(); });
     }
 };
 
@@ -172,11 +172,11 @@ TEST(PreviewSliderChoice, NeedsExactlyOneTimelineBesideTheVolume) {
     ASSERT_TRUE(selection);
     EXPECT_EQ(selection->volumeIndex, 3u);
     EXPECT_EQ(selection->timeline, (PreviewSlider{1, 0, 93, true}));
-    EXPECT_EQ(errorMessage([] {
+    EXPECT_EQ(messageOf([] {
                   PreviewControlRule::sliderSelection({{1, 0, 93, true}, {2, 0, 50, true}, {3, 0, 1, false}});
               }),
               "The preview's timeline is not recognized; forced mute is suspended.");
-    EXPECT_EQ(errorMessage([] {
+    EXPECT_EQ(messageOf([] {
                   PreviewControlRule::sliderSelection({{1, 5, 93, true}, {3, 0, 1, false}});
               }),
               "The preview's timeline is not recognized; forced mute is suspended.");

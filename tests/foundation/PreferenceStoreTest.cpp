@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "DecodingError.h"
+#include "ErrorMessage.h"
 #include "FileError.h"
 #include "PreferenceStore.h"
 #include "TemporaryDirectory.h"
@@ -14,6 +15,7 @@
 namespace tessaly {
 namespace {
 
+using testing::messageOf;
 using testing::permissionsOf;
 using testing::readFile;
 using testing::TemporaryDirectory;
@@ -30,16 +32,6 @@ protected:
         std::string record = R"({"schemaVersion":1,"volume":0,"unmutedVolume":1})";
         record.insert(record.size() - 1, std::string(size - record.size(), ' '));
         return record;
-    }
-
-    template <typename Action>
-    static std::string messageOf(Action action) {
-        try {
-            action();
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "no error";
     }
 
     TemporaryDirectory home;

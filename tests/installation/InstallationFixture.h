@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ErrorMessage.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,17 +21,6 @@ namespace tessaly::testing {
 class InstallationFixture : public ::testing::Test {
 protected:
     InstallationFixture() { std::filesystem::create_directories(home); }
-
-    /// The text of the error `action` throws, or "no error".
-    template <typename Action>
-    static std::string messageOf(Action action) {
-        try {
-            action();
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "no error";
-    }
 
     /// A minimal application bundle at `path`.
     static void makeBundle(const std::string& path) {

@@ -8,6 +8,7 @@ namespace tessaly {
 namespace {
 
 using testing::InstallationFixture;
+using testing::messageOf;
 using testing::writeFile;
 
 using InstallationLocationsTest = InstallationFixture;

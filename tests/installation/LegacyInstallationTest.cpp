@@ -10,6 +10,7 @@ namespace tessaly {
 namespace {
 
 using testing::InstallationFixture;
+using testing::messageOf;
 using testing::writeFile;
 
 /// `xml` grown to exactly `size` bytes with whitespace before its closing tag.

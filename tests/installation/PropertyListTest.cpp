@@ -4,6 +4,7 @@
 #include <string>
 
 #include "DecodingError.h"
+#include "ErrorMessage.h"
 #include "PropertyList.h"
 #include "platform/CATapDescription.h"
 
@@ -22,15 +23,7 @@ std::string xmlDocument(const std::string& body) {
            body + "\n</plist>\n";
 }
 
-template <typename Action>
-std::string messageOf(Action action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using testing::messageOf;
 
 /// Nested arrays `depth` levels deep.
 CFValue nestedArrays(std::size_t depth) {

@@ -5,15 +5,6 @@
 
 namespace tessaly::testing {
 
-std::string errorMessage(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
-
 DesktopFixture::DesktopFixture() {
     desktop.launchApplication("com.apple.finder", finder);
 }

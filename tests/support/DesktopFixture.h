@@ -9,14 +9,12 @@
 
 #include "AudioPreference.h"
 #include "CapturingLog.h"
+#include "ErrorMessage.h"
 #include "PreviewController.h"
 #include "SimulatedDesktop.h"
 #include "VirtualRunLoop.h"
 
 namespace tessaly::testing {
-
-/// The description of the error that `action` throws, or "no error".
-std::string errorMessage(const std::function<void()>& action);
 
 /// A desktop with Finder running and nothing open, on virtual time.
 class DesktopFixture : public ::testing::Test {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ErrorMessage.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -39,16 +41,6 @@ protected:
 
     /// A status that passes validation: audible at one half, trusted, no guard, no error.
     static AudioStatus healthyStatus();
-    /// The text of the error `action` throws, or "no error".
-    template <typename Action>
-    static std::string messageOf(Action action) {
-        try {
-            action();
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        return "no error";
-    }
 
     /// A helper starts serving the status port; nothing happens while one serves it already.
     void startHelper();
