@@ -34,7 +34,7 @@ std::string absolutePath(const std::string& path) {
     return fs::standardizedPath(std::string(folder) + "/" + path);
 }
 
-/// The path as the Trash specification stores it: every byte but unreserved URL characters and
+/// The path as the freedesktop.org Trash format stores it: every byte but unreserved URL characters and
 /// '/' percent-encoded.
 std::string percentEncoded(const std::string& path) {
     static constexpr char hex[] = "0123456789ABCDEF";

@@ -16,7 +16,7 @@ namespace tessaly {
 /// wait until the application it opened is closed, and the setup application must not wait that
 /// long. Without an xdg-open they answer false.
 ///
-/// trashItem follows the freedesktop.org Trash specification for the home Trash: the item moves to
+/// trashItem follows the freedesktop.org Trash standard for the home Trash: the item moves to
 /// <Trash>/files under a free name (its own name, else "name.2", "name.3", ...), after
 /// <Trash>/info/<that name>.trashinfo has been created exclusively with its original path
 /// (percent-encoded) and the local deletion time. A symbolic link is moved itself, never its
