@@ -4,35 +4,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "ScopedEnvironment.h"
+
 namespace tessaly::testing {
-
-/// Sets an environment variable for the lifetime of the object, then puts the old value back.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
-        if (const char* old = std::getenv(name_.c_str())) previous_ = old;
-        set(value);
-    }
-    ~ScopedEnvironment() { set(previous_); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    void set(const std::optional<std::string>& value) {
-        if (value) {
-            ::setenv(name_.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-    std::string name_;
-    std::optional<std::string> previous_;
-};
 
 /// A fresh folder, removed with everything in it afterwards.
 class TemporaryFolder {
