@@ -3,9 +3,9 @@
 #include <exception>
 
 #include "AppCommand.h"
-#include "ApplicationLaunch.h"
-#include "TessalyError.h"
-#include "Version.h"
+#include "foundation/TessalyError.h"
+#include "foundation/Version.h"
+#include "preview/ApplicationLaunch.h"
 
 namespace tessaly {
 

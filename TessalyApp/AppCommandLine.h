@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "SetupService.h"
-#include "platform/ProcessEnvironment.h"
+#include "ports/ProcessEnvironment.h"
+#include "setup/SetupService.h"
 
 namespace tessaly {
 

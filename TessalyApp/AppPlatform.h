@@ -1,14 +1,14 @@
 #pragma once
 
-#include "AsioRunLoop.h"
-#include "PosixCommands.h"
-#include "PosixMessagePorts.h"
-#include "PosixProcessEnvironment.h"
-#include "PosixServiceManagement.h"
-#include "PosixWorkspace.h"
-#include "SetupService.h"
-#include "SimulatedDesktop.h"
-#include "SyslogLog.h"
+#include "posix/AsioRunLoop.h"
+#include "posix/PosixCommands.h"
+#include "posix/PosixMessagePorts.h"
+#include "posix/PosixProcessEnvironment.h"
+#include "posix/PosixServiceManagement.h"
+#include "posix/PosixWorkspace.h"
+#include "posix/SyslogLog.h"
+#include "setup/SetupService.h"
+#include "simulated/SimulatedDesktop.h"
 
 namespace tessaly {
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "SetupActions.h"
-#include "SetupService.h"
-#include "platform/Workspace.h"
+#include "ports/Workspace.h"
+#include "setup/SetupService.h"
 
 namespace tessaly {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SetupSnapshot.h"
+#include "setup/SetupSnapshot.h"
 
 namespace tessaly {
 

@@ -5,11 +5,11 @@
 
 #include "ApplicationIcon.h"
 #include "MessageBoxAlerts.h"
-#include "PosixWorkspace.h"
 #include "QtRefreshScheduler.h"
 #include "ServiceSetupActions.h"
 #include "SetupWindow.h"
-#include "Version.h"
+#include "foundation/Version.h"
+#include "posix/PosixWorkspace.h"
 
 namespace tessaly {
 namespace {

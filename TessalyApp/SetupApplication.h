@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SetupService.h"
-#include "platform/Workspace.h"
+#include "ports/Workspace.h"
+#include "setup/SetupService.h"
 
 namespace tessaly {
 

@@ -20,9 +20,9 @@
 #include "ApplicationIcon.h"
 #include "SetupButton.h"
 #include "SetupDocumentView.h"
-#include "SetupWindowState.h"
-#include "TessalyError.h"
-#include "Version.h"
+#include "foundation/TessalyError.h"
+#include "foundation/Version.h"
+#include "setup/SetupWindowState.h"
 
 namespace tessaly {
 namespace {

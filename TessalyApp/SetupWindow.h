@@ -11,7 +11,7 @@
 #include "SetupActions.h"
 #include "SetupAlerts.h"
 #include "SetupOperationRunner.h"
-#include "SetupSnapshot.h"
+#include "setup/SetupSnapshot.h"
 
 class QLabel;
 class QMainWindow;

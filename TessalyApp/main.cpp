@@ -5,8 +5,8 @@
 
 #include "AppCommandLine.h"
 #include "AppPlatform.h"
-#include "PosixProcessEnvironment.h"
 #include "SetupApplication.h"
+#include "posix/PosixProcessEnvironment.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);

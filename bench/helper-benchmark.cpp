@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "AsioRunLoop.h"
-#include "AudioPreference.h"
-#include "PosixMessagePorts.h"
-#include "PreviewController.h"
-#include "SimulatedDesktop.h"
-#include "StatusClient.h"
+#include "posix/AsioRunLoop.h"
+#include "posix/PosixMessagePorts.h"
+#include "preference/AudioPreference.h"
+#include "preview/PreviewController.h"
+#include "service/StatusClient.h"
+#include "simulated/SimulatedDesktop.h"
 
 namespace {
 

@@ -2,13 +2,13 @@
 
 #include <exception>
 
-#include "AccessibilityAuthorization.h"
-#include "FileSystem.h"
 #include "HelperCommand.h"
 #include "HelperPlatform.h"
-#include "StatusClient.h"
-#include "TessalyError.h"
-#include "Version.h"
+#include "foundation/FileSystem.h"
+#include "foundation/TessalyError.h"
+#include "foundation/Version.h"
+#include "preview/AccessibilityAuthorization.h"
+#include "service/StatusClient.h"
 
 namespace tessaly {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Log.h"
+#include "ports/Log.h"
 
 namespace tessaly {
 

@@ -2,12 +2,12 @@
 
 #include <memory>
 
-#include "AsioRunLoop.h"
-#include "MuteService.h"
-#include "PosixMessagePorts.h"
-#include "PosixProcessEnvironment.h"
-#include "SimulatedCoreAudio.h"
-#include "SimulatedDesktop.h"
+#include "posix/AsioRunLoop.h"
+#include "posix/PosixMessagePorts.h"
+#include "posix/PosixProcessEnvironment.h"
+#include "service/MuteService.h"
+#include "simulated/SimulatedCoreAudio.h"
+#include "simulated/SimulatedDesktop.h"
 
 namespace tessaly {
 

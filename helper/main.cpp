@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "HelperCommandLine.h"
-#include "SyslogLog.h"
+#include "posix/SyslogLog.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);

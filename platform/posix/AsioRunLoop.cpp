@@ -1,4 +1,4 @@
-#include "AsioRunLoop.h"
+#include "posix/AsioRunLoop.h"
 
 #include <asio/post.hpp>
 #include <asio/signal_set.hpp>

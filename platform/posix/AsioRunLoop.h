@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/RunLoop.h"
+#include "ports/RunLoop.h"
 
 namespace tessaly {
 

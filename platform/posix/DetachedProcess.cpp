@@ -1,4 +1,4 @@
-#include "DetachedProcess.h"
+#include "posix/DetachedProcess.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "FileError.h"
+#include "foundation/FileError.h"
 
 extern char** environ;
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ProcessID.h"
+#include "values/ProcessID.h"
 
 namespace tessaly {
 

@@ -1,4 +1,4 @@
-#include "PosixCommands.h"
+#include "posix/PosixCommands.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "FileError.h"
+#include "foundation/FileError.h"
 
 extern char** environ;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Commands.h"
+#include "ports/Commands.h"
 
 namespace tessaly {
 

@@ -1,4 +1,4 @@
-#include "PosixMessagePorts.h"
+#include "posix/PosixMessagePorts.h"
 
 #include <asio/local/stream_protocol.hpp>
 #include <asio/read.hpp>
@@ -23,9 +23,9 @@
 #include <thread>
 #include <utility>
 
-#include "AsioRunLoop.h"
-#include "FileError.h"
-#include "TessalyError.h"
+#include "foundation/FileError.h"
+#include "foundation/TessalyError.h"
+#include "posix/AsioRunLoop.h"
 
 namespace tessaly {
 

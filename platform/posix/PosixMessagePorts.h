@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "RuntimeDirectory.h"
-#include "platform/Log.h"
-#include "platform/MessagePorts.h"
+#include "ports/Log.h"
+#include "ports/MessagePorts.h"
+#include "posix/RuntimeDirectory.h"
 
 namespace tessaly {
 

@@ -1,4 +1,4 @@
-#include "PosixProcessEnvironment.h"
+#include "posix/PosixProcessEnvironment.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <climits>
 #include <filesystem>
 
-#include "FileSystem.h"
-#include "PropertyList.h"
+#include "foundation/FileSystem.h"
+#include "values/PropertyList.h"
 
 namespace tessaly {
 

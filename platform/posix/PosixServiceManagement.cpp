@@ -1,4 +1,4 @@
-#include "PosixServiceManagement.h"
+#include "posix/PosixServiceManagement.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "DecodingError.h"
-#include "DetachedProcess.h"
-#include "FileError.h"
-#include "FileSystem.h"
-#include "PropertyList.h"
-#include "TessalyError.h"
+#include "foundation/DecodingError.h"
+#include "foundation/FileError.h"
+#include "foundation/FileSystem.h"
+#include "foundation/TessalyError.h"
+#include "posix/DetachedProcess.h"
+#include "values/PropertyList.h"
 
 namespace tessaly {
 

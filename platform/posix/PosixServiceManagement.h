@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/ServiceManagement.h"
+#include "ports/ServiceManagement.h"
 
 namespace tessaly {
 

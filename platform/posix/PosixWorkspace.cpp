@@ -1,4 +1,4 @@
-#include "PosixWorkspace.h"
+#include "posix/PosixWorkspace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "DetachedProcess.h"
-#include "FileError.h"
-#include "FileSystem.h"
-#include "TessalyError.h"
+#include "foundation/FileError.h"
+#include "foundation/FileSystem.h"
+#include "foundation/TessalyError.h"
+#include "posix/DetachedProcess.h"
 
 namespace tessaly {
 

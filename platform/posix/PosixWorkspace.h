@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/Workspace.h"
+#include "ports/Workspace.h"
 
 namespace tessaly {
 

@@ -1,4 +1,4 @@
-#include "RuntimeDirectory.h"
+#include "posix/RuntimeDirectory.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "FileError.h"
-#include "TessalyError.h"
+#include "foundation/FileError.h"
+#include "foundation/TessalyError.h"
 
 namespace tessaly {
 

@@ -1,4 +1,4 @@
-#include "SyslogLog.h"
+#include "posix/SyslogLog.h"
 
 #include <syslog.h>
 

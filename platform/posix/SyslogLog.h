@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Log.h"
+#include "ports/Log.h"
 
 namespace tessaly {
 

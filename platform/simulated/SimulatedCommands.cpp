@@ -1,8 +1,8 @@
-#include "SimulatedCommands.h"
+#include "simulated/SimulatedCommands.h"
 
 #include <utility>
 
-#include "FileError.h"
+#include "foundation/FileError.h"
 
 namespace tessaly {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Commands.h"
+#include "ports/Commands.h"
 
 namespace tessaly {
 

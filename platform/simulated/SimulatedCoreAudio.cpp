@@ -1,10 +1,10 @@
-#include "SimulatedCoreAudio.h"
+#include "simulated/SimulatedCoreAudio.h"
 
 #include <algorithm>
 #include <iterator>
 #include <stdexcept>
 
-#include "Uuid.h"
+#include "foundation/Uuid.h"
 
 namespace tessaly {
 

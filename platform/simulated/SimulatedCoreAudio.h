@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/CoreAudio.h"
+#include "ports/CoreAudio.h"
 
 namespace tessaly {
 

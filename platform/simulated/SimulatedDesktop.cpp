@@ -1,6 +1,6 @@
-#include "SimulatedDesktop.h"
+#include "simulated/SimulatedDesktop.h"
 
-#include "FileError.h"
+#include "foundation/FileError.h"
 
 #include <algorithm>
 #include <cmath>

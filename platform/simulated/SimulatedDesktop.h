@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "SimulatedElement.h"
-#include "SimulatedPreview.h"
-#include "SimulatedWrite.h"
-#include "platform/Accessibility.h"
-#include "platform/RunLoop.h"
-#include "platform/Workspace.h"
+#include "ports/Accessibility.h"
+#include "ports/RunLoop.h"
+#include "ports/Workspace.h"
+#include "simulated/SimulatedElement.h"
+#include "simulated/SimulatedPreview.h"
+#include "simulated/SimulatedWrite.h"
 
 namespace tessaly {
 

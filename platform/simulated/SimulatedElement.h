@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "CFValue.h"
-#include "platform/Accessibility.h"
-#include "platform/ProcessID.h"
+#include "ports/Accessibility.h"
+#include "values/CFValue.h"
+#include "values/ProcessID.h"
 
 namespace tessaly {
 

@@ -1,4 +1,4 @@
-#include "SimulatedMessagePorts.h"
+#include "simulated/SimulatedMessagePorts.h"
 
 #include <utility>
 

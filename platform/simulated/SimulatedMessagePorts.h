@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/MessagePorts.h"
+#include "ports/MessagePorts.h"
 
 namespace tessaly {
 

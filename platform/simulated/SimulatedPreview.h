@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "CFValue.h"
-#include "platform/ProcessID.h"
+#include "values/CFValue.h"
+#include "values/ProcessID.h"
 
 namespace tessaly {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ProcessEnvironment.h"
+#include "ports/ProcessEnvironment.h"
 
 namespace tessaly {
 

@@ -1,8 +1,8 @@
-#include "SimulatedServiceManagement.h"
+#include "simulated/SimulatedServiceManagement.h"
 
 #include <utility>
 
-#include "Error.h"
+#include "foundation/Error.h"
 
 namespace tessaly {
 

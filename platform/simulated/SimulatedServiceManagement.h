@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ServiceManagement.h"
+#include "ports/ServiceManagement.h"
 
 namespace tessaly {
 

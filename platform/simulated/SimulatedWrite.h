@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "CFValue.h"
+#include "values/CFValue.h"
 
 namespace tessaly {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ProcessRunner.h"
-#include "TemporaryDirectory.h"
+#include "support/ProcessRunner.h"
+#include "support/TemporaryDirectory.h"
 
 namespace tessaly::testing {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "AudioHardwareError.h"
-#include "PreviewAccessibilityError.h"
+#include "foundation/AudioHardwareError.h"
+#include "foundation/PreviewAccessibilityError.h"
 
 namespace tessaly {
 namespace {

@@ -4,10 +4,10 @@
 #include <csignal>
 #include <filesystem>
 
-#include "AudioHardwareError.h"
-#include "MuteServiceFixture.h"
-#include "StatusClient.h"
-#include "TessalyError.h"
+#include "foundation/AudioHardwareError.h"
+#include "foundation/TessalyError.h"
+#include "service/StatusClient.h"
+#include "support/MuteServiceFixture.h"
 
 namespace tessaly::testing {
 namespace {

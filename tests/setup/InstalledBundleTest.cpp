@@ -1,6 +1,6 @@
 #include <gmock/gmock.h>
 
-#include "SetupFixture.h"
+#include "support/SetupFixture.h"
 
 namespace tessaly::testing {
 namespace {

@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 
-#include "PropertyList.h"
-#include "SetupFixture.h"
+#include "support/SetupFixture.h"
+#include "values/PropertyList.h"
 
 namespace tessaly::testing {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <sstream>
 
-#include "Json.h"
-#include "PropertyList.h"
-#include "SetupFixture.h"
+#include "foundation/Json.h"
+#include "support/SetupFixture.h"
+#include "values/PropertyList.h"
 
 namespace tessaly::testing {
 namespace {

@@ -2,8 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "PreferenceStore.h"
-#include "SetupFixture.h"
+#include "preference/PreferenceStore.h"
+#include "support/SetupFixture.h"
 
 namespace tessaly::testing {
 namespace {

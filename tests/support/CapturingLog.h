@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Log.h"
+#include "ports/Log.h"
 
 namespace tessaly::testing {
 

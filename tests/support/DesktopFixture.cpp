@@ -1,4 +1,4 @@
-#include "DesktopFixture.h"
+#include "support/DesktopFixture.h"
 
 #include <exception>
 #include <utility>

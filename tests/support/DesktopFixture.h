@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "AudioPreference.h"
-#include "CapturingLog.h"
-#include "ErrorMessage.h"
-#include "PreviewController.h"
-#include "SimulatedDesktop.h"
-#include "VirtualRunLoop.h"
+#include "preference/AudioPreference.h"
+#include "preview/PreviewController.h"
+#include "simulated/SimulatedDesktop.h"
+#include "support/CapturingLog.h"
+#include "support/ErrorMessage.h"
+#include "support/VirtualRunLoop.h"
 
 namespace tessaly::testing {
 

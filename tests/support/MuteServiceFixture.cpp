@@ -1,4 +1,4 @@
-#include "MuteServiceFixture.h"
+#include "support/MuteServiceFixture.h"
 
 #include <sys/stat.h>
 

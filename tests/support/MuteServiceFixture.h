@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "CapturingLog.h"
-#include "MuteService.h"
-#include "SimulatedCoreAudio.h"
-#include "SimulatedDesktop.h"
-#include "SimulatedMessagePorts.h"
-#include "TemporaryDirectory.h"
-#include "VirtualRunLoop.h"
+#include "service/MuteService.h"
+#include "simulated/SimulatedCoreAudio.h"
+#include "simulated/SimulatedDesktop.h"
+#include "simulated/SimulatedMessagePorts.h"
+#include "support/CapturingLog.h"
+#include "support/TemporaryDirectory.h"
+#include "support/VirtualRunLoop.h"
 
 namespace tessaly::testing {
 

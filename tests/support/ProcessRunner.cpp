@@ -1,4 +1,4 @@
-#include "ProcessRunner.h"
+#include "support/ProcessRunner.h"
 
 #include <fcntl.h>
 #include <poll.h>

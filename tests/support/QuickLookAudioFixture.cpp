@@ -1,4 +1,4 @@
-#include "QuickLookAudioFixture.h"
+#include "support/QuickLookAudioFixture.h"
 
 namespace tessaly::testing {
 

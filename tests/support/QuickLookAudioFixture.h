@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "CapturingLog.h"
-#include "SimulatedCoreAudio.h"
-#include "VirtualRunLoop.h"
+#include "simulated/SimulatedCoreAudio.h"
+#include "support/CapturingLog.h"
+#include "support/VirtualRunLoop.h"
 
 namespace tessaly::testing {
 

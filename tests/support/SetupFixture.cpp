@@ -1,10 +1,10 @@
-#include "SetupFixture.h"
+#include "support/SetupFixture.h"
 
-#include "CFValue.h"
-#include "PreferenceStore.h"
-#include "PropertyList.h"
-#include "ServiceRequest.h"
-#include "StatusReply.h"
+#include "preference/PreferenceStore.h"
+#include "service/ServiceRequest.h"
+#include "service/StatusReply.h"
+#include "values/CFValue.h"
+#include "values/PropertyList.h"
 
 namespace tessaly::testing {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ErrorMessage.h"
+#include "support/ErrorMessage.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,17 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "AudioStatus.h"
-#include "FileSystem.h"
-#include "InstallationPaths.h"
-#include "SetupService.h"
-#include "SimulatedCommands.h"
-#include "SimulatedDesktop.h"
-#include "SimulatedMessagePorts.h"
-#include "SimulatedProcessEnvironment.h"
-#include "SimulatedServiceManagement.h"
-#include "TemporaryDirectory.h"
-#include "VirtualRunLoop.h"
+#include "foundation/FileSystem.h"
+#include "service/AudioStatus.h"
+#include "setup/InstallationPaths.h"
+#include "setup/SetupService.h"
+#include "simulated/SimulatedCommands.h"
+#include "simulated/SimulatedDesktop.h"
+#include "simulated/SimulatedMessagePorts.h"
+#include "simulated/SimulatedProcessEnvironment.h"
+#include "simulated/SimulatedServiceManagement.h"
+#include "support/TemporaryDirectory.h"
+#include "support/VirtualRunLoop.h"
 
 namespace tessaly::testing {
 

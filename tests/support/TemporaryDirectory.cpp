@@ -1,4 +1,4 @@
-#include "TemporaryDirectory.h"
+#include "support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

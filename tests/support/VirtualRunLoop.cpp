@@ -1,4 +1,4 @@
-#include "VirtualRunLoop.h"
+#include "support/VirtualRunLoop.h"
 
 #include <gtest/gtest.h>
 

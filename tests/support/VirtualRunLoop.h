@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/RunLoop.h"
+#include "ports/RunLoop.h"
 
 namespace tessaly::testing {
 

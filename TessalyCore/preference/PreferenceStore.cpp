@@ -1,0 +1,67 @@
+#include "preference/PreferenceStore.h"
+
+#include <cerrno>
+
+#include "foundation/FileError.h"
+#include "foundation/FileSystem.h"
+#include "foundation/TessalyError.h"
+
+namespace tessaly {
+
+namespace {
+
+constexpr std::uint32_t folderPermissions = 0700;
+constexpr std::uint32_t filePermissions = 0600;
+
+[[noreturn]] void refuseFile() {
+    throw TessalyError("The saved audio preference is not a regular, small configuration file.");
+}
+
+}  // namespace
+
+PreferenceStore PreferenceStore::forHome(const std::string& home) {
+    return PreferenceStore(home + "/Library/Application Support/Tessaly/audio.json");
+}
+
+void PreferenceStore::validateExistingFile() const {
+    const fs::LinkStatus status = fs::linkStatus(path_);
+    if (!status.isRegularFile || status.isSymbolicLink || status.size > maximumFileSize) refuseFile();
+}
+
+AudioPreference PreferenceStore::load() const {
+    validateExistingFile();
+    // The file may have changed since it was checked: the read itself refuses links, and
+    // reads one byte past the limit so a file that grew meanwhile is refused too.
+    std::string bytes;
+    try {
+        bytes = fs::readBounded(path_, maximumFileSize);
+    } catch (const FileError& error) {
+        // A link (ELOOP under O_NOFOLLOW) or a non-regular file swapped in after the check.
+        if (error.errorNumber() == ELOOP || error.errorNumber() == EINVAL) refuseFile();
+        throw;
+    }
+    if (bytes.size() > maximumFileSize) refuseFile();
+    return AudioPreference::fromJson(json::parse(bytes));
+}
+
+std::optional<AudioPreference> PreferenceStore::loadIfPresent() const {
+    try {
+        return load();
+    } catch (const FileError& error) {
+        if (error.code() == FileError::Code::noSuchFile) return std::nullopt;
+        throw;
+    }
+}
+
+void PreferenceStore::save(const AudioPreference& preference) const {
+    const std::string folder = fs::parentPath(path_);
+    fs::createDirectories(folder, folderPermissions);
+    const fs::LinkStatus folderStatus = fs::linkStatus(folder);
+    if (!folderStatus.isDirectory || folderStatus.isSymbolicLink) {
+        throw TessalyError("Refusing a redirected audio-preference directory.");
+    }
+    if (fs::exists(path_)) validateExistingFile();
+    fs::writeAtomically(path_, json::writePretty(preference.toJson()), filePermissions);
+}
+
+}  // namespace tessaly

@@ -1,0 +1,224 @@
+#include "preview/PreviewController.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "foundation/PreviewAccessibilityError.h"
+#include "foundation/TessalyError.h"
+#include "preview/NativePreview.h"
+#include "preview/PreviewAX.h"
+#include "preview/PreviewDiscovery.h"
+#include "preview/VolumeComparison.h"
+
+namespace tessaly {
+
+namespace {
+
+const std::string finderBundleIdentifier = "com.apple.finder";
+
+// What each kind of element is observed for.
+const std::vector<std::string> hostNotifications = {"AXWindowCreated", "AXFocusedWindowChanged",
+                                                    "AXFocusedUIElementChanged"};
+const std::vector<std::string> trackedWindowNotifications = {"AXTitleChanged", "AXUIElementDestroyed"};
+const std::vector<std::string> volumeSliderNotifications = {"AXValueChanged", "AXUIElementDestroyed"};
+const std::vector<std::string> titleElementNotifications = {"AXValueChanged", "AXUIElementDestroyed"};
+const std::vector<std::string> waitingWindowNotifications = {"AXTitleChanged", "AXLayoutChanged",
+                                                             "AXUIElementDestroyed"};
+const std::vector<std::string> waitingPlayerNotifications = {"AXValueChanged", "AXLayoutChanged",
+                                                             "AXUIElementDestroyed"};
+
+bool isTrackedAmong(const TrackedPreview& entry, const std::vector<TrackedPreview>& tracked) {
+    return std::any_of(tracked.begin(), tracked.end(), [&](const TrackedPreview& other) {
+        return entry.preview.isSamePreview(other.preview);
+    });
+}
+
+}  // namespace
+
+PreviewController::PreviewController(Accessibility& accessibility, Workspace& workspace, RunLoop& runLoop,
+                                     Log& log, UserChoiceHandler onUserChoice,
+                                     NotificationHandler onNotification, HostPIDs hostPIDs)
+    : accessibility_(accessibility),
+      runLoop_(runLoop),
+      log_(log),
+      hostPIDs_(hostPIDs ? std::move(hostPIDs)
+                         : HostPIDs([&workspace] { return runningFinders(workspace); })),
+      onUserChoice_(std::move(onUserChoice)),
+      onNotification_(std::move(onNotification)) {}
+
+PreviewController::~PreviewController() {
+    removeObservers();
+}
+
+std::vector<ProcessID> PreviewController::runningFinders(const Workspace& workspace) {
+    std::vector<ProcessID> pids;
+    for (const auto& application : workspace.runningApplications(finderBundleIdentifier)) {
+        if (application.bundleIdentifier == finderBundleIdentifier)
+            pids.push_back(application.processIdentifier);
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+void PreviewController::synchronize(const AudioPreference& preference) {
+    assert(runLoop_.isMainThread());
+    const std::vector<ProcessID> hosts = hostPIDs_();
+    std::vector<NativePreview> scanned;
+    std::vector<PreviewContainer> waiting;
+    for (ProcessID host : hosts) {
+        PreviewDiscovery discovery = NativePreview::scan(accessibility_, host);
+        std::move(discovery.previews.begin(), discovery.previews.end(), std::back_inserter(scanned));
+        std::move(discovery.waitingForControls.begin(), discovery.waitingForControls.end(),
+                  std::back_inserter(waiting));
+    }
+
+    // A user change in one preview is what the new previews of the same pass receive.
+    AudioPreference working = preference;
+    std::vector<TrackedPreview> kept;
+    std::vector<const NativePreview*> fresh;
+    for (const NativePreview& preview : scanned) {
+        auto entry = std::find_if(tracked_.begin(), tracked_.end(), [&](const TrackedPreview& known) {
+            return known.preview.isSamePreview(preview);
+        });
+        if (entry == tracked_.end()) {
+            fresh.push_back(&preview);
+            continue;
+        }
+        kept.push_back(followUserChange(preview, entry->lastVolume, working));
+    }
+    for (const NativePreview* preview : fresh) {
+        const double readBack = preview->restore(accessibility_, working);
+        ++restorationCount_;
+        kept.push_back({*preview, readBack});
+    }
+
+    const bool unchanged = matchesLastPass(hosts, kept, waiting);
+    tracked_ = std::move(kept);
+    waitingForControls_ = std::move(waiting);
+    if (!unchanged) installObservers(hosts);
+}
+
+TrackedPreview PreviewController::followUserChange(const NativePreview& preview, double lastVolume,
+                                                   AudioPreference& working) {
+    const double volume = preview.readVolume(accessibility_);
+    if (sameVolume(volume, lastVolume)) return {preview, volume};
+
+    const AudioPreference choice =
+        AudioPreference::make(volume, volume > 0 ? volume : working.unmutedVolume());
+    ++userChangeCount_;
+    onUserChoice_(choice);
+    working = choice;
+    if (!choice.isMuted()) return {preview, volume};
+    // A slider dragged to 0 is a mute too; muting from the audible level lets unmuting return to it.
+    return {preview, preview.restore(accessibility_, choice)};
+}
+
+bool PreviewController::matchesLastPass(const std::vector<ProcessID>& hosts,
+                                        const std::vector<TrackedPreview>& tracked,
+                                        const std::vector<PreviewContainer>& waiting) const {
+    if (hosts != observedHosts_) return false;
+    if (tracked.size() != tracked_.size() || waiting.size() != waitingForControls_.size()) return false;
+    for (const auto& entry : tracked) {
+        if (!isTrackedAmong(entry, tracked_)) return false;
+    }
+    for (const auto& container : waiting) {
+        if (std::find(waitingForControls_.begin(), waitingForControls_.end(), container) ==
+            waitingForControls_.end()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void PreviewController::installObservers(const std::vector<ProcessID>& hosts) {
+    removeObservers();
+    usesPolling_ = false;
+    for (ProcessID host : hosts) {
+        // Observing needs no answer from the host, so its element keeps the default timeout.
+        observe(accessibility_.createApplication(host), hostNotifications);
+    }
+    for (const auto& entry : tracked_) {
+        observe(entry.preview.window, trackedWindowNotifications);
+        observe(entry.preview.volume, volumeSliderNotifications);
+        for (const auto& titleElement : entry.preview.titleElements)
+            observe(titleElement, titleElementNotifications);
+    }
+    for (const auto& container : waitingForControls_) {
+        observe(container.window, waitingWindowNotifications);
+        observe(container.player, waitingPlayerNotifications);
+    }
+    observedHosts_ = hosts;
+}
+
+void PreviewController::observe(const AXUIElement& element, const std::vector<std::string>& notifications) {
+    ProcessID pid = 0;
+    const AXError pidStatus = accessibility_.getPid(element, pid);
+    if (pidStatus != kAXErrorSuccess) {
+        throw PreviewAccessibilityError("Identifying the preview control's process", pidStatus);
+    }
+    const AXObserverRef& observer = observerFor(pid);
+    for (const std::string& name : notifications) {
+        const AXError status = accessibility_.observerAddNotification(observer, element, name, this);
+        if (status == kAXErrorSuccess || status == kAXErrorNotificationAlreadyRegistered) continue;
+        if (status != kAXErrorNotificationUnsupported)
+            throw PreviewAccessibilityError("Observing " + name, status);
+        usesPolling_ = true;
+        log_.write("preview", LogLevel::defaultLevel,
+                   "Preview notification " + name + " is unavailable; using periodic observation.");
+    }
+}
+
+const AXObserverRef& PreviewController::observerFor(ProcessID pid) {
+    if (auto known = observers_.find(pid); known != observers_.end()) return known->second;
+    AXObserverRef observer;
+    const AXError status = accessibility_.observerCreate(pid, &PreviewController::observerCallback, observer);
+    if (status != kAXErrorSuccess) throw PreviewAccessibilityError("Creating the preview observer", status);
+    if (!observer) throw TessalyError("macOS did not create the preview observer.");
+    const AXObserverRef& stored = observers_.emplace(pid, std::move(observer)).first->second;
+    accessibility_.observerAddToMainRunLoop(stored);
+    return stored;
+}
+
+void PreviewController::observerCallback(const AXObserverRef&, const AXUIElement&,
+                                         const std::string& notification, void* refcon) {
+    if (!refcon) return;
+    // Only tell the owner: a pass never runs inside a notification.
+    static_cast<PreviewController*>(refcon)->onNotification_(notification);
+}
+
+void PreviewController::removeObservers() {
+    for (const auto& [pid, observer] : observers_) accessibility_.observerRemoveFromMainRunLoop(observer);
+    observers_.clear();
+    // With no observer left nothing is observed; the next pass must install them again.
+    observedHosts_.clear();
+}
+
+void PreviewController::reset() {
+    removeObservers();
+    tracked_.clear();
+    waitingForControls_.clear();
+}
+
+void PreviewController::validateLiveState() const {
+    assert(runLoop_.isMainThread());
+    const PreviewAX ax(accessibility_);
+    for (const auto& entry : tracked_) {
+        std::optional<double> volume;
+        try {
+            volume = ax.number(entry.preview.volume, "AXValue");
+        } catch (const PreviewAccessibilityError& error) {
+            // A preview that closed holds no unobserved choice; the next pass forgets it.
+            if (error.code() == kAXErrorInvalidUIElement) continue;
+            throw;
+        }
+        if (!volume) throw TessalyError("The native preview volume is unavailable.");
+        if (*volume < 0 || *volume > 1) {
+            throw TessalyError("Quick Look volume must be a finite number from zero to one.");
+        }
+        if (!sameVolume(*volume, entry.lastVolume)) {
+            throw TessalyError("A native preview audio change is still awaiting observation.");
+        }
+    }
+}
+
+}  // namespace tessaly

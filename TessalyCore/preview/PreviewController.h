@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ports/Accessibility.h"
+#include "ports/Log.h"
+#include "ports/RunLoop.h"
+#include "ports/Workspace.h"
+#include "preference/AudioPreference.h"
+#include "preview/PreviewContainer.h"
+#include "preview/TrackedPreview.h"
+#include "values/ProcessID.h"
+
+namespace tessaly {
+
+/// Keeps every open Quick Look preview in step with the remembered choice: each pass puts the
+/// choice into previews it has not seen, and reports the user's own changes in those it tracks.
+/// Between passes it listens to the hosts' Accessibility notifications so that its owner can run
+/// the next pass soon. Main thread only; it writes no file and holds no timer.
+class PreviewController {
+public:
+    using HostPIDs = std::function<std::vector<ProcessID>()>;
+    using UserChoiceHandler = std::function<void(const AudioPreference&)>;
+    using NotificationHandler = std::function<void(const std::string&)>;
+
+    /// Hosts are the running Finder processes unless `hostPIDs` is given.
+    PreviewController(Accessibility& accessibility, Workspace& workspace, RunLoop& runLoop, Log& log,
+                      UserChoiceHandler onUserChoice, NotificationHandler onNotification,
+                      HostPIDs hostPIDs = {});
+    /// Detaches the observers, so that no notification can reach a controller that is gone.
+    ~PreviewController();
+    PreviewController(const PreviewController&) = delete;
+    PreviewController& operator=(const PreviewController&) = delete;
+
+    /// One pass with the owner's current choice. On error nothing is undone: choices already
+    /// reported stay reported, and the owner resets the controller.
+    void synchronize(const AudioPreference& preference);
+    /// Throws when a tracked preview shows a volume that no pass has seen yet.
+    void validateLiveState() const;
+    /// Detaches every observer from the main run loop and forgets them.
+    void removeObservers();
+    /// The owner's reset after a failed pass: no observers, nothing tracked, awaited or observed,
+    /// so that the next pass treats every preview as new.
+    void reset();
+
+    /// Previews recognised and in step after the last pass.
+    const std::vector<TrackedPreview>& tracked() const { return tracked_; }
+    /// Players found in the last pass whose controls were not exposed yet.
+    const std::vector<PreviewContainer>& waitingForControls() const { return waitingForControls_; }
+    /// Hosts whose observers are installed; empty while none are.
+    const std::vector<ProcessID>& observedHosts() const { return observedHosts_; }
+    /// Whether a host refused a notification since observers were last installed, so the owner must poll.
+    bool usesPolling() const { return usesPolling_; }
+    /// Previews the remembered choice was put into; only grows.
+    std::uint64_t restorationCount() const { return restorationCount_; }
+    /// User changes detected; only grows.
+    std::uint64_t userChangeCount() const { return userChangeCount_; }
+
+    /// The process ids of the running Finder processes, ascending.
+    static std::vector<ProcessID> runningFinders(const Workspace& workspace);
+
+private:
+    TrackedPreview followUserChange(const NativePreview& preview, double lastVolume,
+                                    AudioPreference& working);
+    bool matchesLastPass(const std::vector<ProcessID>& hosts, const std::vector<TrackedPreview>& tracked,
+                         const std::vector<PreviewContainer>& waiting) const;
+    void installObservers(const std::vector<ProcessID>& hosts);
+    void observe(const AXUIElement& element, const std::vector<std::string>& notifications);
+    const AXObserverRef& observerFor(ProcessID pid);
+    static void observerCallback(const AXObserverRef& observer, const AXUIElement& element,
+                                 const std::string& notification, void* refcon);
+
+    Accessibility& accessibility_;
+    RunLoop& runLoop_;
+    Log& log_;
+    HostPIDs hostPIDs_;
+    UserChoiceHandler onUserChoice_;
+    NotificationHandler onNotification_;
+    std::vector<TrackedPreview> tracked_;
+    std::vector<PreviewContainer> waitingForControls_;
+    std::vector<ProcessID> observedHosts_;
+    std::map<ProcessID, AXObserverRef> observers_;
+    bool usesPolling_ = false;
+    std::uint64_t restorationCount_ = 0;
+    std::uint64_t userChangeCount_ = 0;
+};
+
+}  // namespace tessaly

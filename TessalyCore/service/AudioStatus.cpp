@@ -1,0 +1,92 @@
+#include "service/AudioStatus.h"
+
+#include <cmath>
+
+#include "audio/MuteRule.h"
+#include "foundation/TessalyError.h"
+#include "foundation/Version.h"
+#include "preference/AudioPreference.h"
+
+namespace tessaly {
+
+namespace {
+
+bool isHealthyMuteGuard(const MuteStatus& guard) {
+    return guard.muted && guard.privateTap && guard.restoresProcesses &&
+           guard.bundleID == MuteRule::targetBundleID && guard.tapCount >= 1 &&
+           guard.attachmentCount == guard.tapCount && !guard.audioIOStarted;
+}
+
+}  // namespace
+
+json::Value AudioStatus::toJson() const {
+    json::Value value{
+        {"version", version},
+        {"pid", pid},
+        {"mode", mode},
+        {"accessibilityTrusted", accessibilityTrusted},
+        {"volume", volume},
+        {"unmutedVolume", unmutedVolume},
+        {"muted", muted},
+        {"previewCount", previewCount},
+        {"pendingControlCount", pendingControlCount},
+        {"restorationCount", restorationCount},
+        {"userChangeCount", userChangeCount},
+        {"pendingPreferenceWrite", pendingPreferenceWrite},
+    };
+    if (muteGuard) value["muteGuard"] = muteGuard->toJson();
+    if (error) value["error"] = *error;
+    return value;
+}
+
+AudioStatus AudioStatus::fromJson(const json::ObjectReader& reader) {
+    AudioStatus status;
+    status.version = reader.text("version");
+    status.pid = reader.integer<std::int32_t>("pid");
+    status.mode = reader.text("mode");
+    status.accessibilityTrusted = reader.boolean("accessibilityTrusted");
+    status.volume = reader.number("volume");
+    status.unmutedVolume = reader.number("unmutedVolume");
+    status.muted = reader.boolean("muted");
+    status.previewCount = reader.integer<std::int64_t>("previewCount");
+    status.pendingControlCount = reader.integer<std::int64_t>("pendingControlCount");
+    status.restorationCount = reader.integer<std::int64_t>("restorationCount");
+    status.userChangeCount = reader.integer<std::int64_t>("userChangeCount");
+    status.pendingPreferenceWrite = reader.boolean("pendingPreferenceWrite");
+    if (auto guard = reader.optionalObject("muteGuard")) status.muteGuard = MuteStatus::fromJson(*guard);
+    status.error = reader.optionalText("error");
+    return status;
+}
+
+std::string AudioStatus::summary() const {
+    const std::string audio =
+        muted ? "Muted" : "Volume " + std::to_string(static_cast<long long>(std::round(volume * 100))) + "%";
+    std::string text = "Quick Look audio memory is ON. " + audio +
+                       ". Native previews: " + std::to_string(previewCount) + ".\n";
+    if (pendingControlCount >= 1) {
+        text +=
+            "Preview containers waiting for native controls: " + std::to_string(pendingControlCount) + ".\n";
+    }
+    return text;
+}
+
+void AudioStatus::validate() const {
+    if (version != tessaly::version || mode != rememberVolumeMode) {
+        throw TessalyError("The installed Tessaly helper needs to be updated or restarted.");
+    }
+    AudioPreference::make(volume, unmutedVolume);
+    if (muted != (volume == 0) || previewCount < 0 || pendingControlCount < 0 || restorationCount < 0 ||
+        userChangeCount < 0) {
+        throw TessalyError("Tessaly returned an inconsistent audio state.");
+    }
+    if (!accessibilityTrusted) throw TessalyError("Open Tessaly and allow Accessibility to finish setup.");
+    if (error) throw TessalyError(*error);
+    if (muted && !(muteGuard && isHealthyMuteGuard(*muteGuard))) {
+        throw TessalyError("The remembered mute is not protected by a healthy Quick Look-only guard.");
+    }
+    if (!muted && muteGuard) {
+        throw TessalyError("An external mute guard is still active despite the chosen audible volume.");
+    }
+}
+
+}  // namespace tessaly

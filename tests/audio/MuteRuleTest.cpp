@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+
+#include "audio/MuteRule.h"
+#include "foundation/TessalyError.h"
+#include "support/Thrown.h"
+
+namespace tessaly {
+namespace {
+
+using testing::thrown;
+
+constexpr char quickLook[] = "com.apple.quicklook.QuickLookUIService";
+constexpr char muteRuleLost[] = "Core Audio did not retain the Quick Look-only mute rule.";
+constexpr char bundleTargetingLost[] = "Core Audio did not retain bundle targeting and restoration.";
+constexpr char processTapChanged[] = "A process-specific mute tap no longer matches its Quick Look instance.";
+constexpr char invalidAttachment[] = "The mute tap has no valid private, inactive, tap-only attachment.";
+
+using Change = std::function<void(CATapDescription&)>;
+
+CATapDescription changed(CATapDescription description, const Change& change) {
+    change(description);
+    return description;
+}
+
+// Changes that break the settings both kinds of tap share.
+const std::vector<Change> muteRuleBreaks{
+    [](CATapDescription& d) { d.isExclusive = true; },
+    [](CATapDescription& d) { d.isPrivate = false; },
+    [](CATapDescription& d) { d.muteBehavior = CATapUnmuted; },
+    [](CATapDescription& d) { d.muteBehavior = CATapMutedWhenTapped; },
+    [](CATapDescription& d) { d.deviceUID = "BuiltInSpeakerDevice"; },
+};
+
+TEST(MuteTapDescriptions, BundleTapTargetsQuickLookByBundleWithRestoration) {
+    CATapDescription description = MuteRule::bundleDescription();
+    EXPECT_EQ(description.name, "Tessaly - muted previews");
+    EXPECT_TRUE(description.processes.empty());
+    EXPECT_TRUE(description.isMixdown && !description.isMono);
+    EXPECT_NO_THROW(MuteRule::validateBundle(description));
+}
+
+TEST(MuteTapDescriptions, ProcessTapTargetsOneProcessObjectOnly) {
+    CATapDescription description = MuteRule::processDescription(140);
+    EXPECT_EQ(description.name, "Tessaly - muted previews");
+    EXPECT_TRUE(description.isMixdown && !description.isMono);
+    EXPECT_TRUE(description.bundleIDs.empty());
+    EXPECT_NO_THROW(MuteRule::validateProcess(description, 140));
+}
+
+TEST(MuteAttachmentDescription, IsAPrivateDeviceHoldingOnlyTheTap) {
+    CFDictionary description = MuteRule::attachmentDescription("TAP-UID");
+    const std::string* uid = description.at("uid").text();
+    ASSERT_NE(uid, nullptr);
+    EXPECT_EQ(description, (CFDictionary{
+                               {"name", "Tessaly - private mute attachment"},
+                               {"uid", *uid},
+                               {"private", true},
+                               {"taps", CFArray{CFDictionary{{"uid", "TAP-UID"}, {"drift", true}}}},
+                           }));
+}
+
+TEST(MuteAttachmentDescription, HasAFreshUpperCaseUUIDEachTime) {
+    const std::regex form(
+        "com\\.orvanne\\.tessaly\\.tap\\.[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+    std::string first = *MuteRule::attachmentDescription("TAP").at("uid").text();
+    std::string second = *MuteRule::attachmentDescription("TAP").at("uid").text();
+    EXPECT_TRUE(std::regex_match(first, form)) << first;
+    EXPECT_TRUE(std::regex_match(second, form)) << second;
+    EXPECT_NE(first, second);
+}
+
+TEST(MuteDescriptionChecks, LostMuteSettingsFailBothKindsWithTheMuteRuleMessage) {
+    for (const Change& change : muteRuleBreaks) {
+        auto bundle = changed(MuteRule::bundleDescription(), change);
+        auto process = changed(MuteRule::processDescription(90), change);
+        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateMuteProperties(bundle); }).message(),
+                  muteRuleLost);
+        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateBundle(bundle); }).message(), muteRuleLost);
+        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateProcess(process, 90); }).message(),
+                  muteRuleLost);
+    }
+}
+
+TEST(MuteDescriptionChecks, BundleTapMustKeepExactlyTheTargetAndRestoration) {
+    const std::vector<Change> breaks{
+        [](CATapDescription& d) { d.bundleIDs.clear(); },
+        [](CATapDescription& d) { d.bundleIDs.push_back("com.apple.finder"); },
+        [](CATapDescription& d) { d.bundleIDs = {"com.apple.quicklook.quicklookuiservice"}; },
+        [](CATapDescription& d) { d.isProcessRestoreEnabled = false; },
+    };
+    for (const Change& change : breaks) {
+        auto description = changed(MuteRule::bundleDescription(), change);
+        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateBundle(description); }).message(),
+                  bundleTargetingLost);
+    }
+}
+
+TEST(MuteDescriptionChecks, ProcessTapMayReportTheTargetBundleIdentifier) {
+    auto description =
+        changed(MuteRule::processDescription(90), [](CATapDescription& d) { d.bundleIDs = {quickLook}; });
+    EXPECT_NO_THROW(MuteRule::validateProcess(description, 90));
+}
+
+TEST(MuteDescriptionChecks, ProcessTapMustKeepItsOneProcessWithoutRestoration) {
+    const std::vector<Change> breaks{
+        [](CATapDescription& d) { d.isProcessRestoreEnabled = true; },
+        [](CATapDescription& d) { d.bundleIDs = {"com.apple.finder"}; },
+        [](CATapDescription& d) {
+            d.bundleIDs = {quickLook, quickLook};
+        },
+        [](CATapDescription& d) { d.processes.clear(); },
+        [](CATapDescription& d) { d.processes.push_back(140); },
+        [](CATapDescription& d) { d.processes = {140}; },
+    };
+    for (const Change& change : breaks) {
+        auto description = changed(MuteRule::processDescription(90), change);
+        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateProcess(description, 90); }).message(),
+                  processTapChanged);
+    }
+}
+
+TEST(MuteDescriptionChecks, BundleDescriptionIsNoProcessDescription) {
+    EXPECT_EQ(
+        thrown<TessalyError>([] { MuteRule::validateProcess(MuteRule::bundleDescription(), 90); }).message(),
+        processTapChanged);
+}
+
+MuteAttachmentState validAttachment() {
+    return MuteAttachmentState{true, {"TAP"}, {}, {}, false};
+}
+
+TEST(MuteAttachmentChecks, AcceptAPrivateStoppedDeviceHoldingOnlyTheTap) {
+    EXPECT_NO_THROW(MuteRule::validateAttachment(validAttachment(), "TAP"));
+}
+
+TEST(MuteAttachmentChecks, RefuseEveryOtherShape) {
+    const std::vector<std::function<void(MuteAttachmentState&)>> breaks{
+        [](MuteAttachmentState& s) { s.isPrivate = false; },
+        [](MuteAttachmentState& s) { s.tapUIDs.clear(); },
+        [](MuteAttachmentState& s) { s.tapUIDs = {"OTHER"}; },
+        [](MuteAttachmentState& s) { s.tapUIDs.push_back("TAP"); },
+        [](MuteAttachmentState& s) { s.subDeviceUIDs = {"BuiltInSpeakerDevice"}; },
+        [](MuteAttachmentState& s) { s.outputStreams = {77}; },
+        [](MuteAttachmentState& s) { s.isRunning = true; },
+    };
+    for (const auto& change : breaks) {
+        MuteAttachmentState state = validAttachment();
+        change(state);
+        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateAttachment(state, "TAP"); }).message(),
+                  invalidAttachment);
+    }
+}
+
+}  // namespace
+}  // namespace tessaly

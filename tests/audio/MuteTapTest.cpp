@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include "audio/AudioHardware.h"
+#include "audio/MuteRule.h"
+#include "audio/MuteTap.h"
+#include "foundation/AudioHardwareError.h"
+#include "foundation/TessalyError.h"
+#include "support/QuickLookAudioFixture.h"
+#include "support/Thrown.h"
+
+namespace tessaly {
+namespace {
+
+using testing::CapturingLog;
+using testing::QuickLookAudioFixture;
+using testing::thrown;
+
+constexpr OSStatus badObject = 560947818;          // "!obj"
+constexpr OSStatus illegalOperation = 1852797029;  // "nope"
+constexpr OSStatus unknownProperty = 2003332927;   // "who?"
+constexpr char invalidAttachment[] = "The mute tap has no valid private, inactive, tap-only attachment.";
+constexpr char unreadableAttachment[] = "Core Audio returned an unreadable mute attachment.";
+
+constexpr auto destroyTap = CoreAudioCall::destroyProcessTap;
+constexpr auto destroyAttachment = CoreAudioCall::destroyAggregateDevice;
+using Destructions = std::vector<std::pair<CoreAudioCall, AudioObjectID>>;
+
+class MuteTapCreation : public QuickLookAudioFixture {
+protected:
+    MuteTap createBundleTap() { return MuteTap::create(audio, log, MuteRule::bundleDescription()); }
+
+    template <typename ErrorType>
+    ErrorType creationError() {
+        return thrown<ErrorType>([&] { createBundleTap(); });
+    }
+
+    // The object the last successful creation of this kind made.
+    AudioObjectID lastCreated(CoreAudioCall call) const { return audio.calls(call).back().object; }
+
+    // Makes the next attachment come out with `fault` applied before it is verified.
+    void spoilNextAttachment(std::function<void(AudioObjectID)> fault) {
+        audio.afterNext(CoreAudioCall::createAggregateDevice,
+                        [this, fault] { fault(lastCreated(CoreAudioCall::createAggregateDevice)); });
+    }
+
+    void expectNothingLeft() const {
+        EXPECT_TRUE(audio.tapIDs().empty());
+        EXPECT_TRUE(audio.aggregateDeviceIDs().empty());
+    }
+};
+
+TEST_F(MuteTapCreation, MakesAMutingTapInsideAPrivateAttachment) {
+    AudioObjectID quickLook = addQuickLookProcess(500);
+    MuteTap tap = createBundleTap();
+
+    EXPECT_EQ(audio.tapIDs(), std::vector<AudioObjectID>{tap.id});
+    EXPECT_EQ(audio.aggregateDeviceIDs(), std::vector<AudioObjectID>{tap.attachmentID});
+    EXPECT_EQ(tap.uid, *audio.tapUID(tap.id));
+    EXPECT_EQ(*audio.tapDescription(tap.id), MuteRule::bundleDescription());
+    const CFDictionary& composition = *audio.aggregateComposition(tap.attachmentID);
+    EXPECT_EQ(composition.at("name"), CFValue("Tessaly - private mute attachment"));
+    EXPECT_EQ(composition.at("private"), CFValue(true));
+    EXPECT_FALSE(audio.reachesOutput(quickLook));
+    EXPECT_TRUE(log.entries.empty());
+}
+
+TEST_F(MuteTapCreation, GivesEveryAttachmentItsOwnUIDWithTheTessalyPrefix) {
+    MuteTap first = createBundleTap();
+    MuteTap second = MuteTap::create(audio, log, MuteRule::processDescription(addQuickLookProcess(500)));
+    const CFValue& firstUID = audio.aggregateComposition(first.attachmentID)->at("uid");
+    const CFValue& secondUID = audio.aggregateComposition(second.attachmentID)->at("uid");
+    ASSERT_TRUE(firstUID.text() && secondUID.text());
+    EXPECT_NE(*firstUID.text(), *secondUID.text());
+    EXPECT_TRUE(firstUID.text()->starts_with("com.orvanne.tessaly.tap."));
+    EXPECT_TRUE(secondUID.text()->starts_with("com.orvanne.tessaly.tap."));
+}
+
+TEST_F(MuteTapCreation, FailedTapCreationLeavesNothingToDestroy) {
+    audio.failNext(CoreAudioCall::createProcessTap, illegalOperation);
+    EXPECT_STREQ(creationError<AudioHardwareError>().what(),
+                 "Creating a mute tap failed (Core Audio status 1852797029).");
+    EXPECT_EQ(destructions(), Destructions{});
+    EXPECT_TRUE(audio.calls(CoreAudioCall::createAggregateDevice).empty());
+}
+
+TEST_F(MuteTapCreation, RefusesATapWithoutAnObjectID) {
+    audio.createNothingNext(CoreAudioCall::createProcessTap);
+    EXPECT_EQ(creationError<TessalyError>().message(), "Core Audio created no mute tap.");
+    EXPECT_EQ(destructions(), Destructions{});
+}
+
+TEST_F(MuteTapCreation, DestroysTheTapWhenItsUIDCannotBeRead) {
+    audio.failNext(CoreAudioCall::getPropertyData, badObject);
+    auto error = creationError<AudioHardwareError>();
+    AudioObjectID tap = lastCreated(CoreAudioCall::createProcessTap);
+    EXPECT_EQ(error.description(),
+              "Reading audio object " + std::to_string(tap) + " failed (Core Audio status 560947818).");
+    EXPECT_EQ(destructions(), (Destructions{{destroyTap, tap}}));
+    expectNothingLeft();
+}
+
+TEST_F(MuteTapCreation, DestroysOnlyTheTapWhenTheAttachmentFails) {
+    audio.failNext(CoreAudioCall::createAggregateDevice, illegalOperation);
+    EXPECT_STREQ(creationError<AudioHardwareError>().what(),
+                 "Attaching the mute tap failed (Core Audio status 1852797029).");
+    EXPECT_EQ(destructions(), (Destructions{{destroyTap, lastCreated(CoreAudioCall::createProcessTap)}}));
+    expectNothingLeft();
+}
+
+TEST_F(MuteTapCreation, RefusesAnAttachmentWithoutAnObjectID) {
+    audio.createNothingNext(CoreAudioCall::createAggregateDevice);
+    EXPECT_EQ(creationError<TessalyError>().message(), "Core Audio created no mute attachment.");
+    EXPECT_EQ(destructions(), (Destructions{{destroyTap, lastCreated(CoreAudioCall::createProcessTap)}}));
+    expectNothingLeft();
+}
+
+TEST_F(MuteTapCreation, DestroysAttachmentThenTapWhenVerificationFails) {
+    const std::vector<std::function<void(AudioObjectID)>> faults{
+        [this](AudioObjectID device) { audio.addSubDevice(device, "BuiltInSpeakerDevice"); },
+        [this](AudioObjectID device) { audio.addOutputStream(device); },
+        [this](AudioObjectID device) { audio.setRunning(device, true); },
+    };
+    for (const auto& fault : faults) {
+        audio.clearCalls();
+        spoilNextAttachment(fault);
+        EXPECT_EQ(creationError<TessalyError>().message(), invalidAttachment);
+        EXPECT_EQ(destructions(),
+                  (Destructions{{destroyAttachment, lastCreated(CoreAudioCall::createAggregateDevice)},
+                                {destroyTap, lastCreated(CoreAudioCall::createProcessTap)}}));
+        expectNothingLeft();
+    }
+}
+
+TEST_F(MuteTapCreation, LogsFailedCleanUpAndThrowsTheOriginalError) {
+    spoilNextAttachment([this](AudioObjectID device) { audio.setRunning(device, true); });
+    audio.failNext(CoreAudioCall::destroyAggregateDevice, -50);
+    audio.failNext(CoreAudioCall::destroyProcessTap, badObject);
+
+    EXPECT_EQ(creationError<TessalyError>().message(), invalidAttachment);
+    EXPECT_EQ(destructions().size(), 2u);
+    EXPECT_EQ(log.entries, (std::vector<CapturingLog::Entry>{
+                               {"tap", LogLevel::error, "Cleaning up a failed mute attachment: -50"},
+                               {"tap", LogLevel::error, "Cleaning up a failed mute tap: 560947818"},
+                           }));
+}
+
+class MuteAttachmentValidation : public QuickLookAudioFixture {
+protected:
+    void SetUp() override { tap = MuteTap::create(audio, log, MuteRule::bundleDescription()); }
+
+    void changeComposition(const std::function<void(CFDictionary&)>& change) {
+        CFDictionary composition = *audio.aggregateComposition(tap.attachmentID);
+        change(composition);
+        audio.overrideObject(tap.attachmentID, kAudioAggregateDevicePropertyComposition,
+                             CFValue(composition));
+    }
+
+    std::string failure() {
+        return thrown<TessalyError>([&] { tap.validateAttachment(audio); }).message();
+    }
+
+    MuteTap tap;
+};
+
+TEST_F(MuteAttachmentValidation, AcceptsTheAttachmentAsCreatedDespiteItsTapInputStream) {
+    EXPECT_FALSE(AudioHardware::objectIDs(audio, tap.attachmentID, kAudioDevicePropertyStreams,
+                                          kAudioObjectPropertyScopeInput)
+                     .empty());
+    EXPECT_NO_THROW(tap.validateAttachment(audio));
+}
+
+TEST_F(MuteAttachmentValidation, CompositionWithoutPrivateIsUnreadableNotInvalid) {
+    changeComposition([](CFDictionary& composition) { composition.erase("private"); });
+    EXPECT_EQ(failure(), unreadableAttachment);
+}
+
+TEST_F(MuteAttachmentValidation, UnreadableFactsAreReportedAsSuch) {
+    const std::vector<std::pair<AudioObjectPropertySelector, CFValue>> unreadable{
+        {kAudioAggregateDevicePropertyComposition, CFValue("not a dictionary")},
+        {kAudioAggregateDevicePropertyComposition, CFValue(CFDictionary{{"private", "yes"}})},
+        {kAudioAggregateDevicePropertyTapList, CFValue(CFDictionary{})},
+        {kAudioAggregateDevicePropertyTapList, CFValue(CFArray{CFValue(tap.uid), CFValue(7)})},
+        {kAudioAggregateDevicePropertyFullSubDeviceList, CFValue("BuiltInSpeakerDevice")},
+    };
+    for (const auto& [selector, value] : unreadable) {
+        MuteTap fresh = MuteTap::create(audio, log, MuteRule::bundleDescription());
+        audio.overrideObject(fresh.attachmentID, selector, value);
+        EXPECT_EQ(thrown<TessalyError>([&] { fresh.validateAttachment(audio); }).message(),
+                  unreadableAttachment);
+    }
+}
+
+TEST_F(MuteAttachmentValidation, APublicAttachmentIsInvalid) {
+    changeComposition([](CFDictionary& composition) { composition.insert_or_assign("private", false); });
+    EXPECT_EQ(failure(), invalidAttachment);
+}
+
+TEST_F(MuteAttachmentValidation, AnAttachmentHoldingAnotherTapIsInvalid) {
+    audio.overrideObject(tap.attachmentID, kAudioAggregateDevicePropertyTapList,
+                         CFValue(CFArray{"OTHER-TAP"}));
+    EXPECT_EQ(failure(), invalidAttachment);
+}
+
+TEST_F(MuteAttachmentValidation, PassesAFailedReadOn) {
+    audio.failProperty(tap.attachmentID, kAudioDevicePropertyDeviceIsRunning, unknownProperty);
+    EXPECT_EQ(thrown<AudioHardwareError>([&] { tap.validateAttachment(audio); }).description(),
+              "Reading audio property on " + std::to_string(tap.attachmentID) +
+                  " failed (Core Audio status 2003332927).");
+}
+
+TEST_F(MuteAttachmentValidation, AVanishedAttachmentFailsWithTheBadObjectStatus) {
+    ASSERT_EQ(audio.AudioHardwareDestroyAggregateDevice(tap.attachmentID), 0);
+    EXPECT_EQ(thrown<AudioHardwareError>([&] { tap.validateAttachment(audio); }).description(),
+              "Reading audio object " + std::to_string(tap.attachmentID) +
+                  " failed (Core Audio status 560947818).");
+}
+
+class MuteTapDescriptionReadBack : public QuickLookAudioFixture {};
+
+TEST_F(MuteTapDescriptionReadBack, ReturnsWhatCoreAudioKept) {
+    MuteTap bundleTap = MuteTap::create(audio, log, MuteRule::bundleDescription());
+    EXPECT_NO_THROW(MuteRule::validateBundle(bundleTap.readDescription(audio)));
+
+    audio.alterTapDescription(bundleTap.id, [](CATapDescription& d) { d.isProcessRestoreEnabled = false; });
+    EXPECT_EQ(
+        thrown<TessalyError>([&] { MuteRule::validateBundle(bundleTap.readDescription(audio)); }).message(),
+        "Core Audio did not retain bundle targeting and restoration.");
+}
+
+TEST_F(MuteTapDescriptionReadBack, ProcessTapReportedWithTheBundleIdentifierStillMatches) {
+    AudioObjectID process = addQuickLookProcess(95, 140);
+    MuteTap tap = MuteTap::create(audio, log, MuteRule::processDescription(process));
+    audio.alterTapDescription(tap.id,
+                              [](CATapDescription& d) { d.bundleIDs = {testing::quickLookBundleID}; });
+    EXPECT_NO_THROW(MuteRule::validateProcess(tap.readDescription(audio), 140));
+
+    audio.alterTapDescription(tap.id, [](CATapDescription& d) { d.isProcessRestoreEnabled = true; });
+    EXPECT_EQ(
+        thrown<TessalyError>([&] { MuteRule::validateProcess(tap.readDescription(audio), 140); }).message(),
+        "A process-specific mute tap no longer matches its Quick Look instance.");
+}
+
+TEST_F(MuteTapDescriptionReadBack, AValueThatIsNoDescriptionLostTheMuteRule) {
+    MuteTap tap = MuteTap::create(audio, log, MuteRule::bundleDescription());
+    audio.overrideObject(tap.id, kAudioTapPropertyDescription, CFValue("Tessaly - muted previews"));
+    EXPECT_EQ(thrown<TessalyError>([&] { tap.readDescription(audio); }).message(),
+              "Core Audio did not retain the Quick Look-only mute rule.");
+}
+
+class MuteTapRemoval : public QuickLookAudioFixture {
+protected:
+    void SetUp() override {
+        quickLook = addQuickLookProcess(500);
+        tap = MuteTap::create(audio, log, MuteRule::processDescription(quickLook));
+        audio.clearCalls();
+    }
+
+    AudioObjectID quickLook = 0;
+    MuteTap tap;
+};
+
+TEST_F(MuteTapRemoval, DestroysTheAttachmentThenTheTap) {
+    EXPECT_EQ(tap.remove(audio), std::nullopt);
+    EXPECT_EQ(destructions(), (Destructions{{destroyAttachment, tap.attachmentID}, {destroyTap, tap.id}}));
+    EXPECT_TRUE(audio.tapIDs().empty());
+    EXPECT_TRUE(audio.aggregateDeviceIDs().empty());
+    EXPECT_TRUE(audio.reachesOutput(quickLook));
+}
+
+TEST_F(MuteTapRemoval, ReportsZeroForTheAttachmentWhenOnlyTheTapFails) {
+    audio.failNext(CoreAudioCall::destroyProcessTap, badObject);
+    EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: 0, tap: 560947818).");
+}
+
+TEST_F(MuteTapRemoval, StillDestroysTheTapWhenTheAttachmentFails) {
+    audio.failNext(CoreAudioCall::destroyAggregateDevice, -50);
+    EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: -50, tap: 0).");
+    EXPECT_EQ(destructions(), (Destructions{{destroyAttachment, tap.attachmentID}, {destroyTap, tap.id}}));
+    EXPECT_TRUE(audio.tapIDs().empty());
+}
+
+TEST_F(MuteTapRemoval, ReportsBothStatusesForATapAlreadyGone) {
+    ASSERT_EQ(tap.remove(audio), std::nullopt);
+    EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: 560947818, tap: 560947818).");
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,287 @@
+// The message-port contract, written once and run against the in-memory ports of the virtual-time
+// tests and the Unix-domain socket ports of the helper. On sockets the server runs on a real loop on
+// a background thread while the test's thread is the blocking client.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "LoopThread.h"
+#include "TemporaryRuntimeDirectory.h"
+#include "posix/PosixMessagePorts.h"
+#include "simulated/SimulatedMessagePorts.h"
+#include "support/CapturingLog.h"
+
+namespace tessaly {
+namespace {
+
+using testing::CapturingLog;
+using testing::LoopThread;
+using testing::TemporaryRuntimeDirectory;
+
+class PortsHarness {
+public:
+    virtual ~PortsHarness() = default;
+    virtual MessagePorts& ports() = 0;
+    /// Runs `work` where the servers live and waits for it.
+    virtual void onServer(const std::function<void()>& work) = 0;
+};
+
+class SimulatedHarness : public PortsHarness {
+public:
+    MessagePorts& ports() override { return ports_; }
+    void onServer(const std::function<void()>& work) override { work(); }
+
+private:
+    SimulatedMessagePorts ports_;
+};
+
+class PosixHarness : public PortsHarness {
+public:
+    MessagePorts& ports() override { return ports_; }
+    void onServer(const std::function<void()>& work) override { loopThread_.call(work); }
+
+private:
+    TemporaryRuntimeDirectory directory_;
+    CapturingLog log_;
+    LoopThread loopThread_;
+    PosixMessagePorts ports_{RuntimeDirectory::forCurrentUser(), loopThread_.loop(), log_};
+};
+
+struct Implementation {
+    std::string name;
+    std::function<std::unique_ptr<PortsHarness>()> make;
+};
+
+// Names the implementation in test listings instead of dumping its bytes.
+void PrintTo(const Implementation& implementation, std::ostream* out) {
+    *out << implementation.name;
+}
+
+// Short enough to keep the suite quick, long enough that a served request always beats them.
+constexpr double sendTimeout = 2.0;
+constexpr double receiveTimeout = 2.0;
+// For requests that must not be answered: the wait that proves it.
+constexpr double unansweredTimeout = 0.2;
+
+const std::string portName = "com.orvanne.tessaly.contract";
+
+class MessagePortsContract : public ::testing::TestWithParam<Implementation> {
+protected:
+    void SetUp() override { harness_ = GetParam().make(); }
+
+    void TearDown() override {
+        harness_->onServer([this] {
+            sources_.clear();
+            locals_.clear();
+        });
+        harness_.reset();
+    }
+
+    MessagePorts& ports() { return harness_->ports(); }
+
+    // A served port whose callout records each message id and answers with `reply`.
+    LocalMessagePort* serve(const std::string& name,
+                            std::function<std::optional<std::string>(std::int32_t)> reply,
+                            bool attach = true) {
+        LocalMessagePort* port = nullptr;
+        harness_->onServer([&] {
+            auto creation = ports().createLocal(name, [this, reply](std::int32_t messageID) {
+                record(messageID);
+                return reply(messageID);
+            });
+            if (!creation.port) return;
+            port = creation.port.get();
+            if (attach) sources_.push_back(port->createRunLoopSource());
+            locals_.push_back(std::move(creation.port));
+        });
+        return port;
+    }
+
+    LocalMessagePort* serveEcho(const std::string& name = portName) {
+        return serve(name, [](std::int32_t messageID) { return "reply to " + std::to_string(messageID); });
+    }
+
+    MessagePorts::LocalPortCreation createLocalOnServer(const std::string& name) {
+        MessagePorts::LocalPortCreation creation;
+        harness_->onServer(
+            [&] { creation = ports().createLocal(name, [](std::int32_t) { return "second"; }); });
+        return creation;
+    }
+
+    void onServer(const std::function<void()>& work) { harness_->onServer(work); }
+
+    MessagePortReply send(std::int32_t messageID, const std::string& name = portName) {
+        auto remote = ports().createRemote(name);
+        if (!remote) return {kCFMessagePortIsInvalid, std::string("no remote end")};
+        return remote->sendRequest(messageID, sendTimeout, receiveTimeout);
+    }
+
+    std::vector<std::int32_t> received() {
+        std::lock_guard guard(mutex_);
+        return received_;
+    }
+
+    std::vector<std::unique_ptr<MessagePortRunLoopSource>> sources_;
+    std::vector<std::unique_ptr<LocalMessagePort>> locals_;
+
+private:
+    void record(std::int32_t messageID) {
+        std::lock_guard guard(mutex_);
+        received_.push_back(messageID);
+    }
+
+    std::unique_ptr<PortsHarness> harness_;
+    std::mutex mutex_;
+    std::vector<std::int32_t> received_;
+};
+
+MessagePortReply success(std::optional<std::string> data) {
+    return {kCFMessagePortSuccess, std::move(data)};
+}
+MessagePortReply failure(std::int32_t status) {
+    return {status, std::nullopt};
+}
+
+TEST_P(MessagePortsContract, RequestCarriesItsMessageIdAndGetsTheReply) {
+    ASSERT_NE(serveEcho(), nullptr);
+
+    EXPECT_EQ(send(1), success("reply to 1"));
+    EXPECT_EQ(send(-2), success("reply to -2"));
+    EXPECT_EQ(send(std::numeric_limits<std::int32_t>::max()), success("reply to 2147483647"));
+    EXPECT_EQ(received(), (std::vector<std::int32_t>{1, -2, std::numeric_limits<std::int32_t>::max()}));
+}
+
+TEST_P(MessagePortsContract, RemoteEndServesSeveralRequests) {
+    ASSERT_NE(serveEcho(), nullptr);
+    auto remote = ports().createRemote(portName);
+    ASSERT_NE(remote, nullptr);
+
+    EXPECT_EQ(remote->sendRequest(1, sendTimeout, receiveTimeout), success("reply to 1"));
+    EXPECT_EQ(remote->sendRequest(3, sendTimeout, receiveTimeout), success("reply to 3"));
+}
+
+TEST_P(MessagePortsContract, NoReplyGivesSuccessWithoutData) {
+    ASSERT_NE(serve(portName, [](std::int32_t) { return std::nullopt; }), nullptr);
+    EXPECT_EQ(send(4), success(std::nullopt));
+    EXPECT_EQ(received(), std::vector<std::int32_t>{4});
+}
+
+TEST_P(MessagePortsContract, EmptyReplyIsDataRatherThanNoReply) {
+    ASSERT_NE(serve(portName, [](std::int32_t) { return std::string(); }), nullptr);
+    EXPECT_EQ(send(3), success(std::string()));
+}
+
+TEST_P(MessagePortsContract, ReplyBytesArriveUnchanged) {
+    std::string bytes;
+    for (int index = 0; index < 300'000; ++index) bytes.push_back(static_cast<char>(index * 7));
+    bytes[10] = '\0';
+    ASSERT_NE(serve(portName, [&bytes](std::int32_t) { return bytes; }), nullptr);
+
+    const auto reply = send(1);
+    EXPECT_EQ(reply.status, kCFMessagePortSuccess);
+    EXPECT_TRUE(reply.data == bytes) << "the reply's bytes differ";
+}
+
+TEST_P(MessagePortsContract, NobodyServingMeansNoRemoteEnd) {
+    EXPECT_EQ(ports().createRemote(portName), nullptr);
+}
+
+TEST_P(MessagePortsContract, SecondPortForTheNameIsRefusedAndTheFirstKeepsServing) {
+    ASSERT_NE(serveEcho(), nullptr);
+
+    const auto second = createLocalOnServer(portName);
+
+    EXPECT_EQ(second.port, nullptr);
+    EXPECT_TRUE(second.shouldFreeInfo);
+    EXPECT_EQ(send(1), success("reply to 1"));
+}
+
+TEST_P(MessagePortsContract, InvalidatedPortCannotBeFound) {
+    auto* port = serveEcho();
+    ASSERT_NE(port, nullptr);
+
+    onServer([&] { port->invalidate(); });
+
+    EXPECT_FALSE(port->isValid());
+    EXPECT_EQ(ports().createRemote(portName), nullptr);
+}
+
+TEST_P(MessagePortsContract, DestroyedPortCannotBeFound) {
+    ASSERT_NE(serveEcho(), nullptr);
+    onServer([&] {
+        sources_.clear();
+        locals_.clear();
+    });
+    EXPECT_EQ(ports().createRemote(portName), nullptr);
+}
+
+TEST_P(MessagePortsContract, RemoteEndOfAPortThatWentAwayReportsAnInvalidPort) {
+    auto* port = serveEcho();
+    ASSERT_NE(port, nullptr);
+    auto remote = ports().createRemote(portName);
+    ASSERT_NE(remote, nullptr);
+
+    onServer([&] { port->invalidate(); });
+
+    EXPECT_EQ(remote->sendRequest(1, sendTimeout, receiveTimeout), failure(kCFMessagePortIsInvalid));
+    EXPECT_EQ(received(), std::vector<std::int32_t>{});
+}
+
+TEST_P(MessagePortsContract, NameIsFreeAgainOnceItsPortIsInvalidated) {
+    auto* first = serve(portName, [](std::int32_t) { return "first"; });
+    ASSERT_NE(first, nullptr);
+    onServer([&] { first->invalidate(); });
+
+    ASSERT_NE(serve(portName, [](std::int32_t) { return "second"; }), nullptr);
+    EXPECT_EQ(send(1), success("second"));
+}
+
+TEST_P(MessagePortsContract, InvalidatedRemoteEndSendsNothing) {
+    ASSERT_NE(serveEcho(), nullptr);
+    auto remote = ports().createRemote(portName);
+    ASSERT_NE(remote, nullptr);
+
+    remote->invalidate();
+
+    EXPECT_EQ(remote->sendRequest(1, sendTimeout, receiveTimeout), failure(kCFMessagePortIsInvalid));
+    EXPECT_EQ(received(), std::vector<std::int32_t>{});
+}
+
+TEST_P(MessagePortsContract, PortWithoutRunLoopSourceExistsButDoesNotAnswer) {
+    const auto answer = [](std::int32_t) -> std::optional<std::string> { return "answer"; };
+    ASSERT_NE(serve(portName, answer, false), nullptr);
+    auto remote = ports().createRemote(portName);
+    ASSERT_NE(remote, nullptr);
+
+    EXPECT_EQ(remote->sendRequest(1, sendTimeout, unansweredTimeout), failure(kCFMessagePortReceiveTimeout));
+    EXPECT_EQ(received(), std::vector<std::int32_t>{});
+}
+
+TEST_P(MessagePortsContract, RemovedRunLoopSourceStopsTheAnswers) {
+    ASSERT_NE(serveEcho(), nullptr);
+    ASSERT_EQ(send(1), success("reply to 1"));
+
+    onServer([&] { sources_.clear(); });
+
+    auto remote = ports().createRemote(portName);
+    ASSERT_NE(remote, nullptr);
+    EXPECT_EQ(remote->sendRequest(2, sendTimeout, unansweredTimeout), failure(kCFMessagePortReceiveTimeout));
+    EXPECT_EQ(received(), std::vector<std::int32_t>{1});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Implementations, MessagePortsContract,
+    ::testing::Values(Implementation{"Simulated", [] { return std::make_unique<SimulatedHarness>(); }},
+                      Implementation{"Posix", [] { return std::make_unique<PosixHarness>(); }}),
+    [](const ::testing::TestParamInfo<Implementation>& parameter) { return parameter.param.name; });
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,287 @@
+// The workspace on Linux: the freedesktop.org Trash, xdg-open, no running applications.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <optional>
+#include <regex>
+#include <string>
+
+#include "foundation/FileError.h"
+#include "foundation/FileSystem.h"
+#include "foundation/TessalyError.h"
+#include "posix/PosixWorkspace.h"
+#include "support/RealProcesses.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TemporaryDirectory.h"
+
+namespace tessaly {
+namespace {
+
+using testing::readFile;
+using testing::ScopedEnvironment;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+
+std::string quoted(const std::string& text) {
+    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
+}
+
+class TrashTest : public ::testing::Test {
+protected:
+    std::string trash() const { return folder / "share/Trash"; }
+    std::string info(const std::string& name) const { return trash() + "/info/" + name + ".trashinfo"; }
+    std::string trashed(const std::string& name) const { return trash() + "/files/" + name; }
+
+    TemporaryDirectory folder;
+    PosixWorkspace workspace{folder / "share/Trash", ""};
+};
+
+// ---- Moving to the Trash ----
+
+using TrashItem = TrashTest;
+
+TEST_F(TrashItem, MovesTheItemAndRecordsWhereItCameFromAndWhen) {
+    const std::string item = folder / "Applications/Tessaly.app";
+    writeFile(item + "/Contents/Info.plist", "plist");
+
+    workspace.trashItem(item);
+
+    EXPECT_FALSE(fs::exists(item));
+    EXPECT_EQ(readFile(trashed("Tessaly.app") + "/Contents/Info.plist"), "plist");
+    const std::string content = readFile(info("Tessaly.app"));
+    const std::regex expected("\\[Trash Info\\]\nPath=" + item +
+                              "\nDeletionDate=\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}\n");
+    EXPECT_TRUE(std::regex_match(content, expected)) << content;
+}
+
+TEST_F(TrashItem, TheDeletionDateIsTheLocalTimeOfTrashing) {
+    std::tm recorded{};
+    std::tm universal{};
+    std::time_t before = 0;
+    {
+        ScopedEnvironment zone("TZ", "UTC+5");
+        ::tzset();
+        const std::string item = folder / "item";
+        writeFile(item, "");
+        before = std::time(nullptr);
+
+        workspace.trashItem(item);
+
+        const std::string content = readFile(info("item"));
+        const auto at = content.find("DeletionDate=");
+        ASSERT_NE(at, std::string::npos);
+        ASSERT_NE(::strptime(content.c_str() + at + 13, "%Y-%m-%dT%H:%M:%S", &recorded), nullptr);
+        recorded.tm_isdst = -1;
+        EXPECT_NEAR(static_cast<double>(std::mktime(&recorded)), static_cast<double>(before), 5.0);
+    }
+    ::tzset();
+    // Local, not universal time: the same moment written in UTC would differ by five hours.
+    ::gmtime_r(&before, &universal);
+    EXPECT_NE(recorded.tm_hour, universal.tm_hour);
+}
+
+TEST_F(TrashItem, ThePathIsPercentEncoded) {
+    const std::string item = folder / "My Apps/Tessaly é%.app";
+    writeFile(item, "");
+
+    workspace.trashItem(item);
+
+    const std::string content = readFile(info("Tessaly é%.app"));
+    EXPECT_NE(content.find("\nPath=" + folder.path() + "/My%20Apps/Tessaly%20%C3%A9%25.app\n"),
+              std::string::npos)
+        << content;
+}
+
+TEST_F(TrashItem, TheTrashFoldersAreCreatedPrivate) {
+    const std::string item = folder / "item";
+    writeFile(item, "");
+
+    workspace.trashItem(item);
+
+    EXPECT_EQ(testing::permissionsOf(trash()), 0700u);
+    EXPECT_EQ(testing::permissionsOf(trash() + "/files"), 0700u);
+    EXPECT_EQ(testing::permissionsOf(trash() + "/info"), 0700u);
+    EXPECT_EQ(testing::permissionsOf(info("item")), 0600u);
+}
+
+TEST_F(TrashItem, ItemsOfTheSameNameGetNumberedNames) {
+    for (const char* place : {"one", "two", "three"}) {
+        writeFile(folder / (std::string(place) + "/Tessaly.app"), place);
+        workspace.trashItem(folder / (std::string(place) + "/Tessaly.app"));
+    }
+
+    EXPECT_EQ(readFile(trashed("Tessaly.app")), "one");
+    EXPECT_EQ(readFile(trashed("Tessaly.app.2")), "two");
+    EXPECT_EQ(readFile(trashed("Tessaly.app.3")), "three");
+    EXPECT_NE(readFile(info("Tessaly.app.2")).find("Path=" + folder.path() + "/two/Tessaly.app\n"),
+              std::string::npos);
+}
+
+TEST_F(TrashItem, AFileLeftInTheTrashWithoutInfoIsNeverReplaced) {
+    writeFile(trashed("item"), "left behind");
+    writeFile(folder / "item", "new");
+
+    workspace.trashItem(folder / "item");
+
+    EXPECT_EQ(readFile(trashed("item")), "left behind");
+    EXPECT_EQ(readFile(trashed("item.2")), "new");
+    EXPECT_FALSE(fs::exists(info("item")));
+}
+
+TEST_F(TrashItem, ASymbolicLinkIsTrashedAsALinkAndItsDestinationStays) {
+    writeFile(folder / "real/Tessaly.app/Contents/Info.plist", "plist");
+    ASSERT_EQ(::symlink((folder / "real/Tessaly.app").c_str(), (folder / "Tessaly.app").c_str()), 0);
+
+    workspace.trashItem(folder / "Tessaly.app");
+
+    EXPECT_TRUE(fs::linkStatus(trashed("Tessaly.app")).isSymbolicLink);
+    EXPECT_EQ(fs::symbolicLinkDestination(trashed("Tessaly.app")), folder / "real/Tessaly.app");
+    EXPECT_EQ(readFile(folder / "real/Tessaly.app/Contents/Info.plist"), "plist");
+    EXPECT_NE(readFile(info("Tessaly.app")).find("Path=" + folder.path() + "/Tessaly.app\n"),
+              std::string::npos);
+}
+
+TEST_F(TrashItem, ARelativePathIsTrashedFromTheWorkingFolder) {
+    writeFile(folder / "work/item", "");
+    char previous[4096];
+    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(::chdir(folder.path().c_str()), 0);
+
+    workspace.trashItem("work/./item");
+
+    ASSERT_EQ(::chdir(previous), 0);
+    EXPECT_TRUE(fs::exists(trashed("item")));
+    EXPECT_NE(readFile(info("item")).find("Path=" + folder.path() + "/work/item\n"), std::string::npos);
+}
+
+TEST_F(TrashItem, AMissingItemThrowsNoSuchFileAndLeavesNoInfo) {
+    const std::string item = folder / "gone.app";
+    try {
+        workspace.trashItem(item);
+        FAIL() << "trashed nothing";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.code(), FileError::Code::noSuchFile);
+        EXPECT_STREQ(error.what(),
+                     ("Moving to the Trash " + quoted(item) + " failed: No such file or directory.").c_str());
+    }
+    EXPECT_FALSE(fs::exists(info("gone.app")));
+}
+
+TEST_F(TrashItem, AnItemThatCannotBeMovedLeavesNoInfoBehind) {
+    // Moving a folder into its own Trash inside it fails on every file system.
+    writeFile(folder / "box/content", "");
+    PosixWorkspace trashInside(folder / "box/Trash", "");
+
+    EXPECT_THROW(trashInside.trashItem(folder / "box"), FileError);
+
+    EXPECT_TRUE(fs::exists(folder / "box/content"));
+    EXPECT_FALSE(fs::exists(folder / "box/Trash/info/box.trashinfo"));
+}
+
+TEST_F(TrashItem, AnItemOnAnotherFileSystemIsRefusedNotCopied) {
+    struct stat temporary {};
+    struct stat shared {};
+    if (::stat(folder.path().c_str(), &temporary) != 0 || ::stat("/dev/shm", &shared) != 0 ||
+        temporary.st_dev == shared.st_dev || ::access("/dev/shm", W_OK) != 0) {
+        GTEST_SKIP() << "no second writable file system";
+    }
+    const std::string item = "/dev/shm/tessaly-trash-test-" + std::to_string(::getpid());
+    writeFile(item, "stays");
+
+    try {
+        workspace.trashItem(item);
+        ADD_FAILURE() << "trashed across file systems";
+    } catch (const TessalyError& error) {
+        EXPECT_EQ(error.message(), "Cannot move " + quoted(item) +
+                                       " to the Trash: it is on another file system than " + quoted(trash()) +
+                                       ".");
+    }
+    EXPECT_EQ(readFile(item), "stays");
+    EXPECT_FALSE(fs::exists(info(item.substr(item.rfind('/') + 1))));
+    EXPECT_FALSE(fs::exists(trashed(item.substr(item.rfind('/') + 1))));
+    ::unlink(item.c_str());
+}
+
+TEST(TrashLocation, IsUnderXdgDataHomeOrTheHomeFolder) {
+    ScopedEnvironment home("HOME", "/home/someone");
+    {
+        ScopedEnvironment dataHome("XDG_DATA_HOME", "/data");
+        EXPECT_EQ(PosixWorkspace().trashFolder(), "/data/Trash");
+    }
+    for (const std::optional<std::string>& value :
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>("relative")}) {
+        ScopedEnvironment dataHome("XDG_DATA_HOME", value);
+        EXPECT_EQ(PosixWorkspace().trashFolder(), "/home/someone/.local/share/Trash");
+    }
+}
+
+// ---- Opening with xdg-open ----
+
+class DesktopOpening : public ::testing::Test {
+protected:
+    DesktopOpening() {
+        writeFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + (folder / "opened") + "'\n");
+        ::chmod((bin / "xdg-open").c_str(), 0755);
+    }
+
+    std::string opened() const {
+        if (!testing::eventually([&] { return fs::exists(folder / "opened"); })) return "";
+        return readFile(folder / "opened");
+    }
+
+    TemporaryDirectory folder;
+    TemporaryDirectory bin;
+};
+
+TEST_F(DesktopOpening, AURLIsHandedToXdgOpen) {
+    PosixWorkspace workspace(folder / "Trash", "/nonexistent:" + bin.path());
+
+    EXPECT_TRUE(workspace.openURL("x-apple.systempreferences:com.apple.LoginItems-Settings.extension"));
+
+    EXPECT_EQ(opened(), "x-apple.systempreferences:com.apple.LoginItems-Settings.extension|");
+}
+
+TEST_F(DesktopOpening, AFolderIsRevealedByItsAbsolutePath) {
+    PosixWorkspace workspace(folder / "Trash", bin.path());
+
+    EXPECT_TRUE(workspace.revealFolder(folder / "some folder/"));
+
+    EXPECT_EQ(opened(), folder.path() + "/some folder|");
+}
+
+TEST_F(DesktopOpening, WithoutXdgOpenNothingOpens) {
+    TemporaryDirectory empty;
+    PosixWorkspace workspace(folder / "Trash", empty.path());
+
+    EXPECT_FALSE(workspace.openURL("https://example.org"));
+    EXPECT_FALSE(workspace.revealFolder(folder.path()));
+}
+
+TEST_F(DesktopOpening, AnXdgOpenInTheWorkingFolderIsNotUsed) {
+    char previous[4096];
+    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(::chdir(bin.path().c_str()), 0);
+    PosixWorkspace workspace(folder / "Trash", ":/nonexistent");
+
+    const bool opened = workspace.openURL("https://example.org");
+
+    ASSERT_EQ(::chdir(previous), 0);
+    EXPECT_FALSE(opened);
+}
+
+TEST_F(DesktopOpening, AnArgumentThatLooksLikeAnOptionIsRefused) {
+    PosixWorkspace workspace(folder / "Trash", bin.path());
+    EXPECT_FALSE(workspace.openURL("--help"));
+}
+
+TEST(RunningApplications, LinuxProcessesHaveNoBundleIdentifiers) {
+    EXPECT_TRUE(PosixWorkspace().runningApplications("com.apple.finder").empty());
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,319 @@
+// The run-loop contract, written once and run against the virtual-time loop the other tests use and
+// the real Asio loop the helper runs on. On the real loop the delays are short and only the order of
+// events is asserted, never how long anything took.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "posix/AsioRunLoop.h"
+#include "support/VirtualRunLoop.h"
+
+namespace tessaly {
+namespace {
+
+using testing::VirtualRunLoop;
+
+// How a test makes things happen that are not tasks of the loop.
+template <class Loop>
+struct LoopDriver;
+
+template <>
+struct LoopDriver<VirtualRunLoop> {
+    static void deliver(VirtualRunLoop& loop, int signalNumber) { loop.raise(signalNumber); }
+    // Virtual time stands still inside a task, so timers fall due together anyway.
+    static void occupy(VirtualRunLoop&, double) {}
+};
+
+template <>
+struct LoopDriver<AsioRunLoop> {
+    static void deliver(AsioRunLoop&, int signalNumber) { ::raise(signalNumber); }
+    // Keeps the loop's thread busy so that timers fall due while it cannot look at them.
+    static void occupy(AsioRunLoop& loop, double seconds) {
+        const double until = loop.now() + seconds;
+        while (loop.now() < until) {
+        }
+    }
+};
+
+// Sets a signal to "ignore" for the test (as the helper does before watching it), then puts the old
+// disposition back.
+class IgnoredSignal {
+public:
+    explicit IgnoredSignal(int signalNumber) : signalNumber_(signalNumber) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(signalNumber_, &ignore, &previous_);
+    }
+    ~IgnoredSignal() { ::sigaction(signalNumber_, &previous_, nullptr); }
+    IgnoredSignal(const IgnoredSignal&) = delete;
+    IgnoredSignal& operator=(const IgnoredSignal&) = delete;
+
+private:
+    int signalNumber_;
+    struct sigaction previous_ {};
+};
+
+template <class Loop>
+class RunLoopContract : public ::testing::Test {
+protected:
+    using Driver = LoopDriver<Loop>;
+
+    // Runs until a task of the test stops the loop; a guard stops it instead (and the test fails)
+    // when the behaviour under test never does.
+    void runUntilStopped() {
+        guardFired_ = false;
+        loop.postAfter(guardDelay, [this] {
+            guardFired_ = true;
+            loop.stop();
+        });
+        loop.run();
+        EXPECT_FALSE(guardFired_) << "the test's own tasks never stopped the loop";
+    }
+
+    RunLoop::Task record(std::string event) {
+        return [this, event] { events.push_back(event); };
+    }
+    RunLoop::Task recordAndStop(std::string event) {
+        return [this, event] {
+            events.push_back(event);
+            loop.stop();
+        };
+    }
+    void stopAfter(double seconds) {
+        loop.postAfter(seconds, [this] { loop.stop(); });
+    }
+
+    static constexpr double guardDelay = 5.0;
+
+    Loop loop;
+    std::vector<std::string> events;
+
+private:
+    bool guardFired_ = false;
+};
+
+struct LoopNames {
+    template <class Loop>
+    static std::string GetName(int) {
+        return std::is_same_v<Loop, VirtualRunLoop> ? "Virtual" : "Asio";
+    }
+};
+
+using Loops = ::testing::Types<VirtualRunLoop, AsioRunLoop>;
+TYPED_TEST_SUITE(RunLoopContract, Loops, LoopNames);
+
+using Events = std::vector<std::string>;
+
+TYPED_TEST(RunLoopContract, PostedTasksRunInPostingOrder) {
+    for (const char* event : {"a", "b", "c", "d"}) this->loop.post(this->record(event));
+    this->loop.post(this->recordAndStop("stop"));
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, (Events{"a", "b", "c", "d", "stop"}));
+}
+
+TYPED_TEST(RunLoopContract, TaskPostedDuringATaskRunsAfterItAndAfterEarlierPosts) {
+    this->loop.post([this] {
+        this->events.push_back("first begins");
+        this->loop.post(this->recordAndStop("posted by first"));
+        this->events.push_back("first ends");
+    });
+    this->loop.post(this->record("second"));
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, (Events{"first begins", "first ends", "second", "posted by first"}));
+}
+
+TYPED_TEST(RunLoopContract, DelayedTaskRunsAfterEarlierPosts) {
+    this->loop.post(this->record("posted"));
+    this->loop.postAfter(0, this->record("delayed by zero"));
+    this->loop.postAfter(0.01, this->recordAndStop("delayed"));
+    this->loop.post(this->record("posted later"));
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, (Events{"posted", "delayed by zero", "posted later", "delayed"}));
+}
+
+TYPED_TEST(RunLoopContract, DelayedTasksRunInOrderOfDueTime) {
+    this->loop.postAfter(0.03, this->record("third"));
+    this->loop.postAfter(0.01, this->record("first"));
+    this->loop.postAfter(0.02, this->record("second"));
+    this->loop.postAfter(0.04, this->recordAndStop("stop"));
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, (Events{"first", "second", "third", "stop"}));
+}
+
+TYPED_TEST(RunLoopContract, DelayedTaskNeverRunsEarly) {
+    const double postedAt = this->loop.now();
+    double ranAt = postedAt;
+    this->loop.postAfter(0.02, [&] {
+        ranAt = this->loop.now();
+        this->loop.stop();
+    });
+    this->runUntilStopped();
+    EXPECT_GE(ranAt - postedAt, 0.02 - 1e-6);
+}
+
+TYPED_TEST(RunLoopContract, TimerRepeatsUntilStopped) {
+    int firings = 0;
+    auto timer = this->loop.makeTimer(0.01, 0.01, [&] {
+        if (++firings == 3) this->loop.stop();
+    });
+    this->runUntilStopped();
+    EXPECT_EQ(firings, 3);
+}
+
+TYPED_TEST(RunLoopContract, TimerFirstFiresAfterItsFirstDelay) {
+    const double createdAt = this->loop.now();
+    double firstFiring = createdAt;
+    auto timer = this->loop.makeTimer(0.02, 10, [&] {
+        firstFiring = this->loop.now();
+        this->loop.stop();
+    });
+    this->runUntilStopped();
+    EXPECT_GE(firstFiring - createdAt, 0.02 - 1e-6);
+}
+
+TYPED_TEST(RunLoopContract, RescheduleBringsTheNextFiringForward) {
+    auto timer = this->loop.makeTimer(100, 100, this->recordAndStop("timer"));
+    timer->reschedule(0.01, 100);
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, (Events{"timer"}));
+}
+
+TYPED_TEST(RunLoopContract, ReschedulePutsTheNextFiringOff) {
+    auto timer = this->loop.makeTimer(0.01, 0.01, this->record("timer"));
+    timer->reschedule(100, 100);
+    this->stopAfter(0.05);
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, Events{});
+}
+
+TYPED_TEST(RunLoopContract, RescheduleFromItsOwnHandlerTakesEffect) {
+    int firings = 0;
+    std::unique_ptr<RunLoopTimer> timer;
+    timer = this->loop.makeTimer(0.01, 100, [&] {
+        if (++firings == 3) {
+            this->loop.stop();
+            return;
+        }
+        timer->reschedule(0.01, 100);
+    });
+    this->runUntilStopped();
+    EXPECT_EQ(firings, 3);
+}
+
+TYPED_TEST(RunLoopContract, CancelledTimerNeverFiresAgain) {
+    int firings = 0;
+    std::unique_ptr<RunLoopTimer> timer;
+    timer = this->loop.makeTimer(0.01, 0.01, [&] {
+        ++firings;
+        timer->cancel();
+        timer->reschedule(0.01, 0.01);  // a cancelled timer stays cancelled
+    });
+    this->stopAfter(0.1);
+    this->runUntilStopped();
+    EXPECT_EQ(firings, 1);
+}
+
+TYPED_TEST(RunLoopContract, TimerCancelledWhileItsFiringIsAlreadyDueStaysSilent) {
+    std::unique_ptr<RunLoopTimer> first;
+    std::unique_ptr<RunLoopTimer> second;
+    this->loop.post([&] {
+        first = this->loop.makeTimer(0.01, 100, [&] {
+            this->events.push_back("first");
+            second->cancel();
+        });
+        second = this->loop.makeTimer(0.01, 100, [&] {
+            this->events.push_back("second");
+            first->cancel();
+        });
+        // Both fall due before the loop can look at either.
+        TestFixture::Driver::occupy(this->loop, 0.03);
+    });
+    this->stopAfter(0.1);
+    this->runUntilStopped();
+    EXPECT_EQ(this->events.size(), 1u);
+}
+
+TYPED_TEST(RunLoopContract, DestroyingTheTimerCancelsIt) {
+    auto timer = this->loop.makeTimer(0.01, 0.01, this->record("timer"));
+    timer.reset();
+    this->stopAfter(0.05);
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, Events{});
+}
+
+TYPED_TEST(RunLoopContract, TimerMayBeDestroyedByItsOwnHandler) {
+    std::unique_ptr<RunLoopTimer> timer;
+    timer = this->loop.makeTimer(0.01, 0.01, [&] {
+        this->events.push_back("timer");
+        timer.reset();
+    });
+    this->stopAfter(0.05);
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, Events{"timer"});
+}
+
+TYPED_TEST(RunLoopContract, StopEndsRunAndLeavesLaterTasksForTheNextRun) {
+    this->loop.post(this->record("before stop"));
+    this->loop.post([this] { this->loop.stop(); });
+    this->loop.post(this->record("after stop"));
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, Events{"before stop"});
+
+    this->loop.post(this->recordAndStop("second run"));
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, (Events{"before stop", "after stop", "second run"}));
+}
+
+TYPED_TEST(RunLoopContract, StopWhileNotRunningIsForgotten) {
+    this->loop.stop();
+    this->loop.post(this->recordAndStop("ran"));
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, Events{"ran"});
+}
+
+TYPED_TEST(RunLoopContract, SignalHandlerRunsOnTheLoopThread) {
+    IgnoredSignal ignored(SIGTERM);
+    bool onMainThread = false;
+    auto source = this->loop.watchSignal(SIGTERM, [&] {
+        onMainThread = this->loop.isMainThread();
+        this->events.push_back("SIGTERM");
+        this->loop.stop();
+    });
+    this->loop.post([this] { TestFixture::Driver::deliver(this->loop, SIGTERM); });
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, Events{"SIGTERM"});
+    EXPECT_TRUE(onMainThread);
+}
+
+TYPED_TEST(RunLoopContract, CancelledSignalSourceDeliversNothing) {
+    IgnoredSignal ignored(SIGINT);
+    auto source = this->loop.watchSignal(SIGINT, this->record("SIGINT"));
+    source->cancel();
+    this->loop.post([this] { TestFixture::Driver::deliver(this->loop, SIGINT); });
+    this->stopAfter(0.05);
+    this->runUntilStopped();
+    EXPECT_EQ(this->events, Events{});
+}
+
+TYPED_TEST(RunLoopContract, OnlyTheLoopThreadIsTheMainThread) {
+    bool insideTask = false;
+    bool otherThread = true;
+    this->loop.post([&] {
+        insideTask = this->loop.isMainThread();
+        std::thread([&] { otherThread = this->loop.isMainThread(); }).join();
+        this->loop.stop();
+    });
+    this->runUntilStopped();
+    EXPECT_TRUE(insideTask);
+    EXPECT_FALSE(otherThread);
+}
+
+}  // namespace
+}  // namespace tessaly

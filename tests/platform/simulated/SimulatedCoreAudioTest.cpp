@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include "audio/MuteRule.h"
+#include "support/QuickLookAudioFixture.h"
+
+namespace tessaly {
+namespace {
+
+using testing::QuickLookAudioFixture;
+
+constexpr OSStatus badObject = 560947818;          // "!obj"
+constexpr OSStatus illegalOperation = 1852797029;  // "nope"
+
+class SimulatedMuting : public QuickLookAudioFixture {
+protected:
+    AudioObjectID createTap(const CATapDescription& description) {
+        AudioObjectID tap = 0;
+        EXPECT_EQ(audio.AudioHardwareCreateProcessTap(description, tap), 0);
+        return tap;
+    }
+};
+
+TEST_F(SimulatedMuting, BundleTapSilencesEveryQuickLookProcessAndNothingElse) {
+    AudioObjectID before = addQuickLookProcess(500);
+    AudioObjectID finder = addOtherProcess("com.apple.finder", 80);
+    createTap(MuteRule::bundleDescription());
+    AudioObjectID after = addQuickLookProcess(501);
+
+    EXPECT_FALSE(audio.reachesOutput(before));
+    EXPECT_FALSE(audio.reachesOutput(after));
+    EXPECT_TRUE(audio.reachesOutput(finder));
+}
+
+TEST_F(SimulatedMuting, ProcessTapSilencesOnlyItsProcess) {
+    auto quickLook = addQuickLookProcesses(2);
+    AudioObjectID tap = createTap(MuteRule::processDescription(quickLook[0]));
+    EXPECT_FALSE(audio.reachesOutput(quickLook[0]));
+    EXPECT_TRUE(audio.reachesOutput(quickLook[1]));
+
+    ASSERT_EQ(audio.AudioHardwareDestroyProcessTap(tap), 0);
+    EXPECT_TRUE(audio.reachesOutput(quickLook[0]));
+}
+
+TEST_F(SimulatedMuting, ExclusiveTapSilencesEveryProcessItDoesNotList) {
+    AudioObjectID quickLook = addQuickLookProcess(500);
+    AudioObjectID finder = addOtherProcess("com.apple.finder", 80);
+    auto description = MuteRule::processDescription(quickLook);
+    description.isExclusive = true;
+    createTap(description);
+    EXPECT_TRUE(audio.reachesOutput(quickLook));
+    EXPECT_FALSE(audio.reachesOutput(finder));
+}
+
+TEST_F(SimulatedMuting, TapForAnUnknownProcessIsRefused) {
+    AudioObjectID tap = 0;
+    EXPECT_EQ(audio.AudioHardwareCreateProcessTap(MuteRule::processDescription(4711), tap), badObject);
+    EXPECT_TRUE(audio.tapIDs().empty());
+}
+
+class SimulatedAggregateDevices : public QuickLookAudioFixture {};
+
+TEST_F(SimulatedAggregateDevices, RefuseATapUIDThatNoTapHas) {
+    AudioObjectID device = 0;
+    EXPECT_EQ(
+        audio.AudioHardwareCreateAggregateDevice(MuteRule::attachmentDescription("NO-SUCH-TAP"), device),
+        illegalOperation);
+    EXPECT_TRUE(audio.aggregateDeviceIDs().empty());
+}
+
+TEST_F(SimulatedAggregateDevices, RefuseAUIDAlreadyInUse) {
+    AudioObjectID tap = 0;
+    ASSERT_EQ(audio.AudioHardwareCreateProcessTap(MuteRule::bundleDescription(), tap), 0);
+    CFDictionary description = MuteRule::attachmentDescription(*audio.tapUID(tap));
+    AudioObjectID first = 0;
+    AudioObjectID second = 0;
+    EXPECT_EQ(audio.AudioHardwareCreateAggregateDevice(description, first), 0);
+    EXPECT_EQ(audio.AudioHardwareCreateAggregateDevice(description, second), illegalOperation);
+    EXPECT_EQ(audio.aggregateDeviceIDs(), std::vector<AudioObjectID>{first});
+}
+
+TEST_F(SimulatedAggregateDevices, ReportSubDevicesAsOutputAndTapsAsInput) {
+    AudioObjectID tap = 0;
+    ASSERT_EQ(audio.AudioHardwareCreateProcessTap(MuteRule::bundleDescription(), tap), 0);
+    CFDictionary description = MuteRule::attachmentDescription(*audio.tapUID(tap));
+    description.insert_or_assign("subdevices", CFArray{CFDictionary{{"uid", "BuiltInSpeakerDevice"}}});
+    AudioObjectID device = 0;
+    ASSERT_EQ(audio.AudioHardwareCreateAggregateDevice(description, device), 0);
+
+    auto count = [&](AudioObjectPropertyScope scope) {
+        std::uint32_t size = 0;
+        EXPECT_EQ(audio.AudioObjectGetPropertyDataSize(device, {kAudioDevicePropertyStreams, scope, 0}, size),
+                  0);
+        return size / sizeof(AudioObjectID);
+    };
+    EXPECT_EQ(count(kAudioObjectPropertyScopeInput), 1u);
+    EXPECT_EQ(count(kAudioObjectPropertyScopeOutput), 1u);
+    EXPECT_EQ(count(kAudioObjectPropertyScopeGlobal), 2u);
+}
+
+class SimulatedObjectIDs : public QuickLookAudioFixture {};
+
+TEST_F(SimulatedObjectIDs, IncreaseAndNeverCollideWithPickedIDs) {
+    AudioObjectID first = addQuickLookProcess(500);
+    AudioObjectID picked = addQuickLookProcess(501, first + 50);
+    AudioObjectID next = addQuickLookProcess(502);
+    EXPECT_GT(next, picked);
+    EXPECT_THROW(addQuickLookProcess(503, picked), std::invalid_argument);
+    EXPECT_THROW(addQuickLookProcess(503, kAudioObjectSystemObject), std::invalid_argument);
+}
+
+class SimulatedListeners : public QuickLookAudioFixture {
+protected:
+    static constexpr AudioObjectPropertyAddress processList{kAudioHardwarePropertyProcessObjectList,
+                                                            kAudioObjectPropertyScopeGlobal, 0};
+    static constexpr AudioObjectPropertyAddress serviceRestarted{kAudioHardwarePropertyServiceRestarted,
+                                                                 kAudioObjectPropertyScopeGlobal, 0};
+
+    AudioObjectPropertyListenerBlock recorder() {
+        return makeListenerBlock([this](const std::vector<AudioObjectPropertyAddress>& addresses) {
+            delivered.insert(delivered.end(), addresses.begin(), addresses.end());
+        });
+    }
+
+    std::vector<AudioObjectPropertyAddress> delivered;
+};
+
+TEST_F(SimulatedListeners, DeliverProcessListChangesThroughTheRunLoopOnly) {
+    auto block = recorder();
+    ASSERT_EQ(
+        audio.AudioObjectAddPropertyListenerBlock(kAudioObjectSystemObject, processList, runLoop, block), 0);
+
+    AudioObjectID quickLook = addQuickLookProcess(500);
+    EXPECT_TRUE(delivered.empty());
+    runLoop.runUntilIdle();
+    EXPECT_EQ(delivered, std::vector<AudioObjectPropertyAddress>{processList});
+
+    audio.removeProcess(quickLook);
+    runLoop.runUntilIdle();
+    EXPECT_EQ(delivered.size(), 2u);
+}
+
+TEST_F(SimulatedListeners, RestartNotifiesAndLosesEveryTapAndDevice) {
+    auto block = recorder();
+    ASSERT_EQ(
+        audio.AudioObjectAddPropertyListenerBlock(kAudioObjectSystemObject, serviceRestarted, runLoop, block),
+        0);
+    AudioObjectID quickLook = addQuickLookProcess(500);
+    AudioObjectID tap = 0;
+    ASSERT_EQ(audio.AudioHardwareCreateProcessTap(MuteRule::bundleDescription(), tap), 0);
+
+    audio.restartService();
+    EXPECT_TRUE(delivered.empty());
+    runLoop.runUntilIdle();
+    EXPECT_EQ(delivered, std::vector<AudioObjectPropertyAddress>{serviceRestarted});
+    EXPECT_TRUE(audio.tapIDs().empty());
+    EXPECT_TRUE(audio.reachesOutput(quickLook));
+    EXPECT_EQ(audio.AudioHardwareDestroyProcessTap(tap), badObject);
+}
+
+TEST_F(SimulatedListeners, RemovalNeedsTheVeryBlockThatWasRegistered) {
+    auto block = recorder();
+    ASSERT_EQ(
+        audio.AudioObjectAddPropertyListenerBlock(kAudioObjectSystemObject, processList, runLoop, block), 0);
+
+    EXPECT_EQ(audio.AudioObjectRemovePropertyListenerBlock(kAudioObjectSystemObject, processList, runLoop,
+                                                           recorder()),
+              illegalOperation);
+    EXPECT_EQ(audio.AudioObjectRemovePropertyListenerBlock(kAudioObjectSystemObject, serviceRestarted,
+                                                           runLoop, block),
+              illegalOperation);
+    EXPECT_EQ(
+        audio.AudioObjectRemovePropertyListenerBlock(kAudioObjectSystemObject, processList, runLoop, block),
+        0);
+    EXPECT_EQ(audio.listenerCount(), 0u);
+
+    addQuickLookProcess(500);
+    runLoop.runUntilIdle();
+    EXPECT_TRUE(delivered.empty());
+}
+
+TEST_F(SimulatedListeners, CannotListenToAnUnknownObject) {
+    EXPECT_EQ(audio.AudioObjectAddPropertyListenerBlock(4711, processList, runLoop, recorder()), badObject);
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,103 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/DesktopFixture.h"
+
+namespace tessaly {
+namespace {
+
+using ::testing::ElementsAre;
+
+// The behaviours of the real desktop that the preview controls rely on.
+class SimulatedQuickLookPlayer : public testing::DesktopFixture {
+protected:
+    std::optional<CFValue> read(const AXUIElement& element, const std::string& attribute, AXError expected) {
+        std::optional<CFValue> value;
+        EXPECT_EQ(desktop.copyAttributeValue(element, attribute, value), expected) << attribute;
+        return value;
+    }
+
+    SimulatedPreview shown = openPreview();
+};
+
+TEST_F(SimulatedQuickLookPlayer, ReadsZeroOnItsSliderWhileMuted) {
+    ASSERT_EQ(desktop.performAction(shown.speaker, "AXPress"), kAXErrorSuccess);
+    EXPECT_EQ(read(shown.volume, "AXValue", kAXErrorSuccess), CFValue(0.0));
+    ASSERT_EQ(desktop.performAction(shown.speaker, "AXPress"), kAXErrorSuccess);
+    EXPECT_EQ(read(shown.volume, "AXValue", kAXErrorSuccess), CFValue(1.0));
+}
+
+TEST_F(SimulatedQuickLookPlayer, UnmutesWhenItsSliderIsSetAboveZero) {
+    desktop.userPressesSpeaker(shown);
+    ASSERT_EQ(desktop.setAttributeValue(shown.volume, "AXValue", 0.4), kAXErrorSuccess);
+    EXPECT_FALSE(desktop.isMuted(shown));
+    EXPECT_EQ(desktop.outputLevel(shown), 0.4);
+}
+
+TEST_F(SimulatedQuickLookPlayer, DescribesTheTimelineButNotTheVolume) {
+    EXPECT_EQ(read(shown.timeline, "AXValueDescription", kAXErrorSuccess), CFValue("0:00"));
+    read(shown.volume, "AXValueDescription", kAXErrorAttributeUnsupported);
+}
+
+TEST_F(SimulatedQuickLookPlayer, StopsAnsweringOnceItsWindowCloses) {
+    desktop.closeWindow(shown.window);
+    read(shown.volume, "AXValue", kAXErrorInvalidUIElement);
+    EXPECT_THAT(read(desktop.createApplication(finder), "AXWindows", kAXErrorSuccess), CFValue(CFArray{}));
+}
+
+TEST_F(SimulatedQuickLookPlayer, RefusesEverythingWithoutTrust) {
+    desktop.revokeTrust();
+    read(shown.volume, "AXValue", kAXErrorAPIDisabled);
+    EXPECT_FALSE(desktop.isProcessTrustedWithOptions(true));
+    EXPECT_EQ(desktop.promptsShown(), 1);
+    desktop.grantTrust();
+    EXPECT_TRUE(desktop.isProcessTrustedWithOptions(true));
+    EXPECT_EQ(desktop.promptsShown(), 1);
+}
+
+TEST_F(SimulatedQuickLookPlayer, ListsFinderAmongTheRunningApplications) {
+    desktop.launchApplication("com.apple.TextEdit", 700);
+    EXPECT_THAT(desktop.runningApplications("com.apple.finder"),
+                ElementsAre(RunningApplication{finder, "com.apple.finder"}));
+    desktop.quitApplication(finder);
+    EXPECT_TRUE(desktop.runningApplications("com.apple.finder").empty());
+}
+
+TEST_F(SimulatedQuickLookPlayer, OpensURLsUntilOpeningIsRefused) {
+    EXPECT_TRUE(desktop.openURL("x-apple.systempreferences:com.apple.preference.security"));
+    desktop.refuseOpeningURLs();
+    EXPECT_FALSE(desktop.openURL("file:///Users/tess"));
+    EXPECT_THAT(desktop.openedURLs(), ElementsAre("x-apple.systempreferences:com.apple.preference.security"));
+}
+
+struct Delivery {
+    std::string notification;
+    AXUIElement element;
+};
+
+// The registration's context is where deliveries are recorded.
+void record(const AXObserverRef&, const AXUIElement& element, const std::string& notification, void* refcon) {
+    static_cast<std::vector<Delivery>*>(refcon)->push_back({notification, element});
+}
+
+TEST_F(SimulatedQuickLookPlayer, AnnouncesThroughTheRunLoopWhatAnApplicationObserverListensFor) {
+    std::vector<Delivery> received;
+    AXObserverRef observer;
+    ASSERT_EQ(desktop.observerCreate(finder, &record, observer), kAXErrorSuccess);
+    desktop.observerAddToMainRunLoop(observer);
+    const AXUIElement application = desktop.createApplication(finder);
+    ASSERT_EQ(desktop.observerAddNotification(observer, application, "AXWindowCreated", &received),
+              kAXErrorSuccess);
+    EXPECT_EQ(desktop.observerAddNotification(observer, application, "AXWindowCreated", &received),
+              kAXErrorNotificationAlreadyRegistered);
+
+    const auto second = openPreview();
+    EXPECT_TRUE(received.empty());
+    runLoop.runUntilIdle();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].notification, "AXWindowCreated");
+    EXPECT_EQ(received[0].element, second.window);
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,347 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "preview/PreviewController.h"
+#include "support/DesktopFixture.h"
+
+namespace tessaly {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using testing::IsChoice;
+using testing::messageOf;
+
+class PreviewControllerPass : public testing::PreviewControllerFixture {
+protected:
+    std::string passError() {
+        return messageOf([&] { pass(); });
+    }
+};
+
+TEST_F(PreviewControllerPass, RestoresTheChoiceIntoANewPreviewAndObservesIt) {
+    const auto shown = openPreview();
+    pass();
+    EXPECT_EQ(desktop.outputLevel(shown), 0.5);
+    EXPECT_EQ(controller.restorationCount(), 1u);
+    ASSERT_EQ(controller.tracked().size(), 1u);
+    EXPECT_EQ(controller.tracked()[0].lastVolume, 0.5);
+    EXPECT_TRUE(reportedChoices.empty());
+    EXPECT_THAT(controller.observedHosts(), ElementsAre(finder));
+    EXPECT_THAT(desktop.observedNotifications(desktop.createApplication(finder)),
+                ElementsAre("AXWindowCreated", "AXFocusedWindowChanged", "AXFocusedUIElementChanged"));
+    EXPECT_THAT(desktop.observedNotifications(shown.window),
+                ElementsAre("AXTitleChanged", "AXUIElementDestroyed"));
+    EXPECT_THAT(desktop.observedNotifications(shown.volume),
+                ElementsAre("AXValueChanged", "AXUIElementDestroyed"));
+    EXPECT_THAT(desktop.observedNotifications(shown.titleTexts[0]),
+                ElementsAre("AXValueChanged", "AXUIElementDestroyed"));
+    EXPECT_FALSE(controller.usesPolling());
+}
+
+TEST_F(PreviewControllerPass, LeavesAnUnchangedPreviewAndItsObserversAlone) {
+    openPreview();
+    pass();
+    desktop.clearWrites();
+    const auto observers = desktop.observersCreated();
+    pass();
+    EXPECT_TRUE(desktop.writes().empty());
+    EXPECT_EQ(controller.restorationCount(), 1u);
+    EXPECT_EQ(controller.userChangeCount(), 0u);
+    EXPECT_EQ(desktop.observersCreated(), observers);
+}
+
+TEST_F(PreviewControllerPass, ReportsTheUsersAudibleChangeAndLeavesItAsSet) {
+    const auto shown = openPreview();
+    pass();
+    deliveredNotifications();
+    desktop.clearWrites();
+
+    desktop.userMovesVolume(shown, 0.3);
+    EXPECT_THAT(deliveredNotifications(), ElementsAre("AXValueChanged"));
+    pass();
+    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.3, 0.3)));
+    EXPECT_EQ(controller.userChangeCount(), 1u);
+    EXPECT_TRUE(desktop.writes().empty());
+    EXPECT_EQ(desktop.outputLevel(shown), 0.3);
+    EXPECT_EQ(controller.tracked()[0].lastVolume, 0.3);
+}
+
+TEST_F(PreviewControllerPass, ReappliesTheUsersMuteFromTheRememberedLevel) {
+    preference = AudioPreference::make(0.3, 0.3);
+    const auto shown = openPreview();
+    pass();
+    desktop.clearWrites();
+
+    desktop.userPressesSpeaker(shown);
+    pass();
+    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.0, 0.3)));
+    EXPECT_THAT(desktop.writes(), ElementsAre(SimulatedWrite::setValue(shown.volume, 0.3),
+                                              SimulatedWrite::press(shown.speaker)));
+    EXPECT_TRUE(desktop.isMuted(shown));
+    EXPECT_EQ(controller.tracked()[0].lastVolume, 0.0);
+
+    desktop.clearWrites();
+    pass();
+    EXPECT_TRUE(desktop.writes().empty());
+    EXPECT_EQ(controller.userChangeCount(), 1u);
+}
+
+TEST_F(PreviewControllerPass, MutesASliderDraggedToZeroSoThatUnmutingRestoresTheLevel) {
+    preference = AudioPreference::make(0.3, 0.3);
+    const auto shown = openPreview();
+    pass();
+
+    desktop.userMovesVolume(shown, 0.0);
+    pass();
+    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.0, 0.3)));
+    EXPECT_TRUE(desktop.isMuted(shown));
+
+    desktop.userPressesSpeaker(shown);
+    EXPECT_EQ(desktop.outputLevel(shown), 0.3);
+}
+
+TEST_F(PreviewControllerPass, ReportsAnUnmuteAsAnAudibleChoice) {
+    preference = AudioPreference::make(0, 0.4);
+    const auto shown = openPreview();
+    pass();
+    ASSERT_TRUE(desktop.isMuted(shown));
+
+    desktop.userPressesSpeaker(shown);
+    pass();
+    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.4, 0.4)));
+    EXPECT_EQ(desktop.outputLevel(shown), 0.4);
+}
+
+TEST_F(PreviewControllerPass, GivesNewPreviewsTheChoiceMadeInTheSamePass) {
+    const auto first = openPreview();
+    pass();
+    desktop.userMovesVolume(first, 0.2);
+    const auto second = openPreview();
+    pass();
+    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.2, 0.2)));
+    EXPECT_EQ(desktop.outputLevel(second), 0.2);
+    EXPECT_EQ(controller.restorationCount(), 2u);
+}
+
+TEST_F(PreviewControllerPass, TreatsAnotherFileInTheSameWindowAsANewPreview) {
+    const auto shown = openPreview();
+    pass();
+    const auto observers = desktop.observersCreated();
+
+    desktop.changeDocument(shown, "file:///Users/tess/Music/Tide.m4a", "Tide.m4a");
+    ASSERT_EQ(desktop.outputLevel(shown), 1.0);
+    pass();
+    EXPECT_TRUE(reportedChoices.empty());
+    EXPECT_EQ(desktop.outputLevel(shown), 0.5);
+    EXPECT_EQ(controller.restorationCount(), 2u);
+    EXPECT_EQ(desktop.observersCreated(), observers + 1);
+}
+
+TEST_F(PreviewControllerPass, ForgetsAClosedPreviewAndReinstallsObservers) {
+    const auto shown = openPreview();
+    pass();
+    deliveredNotifications();
+    const auto observers = desktop.observersCreated();
+
+    desktop.closeWindow(shown.window);
+    EXPECT_THAT(deliveredNotifications(), Contains("AXUIElementDestroyed"));
+    pass();
+    EXPECT_TRUE(controller.tracked().empty());
+    EXPECT_EQ(desktop.observersCreated(), observers + 1);
+    EXPECT_EQ(desktop.observedNotifications(desktop.createApplication(finder)).size(), 3u);
+}
+
+TEST_F(PreviewControllerPass, KeepsItsListsWhenRecognitionFails) {
+    const auto first = openPreview();
+    pass();
+    desktop.userMovesVolume(first, 0.7);
+    const auto second = openPreview();
+    desktop.wrapInGroup(second.speaker);
+    EXPECT_EQ(passError(), "The native speaker button is unavailable; forced mute is suspended.");
+    EXPECT_EQ(controller.tracked().size(), 1u);
+    EXPECT_EQ(controller.tracked()[0].lastVolume, 0.5);
+
+    desktop.userMovesVolume(first, 0.8);
+    desktop.closeWindow(second.window);
+    pass();
+    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.8, 0.8)));
+}
+
+TEST_F(PreviewControllerPass, ObservesAWaitingPlayerUntilItShowsItsControls) {
+    SimulatedPreview::Setup setup;
+    setup.controlsExposed = false;
+    const auto shown = openPreview(setup);
+    pass();
+    EXPECT_EQ(controller.waitingForControls().size(), 1u);
+    EXPECT_EQ(controller.restorationCount(), 0u);
+    EXPECT_THAT(desktop.observedNotifications(shown.window),
+                ElementsAre("AXTitleChanged", "AXLayoutChanged", "AXUIElementDestroyed"));
+    EXPECT_THAT(desktop.observedNotifications(shown.player),
+                ElementsAre("AXValueChanged", "AXLayoutChanged", "AXUIElementDestroyed"));
+    deliveredNotifications();
+
+    desktop.exposeControls(shown);
+    EXPECT_THAT(deliveredNotifications(), ElementsAre("AXLayoutChanged", "AXLayoutChanged"));
+    pass();
+    EXPECT_TRUE(controller.waitingForControls().empty());
+    EXPECT_EQ(desktop.outputLevel(shown), 0.5);
+}
+
+class PreviewControllerObservers : public PreviewControllerPass {};
+
+TEST_F(PreviewControllerObservers, PollInsteadOfAnUnsupportedNotification) {
+    desktop.refuseNotification("AXFocusedUIElementChanged");
+    const auto shown = openPreview();
+    pass();
+    EXPECT_TRUE(controller.usesPolling());
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0],
+              (testing::CapturingLog::Entry{
+                  "preview", LogLevel::defaultLevel,
+                  "Preview notification AXFocusedUIElementChanged is unavailable; using periodic "
+                  "observation."}));
+    EXPECT_THAT(desktop.observedNotifications(shown.volume),
+                ElementsAre("AXValueChanged", "AXUIElementDestroyed"));
+}
+
+TEST_F(PreviewControllerObservers, DeliverNotificationsOnlyThroughTheRunLoop) {
+    const auto shown = openPreview();
+    pass();
+    deliveredNotifications();
+    desktop.userMovesVolume(shown, 0.2);
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_THAT(deliveredNotifications(), ElementsAre("AXValueChanged"));
+}
+
+TEST_F(PreviewControllerObservers, StopDeliveringOnceRemovedAndReturnWithTheNextPass) {
+    const auto shown = openPreview();
+    pass();
+    deliveredNotifications();
+    desktop.userMovesVolume(shown, 0.2);
+    controller.removeObservers();
+    EXPECT_TRUE(deliveredNotifications().empty());
+    EXPECT_EQ(desktop.liveObserverCount(), 0u);
+
+    pass();
+    EXPECT_EQ(desktop.liveObserverCount(), 1u);
+    desktop.userMovesVolume(shown, 0.3);
+    EXPECT_THAT(deliveredNotifications(), ElementsAre("AXValueChanged"));
+}
+
+TEST_F(PreviewControllerObservers, FailWithTheOperationThatFailed) {
+    openPreview();
+    desktop.failCall(SimulatedDesktop::Call::observerAddNotification, kAXErrorFailure);
+    EXPECT_EQ(passError(), "Observing AXWindowCreated failed (Accessibility status -25200).");
+    EXPECT_EQ(controller.tracked().size(), 1u);
+
+    desktop.failCall(SimulatedDesktop::Call::observerAddNotification, kAXErrorSuccess);
+    desktop.failCall(SimulatedDesktop::Call::observerCreate, kAXErrorCannotComplete);
+    controller.reset();
+    EXPECT_EQ(passError(), "Creating the preview observer failed (Accessibility status -25204).");
+
+    desktop.failCall(SimulatedDesktop::Call::observerCreate, kAXErrorSuccess);
+    desktop.createNoObservers();
+    controller.reset();
+    EXPECT_EQ(passError(), "macOS did not create the preview observer.");
+
+    desktop.createNoObservers(false);
+    desktop.failCall(SimulatedDesktop::Call::getPid, kAXErrorInvalidUIElement);
+    controller.reset();
+    EXPECT_EQ(passError(), "Identifying the preview control's process failed (Accessibility status -25202).");
+}
+
+TEST_F(PreviewControllerObservers, IgnoreARegistrationThatExistsAlready) {
+    openPreview();
+    desktop.failCall(SimulatedDesktop::Call::observerAddNotification, kAXErrorNotificationAlreadyRegistered);
+    pass();
+    EXPECT_THAT(controller.observedHosts(), ElementsAre(finder));
+}
+
+TEST_F(PreviewControllerObservers, AreInstalledAgainAfterAFailedInstallation) {
+    openPreview();
+    pass();
+    const auto second = openPreview();
+    desktop.failCall(SimulatedDesktop::Call::observerAddNotification, kAXErrorFailure);
+    EXPECT_NE(passError(), "no error");
+
+    // Nothing changed since the failed pass stored its lists, yet its observers are missing.
+    desktop.failCall(SimulatedDesktop::Call::observerAddNotification, kAXErrorSuccess);
+    pass();
+    EXPECT_EQ(desktop.liveObserverCount(), 1u);
+    EXPECT_THAT(desktop.observedNotifications(second.volume),
+                ElementsAre("AXValueChanged", "AXUIElementDestroyed"));
+}
+
+class PreviewControllerHosts : public PreviewControllerPass {};
+
+TEST_F(PreviewControllerHosts, WaitForFinderAndObserveItOnceItRuns) {
+    desktop.quitApplication(finder);
+    pass();
+    EXPECT_TRUE(controller.tracked().empty());
+    EXPECT_TRUE(controller.observedHosts().empty());
+    EXPECT_EQ(desktop.liveObserverCount(), 0u);
+
+    desktop.launchApplication("com.apple.finder", 377);
+    pass();
+    EXPECT_THAT(controller.observedHosts(), ElementsAre(377));
+    EXPECT_EQ(desktop.liveObserverCount(), 1u);
+}
+
+TEST_F(PreviewControllerHosts, AreEveryRunningFinderInAscendingOrder) {
+    desktop.launchApplication("com.apple.Safari", 90);
+    desktop.launchApplication("com.apple.finder", 97);
+    pass();
+    EXPECT_THAT(controller.observedHosts(), ElementsAre(97, finder));
+}
+
+TEST_F(PreviewControllerHosts, ComeFromTheOwnerWhenItNamesThem) {
+    desktop.launchApplication("com.apple.Preview", 600);
+    PreviewController ownHosts(
+        desktop, desktop, runLoop, log, [](const AudioPreference&) {}, [](const std::string&) {},
+        [] { return std::vector<ProcessID>{600}; });
+    const auto shown = desktop.openPreview(600);
+    ownHosts.synchronize(preference);
+    EXPECT_EQ(desktop.outputLevel(shown), 0.5);
+    EXPECT_THAT(ownHosts.observedHosts(), ElementsAre(600));
+}
+
+class PreviewControllerLiveState : public PreviewControllerPass {
+protected:
+    std::string validationError() {
+        return messageOf([&] { controller.validateLiveState(); });
+    }
+};
+
+TEST_F(PreviewControllerLiveState, NoticesAChangeThatNoPassHasSeen) {
+    const auto shown = openPreview();
+    pass();
+    EXPECT_EQ(validationError(), "no error");
+    desktop.userMovesVolume(shown, 0.2);
+    EXPECT_EQ(validationError(), "A native preview audio change is still awaiting observation.");
+    pass();
+    EXPECT_EQ(validationError(), "no error");
+}
+
+TEST_F(PreviewControllerLiveState, HoldsNothingAgainstAPreviewThatClosed) {
+    const auto shown = openPreview();
+    pass();
+    desktop.closeWindow(shown.window);
+    EXPECT_EQ(validationError(), "no error");
+}
+
+TEST_F(PreviewControllerLiveState, ReportsASliderItCannotRead) {
+    const auto shown = openPreview();
+    pass();
+    desktop.overrideAttribute(shown.volume, "AXValue", std::nullopt);
+    EXPECT_EQ(validationError(), "The native preview volume is unavailable.");
+    desktop.overrideAttribute(shown.volume, "AXValue", CFValue("50%"));
+    EXPECT_EQ(validationError(), "macOS returned a non-numeric value for AXValue.");
+    desktop.overrideAttribute(shown.volume, "AXValue", 1.5);
+    EXPECT_EQ(validationError(), "Quick Look volume must be a finite number from zero to one.");
+    desktop.makeSlow(finder);
+    EXPECT_EQ(validationError(), "Reading AXValue failed (Accessibility status -25204).");
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "foundation/DecodingError.h"
+#include "support/ErrorMessage.h"
+#include "values/CATapDescription.h"
+#include "values/PropertyList.h"
+
+namespace tessaly {
+namespace {
+
+const std::string malformed =
+    "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
+    "the property list is malformed.";
+
+std::string xmlDocument(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<plist version=\"1.0\">\n" +
+           body + "\n</plist>\n";
+}
+
+using testing::messageOf;
+
+/// Nested arrays `depth` levels deep.
+CFValue nestedArrays(std::size_t depth) {
+    CFValue value = CFArray{};
+    for (std::size_t level = 1; level < depth; ++level) value = CFArray{value};
+    return value;
+}
+
+/// The same nesting as compact XML; written pretty, deep nesting grows quadratically.
+std::string nestedArraysXml(std::size_t depth) {
+    std::string body;
+    for (std::size_t level = 0; level < depth; ++level) body += "<array>";
+    for (std::size_t level = 0; level < depth; ++level) body += "</array>";
+    return xmlDocument(body);
+}
+
+TEST(PropertyListReadingTest, ReadsEveryValueTypeFromXml) {
+    const CFValue value = PropertyList::parse(
+        xmlDocument("<dict><key>Label</key><string>a &amp; b</string><key>Count</key><integer>-12</integer>"
+                    "<key>Ratio</key><real>0.25</real><key>On</key><true/><key>Off</key><false/>"
+                    "<key>List</key><array><string>x</string><dict/></array></dict>"));
+    const CFValue expected =
+        CFDictionary{{"Label", "a & b"}, {"Count", -12}, {"Ratio", 0.25},
+                     {"On", true},       {"Off", false}, {"List", CFArray{"x", CFDictionary{}}}};
+    EXPECT_EQ(value, expected);
+}
+
+TEST(PropertyListReadingTest, IntegersAndRealsBothReadAsNumbers) {
+    EXPECT_EQ(PropertyList::parse(xmlDocument("<integer>7</integer>")), CFValue(7.0));
+    EXPECT_EQ(PropertyList::parse(xmlDocument("<real>7</real>")), CFValue(7.0));
+    EXPECT_EQ(PropertyList::parse(xmlDocument("<integer>-9007199254740992</integer>")),
+              CFValue(-9007199254740992.0));
+}
+
+TEST(PropertyListReadingTest, TextsKeepTheirUnicode) {
+    EXPECT_EQ(PropertyList::parse(xmlDocument("<string>caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D</string>")),
+              CFValue("caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D"));
+}
+
+TEST(PropertyListReadingTest, ARepeatedKeyKeepsItsLastValue) {
+    EXPECT_EQ(PropertyList::parse(
+                  xmlDocument("<dict><key>a</key><string>1</string><key>a</key><string>2</string></dict>")),
+              CFValue(CFDictionary{{"a", "2"}}));
+}
+
+TEST(PropertyListReadingTest, MalformedBytesAreRefused) {
+    for (const std::string& bytes :
+         {std::string(), std::string("hello"), std::string("{ Label = x; }"), std::string("bplist00"),
+          xmlDocument("<dict><key>a</key><string>b</dict>"), xmlDocument("<dict><string>b</string></dict>"),
+          xmlDocument("<array><string>a</string>"), xmlDocument("<blob/>"), std::string("<plist></plist>")}) {
+        EXPECT_EQ(messageOf([&] { PropertyList::parse(bytes); }), malformed) << bytes;
+    }
+}
+
+TEST(PropertyListReadingTest, InputOverTheSizeLimitIsRefusedUnread) {
+    std::string atLimit = xmlDocument("<string>x</string>");
+    atLimit.insert(atLimit.rfind("</plist>"), std::string(PropertyList::maximumSize - atLimit.size(), ' '));
+    EXPECT_EQ(PropertyList::parse(atLimit), CFValue("x"));
+    atLimit.insert(atLimit.rfind("</plist>"), " ");
+    EXPECT_EQ(messageOf([&] { PropertyList::parse(atLimit); }),
+              "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
+              "the property list is too large.");
+}
+
+TEST(PropertyListReadingTest, ATruncatedBinaryListIsRefused) {
+    const std::string binary = PropertyList::writeBinary(CFDictionary{{"Label", "com.orvanne.tessaly"}});
+    EXPECT_THROW(PropertyList::parse(binary.substr(0, binary.size() - 4)), DecodingError);
+}
+
+TEST(PropertyListReadingTest, DatesDataAndUIDsAreRefusedRatherThanMistyped) {
+    // Data holding "run" must never pass for the text "run".
+    EXPECT_EQ(messageOf([] { PropertyList::parse(xmlDocument("<array><data>cnVu</data></array>")); }),
+              "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
+              "the property list holds data, which Tessaly does not read.");
+    EXPECT_EQ(messageOf([] { PropertyList::parse(xmlDocument("<date>2020-01-01T00:00:00Z</date>")); }),
+              "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
+              "the property list holds a date, which Tessaly does not read.");
+}
+
+TEST(PropertyListReadingTest, NestingDeeperThanTheLimitIsRefused) {
+    const std::string tooDeep =
+        "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
+        "the property list is nested too deeply.";
+    EXPECT_EQ(PropertyList::parse(nestedArraysXml(PropertyList::maximumDepth)),
+              nestedArrays(PropertyList::maximumDepth));
+    EXPECT_EQ(messageOf([] { PropertyList::parse(nestedArraysXml(PropertyList::maximumDepth + 1)); }),
+              tooDeep);
+    EXPECT_EQ(messageOf([] { PropertyList::parse(PropertyList::writeBinary(nestedArrays(3000))); }), tooDeep);
+}
+
+TEST(PropertyListWritingTest, XmlAndBinaryBothReadBackUnchanged) {
+    const CFValue value = CFDictionary{{"Label", "com.orvanne.tessaly"},
+                                       {"ProgramArguments", CFArray{"/path with spaces/<helper>&", "run"}},
+                                       {"RunAtLoad", true},
+                                       {"ThrottleInterval", 10},
+                                       {"Level", 0.4},
+                                       {"Nested", CFDictionary{{"Empty", CFArray{}}}}};
+    EXPECT_EQ(PropertyList::parse(PropertyList::writeXml(value)), value);
+    EXPECT_EQ(PropertyList::parse(PropertyList::writeBinary(value)), value);
+}
+
+TEST(PropertyListWritingTest, WritesAFormatTheReaderTellsApart) {
+    const CFValue value = CFDictionary{{"Label", "com.orvanne.tessaly"}};
+    const std::string xml = PropertyList::writeXml(value);
+    EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(xml.substr(xml.size() - 9), "</plist>\n");  // no trailing NUL from the C buffer
+    EXPECT_EQ(PropertyList::writeBinary(value).rfind("bplist00", 0), 0u);
+}
+
+TEST(PropertyListWritingTest, WholeNumbersAreWrittenAsIntegers) {
+    // launchd reads keys such as ThrottleInterval only as integers.
+    const std::string xml = PropertyList::writeXml(CFDictionary{{"ThrottleInterval", 10}, {"Level", 0.5}});
+    EXPECT_NE(xml.find("<integer>10</integer>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<real>0.5"), std::string::npos) << xml;
+}
+
+TEST(PropertyListWritingTest, ValuesWithoutAPropertyListFormAreAProgrammingError) {
+    EXPECT_THROW(PropertyList::writeXml(CFArray{AXUIElement(1)}), std::invalid_argument);
+    EXPECT_THROW(PropertyList::writeBinary(CATapDescription{}), std::invalid_argument);
+    EXPECT_THROW(PropertyList::writeXml(std::string("cut\0short", 9)), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace tessaly
