@@ -3,13 +3,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "foundation/FileDescriptor.h"
+
 namespace tessaly {
 
 namespace {
 
 std::string describe(const std::string& action, const std::string& path, int errorNumber) {
     std::string reason = std::strerror(errorNumber);
-    return action + " \xE2\x80\x9C" + path + "\xE2\x80\x9D failed: " + reason + ".";
+    return action + " " + fs::quoted(path) + " failed: " + reason + ".";
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "foundation/FileSystem.h"
 
+#include "foundation/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -16,27 +18,6 @@ namespace tessaly::fs {
 
 namespace {
 
-/// Closes a descriptor on every path out of a function.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    /// Closes now and reports the result; close can report a failed write on some file systems.
-    int closeNow() {
-        int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
 LinkStatus statusFrom(const struct stat& info) {
     LinkStatus status;
     status.isRegularFile = S_ISREG(info.st_mode);
@@ -46,16 +27,6 @@ LinkStatus statusFrom(const struct stat& info) {
     status.owner = info.st_uid;
     status.permissions = info.st_mode & 07777;
     return status;
-}
-
-void writeAll(int fd, const std::string& bytes, const std::string& path) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) throw FileError("Writing", path, errno);
-        written += static_cast<std::size_t>(count);
-    }
 }
 
 }  // namespace
@@ -73,7 +44,7 @@ bool exists(const std::string& path) {
 
 std::string readBounded(const std::string& path, std::size_t limit) {
     // O_NONBLOCK keeps a FIFO swapped in for the file from blocking the open.
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) throw FileError("Reading", path, errno);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throw FileError("Reading", path, errno);
@@ -116,21 +87,21 @@ void writeAtomically(const std::string& path, const std::string& bytes, std::uin
     std::vector<char> pattern(temporary.begin(), temporary.end());
     pattern.push_back('\0');
 
-    Descriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (fd.get() < 0) throw FileError("Writing", path, errno);
     temporary = pattern.data();
     try {
-        writeAll(fd.get(), bytes, path);
+        if (!writeAll(fd.get(), bytes.data(), bytes.size())) throw FileError("Writing", path, errno);
         if (::fchmod(fd.get(), permissions) != 0) throw FileError("Setting the permissions of", path, errno);
         if (::fsync(fd.get()) != 0) throw FileError("Writing", path, errno);
-        if (fd.closeNow() != 0) throw FileError("Writing", path, errno);
+        if (fd.close() != 0) throw FileError("Writing", path, errno);
         if (::rename(temporary.c_str(), path.c_str()) != 0) throw FileError("Writing", path, errno);
     } catch (...) {
         ::unlink(temporary.c_str());
         throw;
     }
     // Make the rename itself durable; the content is already in place, so this is best effort.
-    Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.get() >= 0) ::fsync(directory.get());
 }
 

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "foundation/FileDescriptor.h"
+
 namespace tessaly::json {
 
 namespace {
@@ -130,13 +132,13 @@ const Value* ObjectReader::optional(std::string_view key) const {
 const Value& ObjectReader::required(std::string_view key) const {
     auto found = object_->find(key);
     if (found == object_->end()) {
-        throw DecodingError("the member \xE2\x80\x9C" + std::string(key) + "\xE2\x80\x9D is missing");
+        throw DecodingError("the member " + fs::quoted(std::string(key)) + " is missing");
     }
     return *found;
 }
 
 void ObjectReader::wrongType(std::string_view key) {
-    throw DecodingError("the member \xE2\x80\x9C" + std::string(key) + "\xE2\x80\x9D has the wrong type");
+    throw DecodingError("the member " + fs::quoted(std::string(key)) + " has the wrong type");
 }
 
 std::string ObjectReader::text(std::string_view key) const {

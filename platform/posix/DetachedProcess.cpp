@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 
 extern char** environ;
@@ -44,24 +45,6 @@ struct ChildPlan {
     int parentGoFd = -1;
     int openMax = 0;
     timespec restartInterval{};
-};
-
-/// Closes a descriptor on every path out of the caller's functions. Never used in a child.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() { close(); }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
 };
 
 // ---- Run in the children: async-signal-safe system calls only. ----
@@ -240,31 +223,31 @@ bool programEnded(pid_t program, int& status) {
 // ---- Run in the caller. ----
 
 /// Keeps a channel off the standard stream numbers, so that detaching cannot overwrite it.
-Descriptor lifted(Descriptor fd, const std::string& program) {
+fs::FileDescriptor lifted(fs::FileDescriptor fd, const std::string& program) {
     if (fd.get() > 2) return fd;
     const int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3);
     if (moved < 0) throw FileError("Launching", program, errno);
-    return Descriptor(moved);
+    return fs::FileDescriptor(moved);
 }
 
 /// A close-on-exec pipe: its read end, then its write end.
-std::pair<Descriptor, Descriptor> makePipe(const std::string& program) {
+std::pair<fs::FileDescriptor, fs::FileDescriptor> makePipe(const std::string& program) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw FileError("Launching", program, errno);
-    Descriptor readEnd(fds[0]);
-    Descriptor writeEnd(fds[1]);
+    fs::FileDescriptor readEnd(fds[0]);
+    fs::FileDescriptor writeEnd(fds[1]);
     return {lifted(std::move(readEnd), program), lifted(std::move(writeEnd), program)};
 }
 
 /// A close-on-exec socket pair: a socket, unlike a pipe, can be written to without SIGPIPE when the
 /// other side is gone.
-std::pair<Descriptor, Descriptor> makeSocketPair(const std::string& program) {
+std::pair<fs::FileDescriptor, fs::FileDescriptor> makeSocketPair(const std::string& program) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         throw FileError("Launching", program, errno);
     }
-    Descriptor callerEnd(fds[0]);
-    Descriptor childEnd(fds[1]);
+    fs::FileDescriptor callerEnd(fds[0]);
+    fs::FileDescriptor childEnd(fds[1]);
     return {lifted(std::move(callerEnd), program), lifted(std::move(childEnd), program)};
 }
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 
 extern char** environ;
@@ -18,23 +19,6 @@ namespace {
 
 /// Offset of a signal death's exit code, as shells report it.
 constexpr int signalExitOffset = 128;
-
-/// Closes a descriptor on every path out of run().
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() { close(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 /// posix_spawn's attribute and file-action objects, destroyed on every path out.
 class SpawnSetup {
@@ -107,8 +91,8 @@ CommandResult PosixCommands::run(const std::string& path, const std::vector<std:
     int fds[2];
     // Close-on-exec, so that programs other threads start meanwhile do not hold the pipe open.
     if (::pipe2(fds, O_CLOEXEC) != 0) throw FileError("Launching", path, errno);
-    Descriptor readEnd(fds[0]);
-    Descriptor writeEnd(fds[1]);
+    fs::FileDescriptor readEnd(fds[0]);
+    fs::FileDescriptor writeEnd(fds[1]);
 
     SpawnSetup setup;
     prepare(setup, writeEnd.get());

@@ -23,6 +23,7 @@
 #include <thread>
 #include <utility>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 #include "foundation/TessalyError.h"
 #include "posix/AsioRunLoop.h"
@@ -48,46 +49,10 @@ constexpr auto connectRetryPause = std::chrono::milliseconds(10);
 // Far enough to mean "never" without overflowing the clock.
 constexpr double longestWait = 1e9;
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
-
-std::string quoted(const std::string& text) {
-    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
-}
-
 Clock::duration toDuration(double seconds) {
     if (!(seconds > 0)) return Clock::duration::zero();  // also catches NaN
     const double bounded = std::min(seconds, longestWait);
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(bounded));
-}
-
-// The name becomes one file name in the runtime folder and must not reach outside it.
-bool isUsableName(const std::string& name) {
-    if (name.empty() || name == "." || name == "..") return false;
-    return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
 bool fitsSocketAddress(const std::string& path) {
@@ -134,10 +99,11 @@ bool isSameFile(int fd, const std::string& path) {
 
 // The exclusive lock that makes its holder the one server of a name; nothing when another live
 // server holds it.
-std::optional<UniqueFd> lockName(const std::string& lockPath) {
+std::optional<fs::FileDescriptor> lockName(const std::string& lockPath) {
     constexpr int attempts = 8;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+        fs::FileDescriptor lock(
+            ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
         if (!lock) throw FileError("Opening the lock file", lockPath, errno);
         if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK) return std::nullopt;
@@ -148,7 +114,7 @@ std::optional<UniqueFd> lockName(const std::string& lockPath) {
         // would guard nothing, so lock the file that is there now instead.
         if (isSameFile(lock.get(), lockPath)) return lock;
     }
-    throw TessalyError("The lock file " + quoted(lockPath) + " keeps changing.");
+    throw TessalyError("The lock file " + fs::quoted(lockPath) + " keeps changing.");
 }
 
 // Only the lock holder gets here, so whatever socket is left belongs to a server that died.
@@ -159,7 +125,7 @@ void clearSocketPath(const std::string& path) {
         throw FileError("Checking", path, errno);
     }
     if (!S_ISSOCK(info.st_mode))
-        throw TessalyError("Something other than a socket is in the way at " + quoted(path) + ".");
+        throw TessalyError("Something other than a socket is in the way at " + fs::quoted(path) + ".");
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
         throw FileError("Removing the old socket", path, errno);
 }
@@ -304,7 +270,7 @@ MessagePortReply receiveReply(int fd, Clock::time_point deadline) {
 // A live server accepts the connection, or at least queues it; a socket that nobody listens on
 // was left by a server that died.
 bool hasLiveServer(const sockaddr_un& address) {
-    UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    fs::FileDescriptor probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!probe) return false;
     for (;;) {
         if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
@@ -320,7 +286,7 @@ bool hasLiveServer(const sockaddr_un& address) {
 class PosixMessagePorts::Server : public std::enable_shared_from_this<Server> {
 public:
     Server(AsioRunLoop& loop, Log& log, Callback callback, std::string socketPath, std::string lockPath,
-           UniqueFd lock)
+           fs::FileDescriptor lock)
         : loop_(loop),
           log_(log),
           callback_(std::move(callback)),
@@ -369,7 +335,7 @@ public:
         // still finds the port. The socket goes first, while the lock keeps other servers away.
         if (bound_) ::unlink(socketPath_.c_str());
         ::unlink(lockPath_.c_str());
-        lock_.reset();
+        lock_.close();
         for (const auto& connection : connections_) {
             connection->deadline.cancel();
             connection->socket.close(ignored);
@@ -473,7 +439,7 @@ private:
     Callback callback_;
     std::string socketPath_;
     std::string lockPath_;
-    UniqueFd lock_;
+    fs::FileDescriptor lock_;
     Protocol::acceptor acceptor_;
     asio::steady_timer retryTimer_;
     std::set<ConnectionPointer> connections_;
@@ -531,7 +497,7 @@ public:
 
     MessagePortReply sendRequest(std::int32_t messageID, double sendTimeout, double receiveTimeout) override {
         if (!valid_) return {kCFMessagePortIsInvalid, std::nullopt};
-        UniqueFd connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        fs::FileDescriptor connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!connection) return {kCFMessagePortTransportError, std::nullopt};
         const auto sendDeadline = Clock::now() + toDuration(sendTimeout);
         if (auto status = connectBefore(connection.get(), address_, sendDeadline);
@@ -562,11 +528,11 @@ MessagePorts::LocalPortCreation PosixMessagePorts::createLocal(const std::string
     if (mainLoop_ == nullptr) return {};
     assert(mainLoop_->isMainThread() && "a local message port is created on the main thread");
     try {
-        if (!isUsableName(name)) throw TessalyError("The name cannot be used as a file name.");
+        if (!fs::isPlainFileName(name)) throw TessalyError("The name cannot be used as a file name.");
         directory_.prepare();
         const auto socketPath = directory_.entry(name);
         if (!fitsSocketAddress(socketPath))
-            throw TessalyError("Its socket path " + quoted(socketPath) + " is too long.");
+            throw TessalyError("Its socket path " + fs::quoted(socketPath) + " is too long.");
         const auto lockPath = socketPath + ".lock";
         auto lock = lockName(lockPath);
         if (!lock) return {nullptr, true};
@@ -586,7 +552,7 @@ MessagePorts::LocalPortCreation PosixMessagePorts::createLocal(const std::string
 }
 
 std::unique_ptr<RemoteMessagePort> PosixMessagePorts::createRemote(const std::string& name) {
-    if (!isUsableName(name)) return nullptr;
+    if (!fs::isPlainFileName(name)) return nullptr;
     try {
         if (!directory_.checkExisting()) return nullptr;
     } catch (const Error&) {
@@ -602,7 +568,7 @@ std::unique_ptr<RemoteMessagePort> PosixMessagePorts::createRemote(const std::st
 
 void PosixMessagePorts::logFailure(const std::string& name, const std::string& reason) {
     log_->write(logCategory, LogLevel::error,
-                "Cannot create the message port " + quoted(name) + ". " + reason);
+                "Cannot create the message port " + fs::quoted(name) + ". " + reason);
 }
 
 }  // namespace tessaly

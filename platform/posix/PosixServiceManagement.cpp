@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "foundation/DecodingError.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 #include "foundation/FileSystem.h"
 #include "foundation/TessalyError.h"
@@ -35,10 +36,6 @@ constexpr std::size_t recordLimit = 64 * 1024;
 /// How long processes may take to vanish after SIGKILL before unregistering gives up.
 constexpr double killTimeout = 2;
 constexpr auto pollInterval = std::chrono::milliseconds(20);
-
-std::string quoted(const std::string& text) {
-    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
-}
 
 /// What a record remembers of the supervisor it started.
 struct SupervisorIdentity {
@@ -66,14 +63,9 @@ struct ProcessFacts {
     std::uint32_t owner = 0;
 };
 
-bool isFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
 void requireFileName(const std::string& plistName) {
-    if (!isFileName(plistName)) {
-        throw TessalyError("The login item name " + quoted(plistName) + " is not a plain file name.");
+    if (!fs::isPlainFileName(plistName)) {
+        throw TessalyError("The login item name " + fs::quoted(plistName) + " is not a plain file name.");
     }
 }
 
@@ -203,13 +195,13 @@ void stopSession(const SupervisorIdentity& supervisor, double stopTimeout, const
     for (ProcessID pid : members) ::kill(pid, SIGKILL);
     std::set<ProcessID> killed(members.begin(), members.end());
     if (waitForSession(supervisor, killTimeout, SIGKILL, killed).empty()) return;
-    throw TessalyError("The login item " + quoted(plistName) + " did not stop; it stays registered.");
+    throw TessalyError("The login item " + fs::quoted(plistName) + " did not stop; it stays registered.");
 }
 
 // ---- The agent definition and the record. ----
 
 [[noreturn]] void refuseDefinition(const std::string& path, const std::string& reason) {
-    throw TessalyError("The agent definition " + quoted(path) + " cannot be used: " + reason + ".");
+    throw TessalyError("The agent definition " + fs::quoted(path) + " cannot be used: " + reason + ".");
 }
 
 /// BundleProgram inside the bundle and the ProgramArguments (or the program alone).
@@ -301,7 +293,7 @@ void writeRecord(const std::string& path, const std::string& state, const std::s
 
 /// Whether anything is at `path`; a path that cannot be examined for another reason than a
 /// missing part counts as present.
-bool anythingAt(const std::string& path) {
+bool mayBePresent(const std::string& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) == 0) return true;
     return errno != ENOENT && errno != ENOTDIR;
@@ -338,9 +330,9 @@ std::string PosixServiceManagement::recordPath(const std::string& plistName) con
 }
 
 int PosixServiceManagement::status(const std::string& plistName) {
-    if (!isFileName(plistName)) return SMAppServiceStatusNotFound;
+    if (!fs::isPlainFileName(plistName)) return SMAppServiceStatusNotFound;
     const std::string record = recordPath(plistName);
-    if (anythingAt(record)) {
+    if (mayBePresent(record)) {
         const auto content = readRecord(record);
         if (content && content->state == requiresApprovalState) return SMAppServiceStatusRequiresApproval;
         return SMAppServiceStatusEnabled;
@@ -352,7 +344,7 @@ int PosixServiceManagement::status(const std::string& plistName) {
 void PosixServiceManagement::registerService(const std::string& plistName) {
     requireFileName(plistName);
     const std::string record = recordPath(plistName);
-    if (anythingAt(record)) return;  // registered: nothing is started again
+    if (mayBePresent(record)) return;  // registered: nothing is started again
     const std::string definition = bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName;
     const AgentProgram agent = readAgentDefinition(bundlePath_, definition);
     prepareRecordFolder();
@@ -379,9 +371,9 @@ void PosixServiceManagement::registerService(const std::string& plistName) {
 }
 
 void PosixServiceManagement::unregisterService(const std::string& plistName) {
-    if (!isFileName(plistName)) return;  // such a name was never registered
+    if (!fs::isPlainFileName(plistName)) return;  // such a name was never registered
     const std::string record = recordPath(plistName);
-    if (!anythingAt(record)) return;
+    if (!mayBePresent(record)) return;
     if (const auto content = readRecord(record); content && content->supervisor) {
         stopSession(*content->supervisor, settings_.stopTimeout, plistName);
     }
@@ -393,10 +385,10 @@ void PosixServiceManagement::openSystemSettingsLoginItems() {}
 void PosixServiceManagement::prepareRecordFolder() const {
     // Checked before and after creating: a linked folder is refused before anything is made in it.
     for (const std::string& path : {settings_.stateFolder, settings_.stateFolder + "/login-items"}) {
-        if (!anythingAt(path)) fs::createDirectories(path, 0700);
+        if (!mayBePresent(path)) fs::createDirectories(path, 0700);
         const fs::LinkStatus status = fs::linkStatus(path);
         if (!status.isDirectory || status.owner != fs::currentUserID()) {
-            throw TessalyError("The login item folder " + quoted(path) +
+            throw TessalyError("The login item folder " + fs::quoted(path) +
                                " is not a folder of this user; Tessaly does not follow links there.");
         }
     }

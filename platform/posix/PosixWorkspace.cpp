@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 #include "foundation/FileSystem.h"
 #include "foundation/TessalyError.h"
@@ -22,10 +23,6 @@ namespace {
 constexpr const char* trashAction = "Moving to the Trash";
 /// How many names ("name", "name.2", ...) are tried before trashing gives up.
 constexpr int maximumNameAttempts = 10000;
-
-std::string quoted(const std::string& text) {
-    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
-}
 
 std::string absolutePath(const std::string& path) {
     if (!path.empty() && path.front() == '/') return fs::standardizedPath(path);
@@ -64,7 +61,7 @@ std::string localDeletionDate() {
     return text;
 }
 
-bool anythingAt(const std::string& path) {
+bool isOccupied(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
 }
@@ -100,7 +97,7 @@ int moveWithoutReplacing(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL) return -1;
     // Some file systems lack RENAME_NOREPLACE; the name was free a moment ago, so check again.
-    if (anythingAt(to)) {
+    if (isOccupied(to)) {
         errno = EEXIST;
         return -1;
     }
@@ -176,7 +173,7 @@ void PosixWorkspace::trashItem(const std::string& path) {
     const std::string item = absolutePath(path);
     const std::string name = item.substr(item.find_last_of('/') + 1);
     if (name.empty()) throw FileError(trashAction, item, EINVAL);
-    if (!anythingAt(item)) throw FileError(trashAction, item, errno);
+    if (!isOccupied(item)) throw FileError(trashAction, item, errno);
 
     const std::string files = trashFolder_ + "/files";
     const std::string info = trashFolder_ + "/info";
@@ -188,7 +185,7 @@ void PosixWorkspace::trashItem(const std::string& path) {
     for (int attempt = 1; attempt <= maximumNameAttempts; ++attempt) {
         const std::string candidate = attempt == 1 ? name : name + "." + std::to_string(attempt);
         const std::string destination = files + "/" + candidate;
-        if (anythingAt(destination)) continue;  // left without its .trashinfo: not ours to replace
+        if (isOccupied(destination)) continue;  // left without its .trashinfo: not ours to replace
         const std::string infoPath = info + "/" + candidate + ".trashinfo";
         if (!createExclusively(infoPath, trashInfo)) continue;
         if (moveWithoutReplacing(item, destination) == 0) return;
@@ -196,9 +193,9 @@ void PosixWorkspace::trashItem(const std::string& path) {
         ::unlink(infoPath.c_str());
         if (error == EEXIST) continue;
         if (error == EXDEV) {
-            throw TessalyError("Cannot move " + quoted(item) +
-                               " to the Trash: it is on another file system than " + quoted(trashFolder_) +
-                               ".");
+            throw TessalyError("Cannot move " + fs::quoted(item) +
+                               " to the Trash: it is on another file system than " +
+                               fs::quoted(trashFolder_) + ".");
         }
         throw FileError(trashAction, item, error);
     }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 #include "foundation/TessalyError.h"
 
@@ -14,17 +15,13 @@ namespace tessaly {
 
 namespace {
 
-std::string quoted(const std::string& path) {
-    return "\xE2\x80\x9C" + path + "\xE2\x80\x9D";
-}
-
 std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
 }
 
 void refuse(const std::string& path, const std::string& problem) {
-    throw TessalyError("The runtime folder " + quoted(path) + " " + problem);
+    throw TessalyError("The runtime folder " + fs::quoted(path) + " " + problem);
 }
 
 }  // namespace
