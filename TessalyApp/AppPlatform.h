@@ -1,6 +1,5 @@
 #pragma once
 
-#include "posix/AsioRunLoop.h"
 #include "posix/PosixCommands.h"
 #include "posix/PosixMessagePorts.h"
 #include "posix/PosixProcessEnvironment.h"
@@ -13,15 +12,14 @@
 namespace tessaly {
 
 /// The setup application's composition root on Linux: the real process, login items, launchctl,
-/// workspace and status port, with Accessibility answered by a simulated desktop that trusts the
-/// application (Linux has no Accessibility permission to grant).
+/// workspace and status port, with Accessibility answered by an empty simulated desktop that trusts
+/// the application (Linux has no Accessibility permission to grant).
 class AppPlatform {
 public:
     AppPlatform();
 
     SyslogLog log;
-    AsioRunLoop runLoop;  // only delivers the simulated desktop's notifications; never turned
-    SimulatedDesktop desktop{runLoop};
+    SimulatedDesktop desktop;
     PosixProcessEnvironment process;
     PosixServiceManagement serviceManagement;
     PosixCommands commands;

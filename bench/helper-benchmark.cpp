@@ -22,6 +22,7 @@
 #include "preview/PreviewController.h"
 #include "service/StatusClient.h"
 #include "simulated/SimulatedDesktop.h"
+#include "simulated/SimulatedWorkspace.h"
 
 namespace {
 
@@ -93,6 +94,7 @@ void benchmarkPass(int previewCount) {
     NullLog log;
     tessaly::AsioRunLoop runLoop;  // notifications queue up; the loop is never turned
     tessaly::SimulatedDesktop desktop(runLoop);
+    tessaly::SimulatedWorkspace workspace(desktop);
     desktop.launchApplication("com.apple.finder", 412);
     for (int i = 0; i < previewCount; ++i) {
         tessaly::SimulatedPreview::Setup setup;
@@ -102,7 +104,7 @@ void benchmarkPass(int previewCount) {
         desktop.openPreview(412, setup);
     }
     tessaly::PreviewController controller(
-        desktop, desktop, runLoop, log, [](const tessaly::AudioPreference&) {}, [](const std::string&) {});
+        desktop, workspace, runLoop, log, [](const tessaly::AudioPreference&) {}, [](const std::string&) {});
     const auto preference = tessaly::AudioPreference::make(0.5, 0.5);
     controller.synchronize(preference);  // the first pass restores; the measured ones change nothing
 

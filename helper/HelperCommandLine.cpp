@@ -40,7 +40,7 @@ void HelperCommandLine::perform(const std::vector<std::string>& arguments) {
     switch (*command) {
         case HelperCommand::authorize:
             AccessibilityAuthorization::run(
-                {platform.process, platform.desktop, platform.desktop, platform.runLoop, platform.log});
+                {platform.process, platform.desktop, platform.workspace, platform.runLoop, platform.log});
             return;
         case HelperCommand::run: {
             MuteService service(platform.muteServicePlatform(),

@@ -11,7 +11,7 @@ HelperPlatform::HelperPlatform(Log& log_)
 MuteServicePlatform HelperPlatform::muteServicePlatform() {
     return MuteServicePlatform{audio,
                                desktop,
-                               desktop,
+                               workspace,
                                runLoop,
                                ports,
                                log,

@@ -8,6 +8,7 @@
 #include "service/MuteService.h"
 #include "simulated/SimulatedCoreAudio.h"
 #include "simulated/SimulatedDesktop.h"
+#include "simulated/SimulatedWorkspace.h"
 
 namespace tessaly {
 
@@ -26,6 +27,7 @@ public:
     PosixMessagePorts ports;
     SimulatedCoreAudio audio;
     SimulatedDesktop desktop{runLoop};
+    SimulatedWorkspace workspace{desktop};
     PosixProcessEnvironment process;
 };
 

@@ -1,7 +1,5 @@
 #include "simulated/SimulatedDesktop.h"
 
-#include "foundation/FileError.h"
-
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -31,7 +29,9 @@ public:
     std::vector<Registration> registrations;
 };
 
-SimulatedDesktop::SimulatedDesktop(RunLoop& runLoop) : runLoop_(runLoop) {}
+SimulatedDesktop::SimulatedDesktop(RunLoop& runLoop) : runLoop_(&runLoop) {}
+
+SimulatedDesktop::SimulatedDesktop() = default;
 
 SimulatedDesktop::~SimulatedDesktop() = default;
 
@@ -181,7 +181,7 @@ void SimulatedDesktop::observerRemoveFromMainRunLoop(const AXObserverRef& observ
     if (auto simulated = observerOf(observer)) simulated->inRunLoop = false;
 }
 
-// Workspace.
+// The simulated world.
 
 std::vector<RunningApplication> SimulatedDesktop::runningApplications(
     const std::string& bundleIdentifier) const {
@@ -192,23 +192,6 @@ std::vector<RunningApplication> SimulatedDesktop::runningApplications(
         }
     }
     return result;
-}
-
-bool SimulatedDesktop::openURL(const std::string& url) {
-    if (refusesURLs_) return false;
-    openedURLs_.push_back(url);
-    return true;
-}
-
-bool SimulatedDesktop::revealFolder(const std::string& path) {
-    if (refusesRevealing_) return false;
-    revealedFolders_.push_back(path);
-    return true;
-}
-
-void SimulatedDesktop::trashItem(const std::string& path) {
-    if (trashError_ != 0) throw FileError("Moving to the Trash", path, trashError_);
-    trashedItems_.push_back(path);
 }
 
 void SimulatedDesktop::launchApplication(const std::string& bundleIdentifier, ProcessID pid) {
@@ -618,6 +601,7 @@ void SimulatedDesktop::destroy(std::uint64_t element, bool announceIt) {
 }
 
 void SimulatedDesktop::announce(std::uint64_t element, const std::string& notification) {
+    if (!runLoop_) return;  // no main run loop: no observer can be attached to one
     const SimulatedElement& subject = elements_.at(element);
     const std::uint64_t application = createApplication(subject.pid).identity();
     for (const auto& weak : observers_) {
@@ -627,7 +611,7 @@ void SimulatedDesktop::announce(std::uint64_t element, const std::string& notifi
         if (!registration) registration = observer->find(application, notification);
         if (!registration) continue;
         // Delivered on a later turn of the run loop, and only while the observer is attached to it.
-        runLoop_.post([weak, element, notification, refcon = registration->refcon] {
+        runLoop_->post([weak, element, notification, refcon = registration->refcon] {
             auto live = weak.lock();
             if (!live || !live->inRunLoop) return;
             live->callback(live, AXUIElement(element), notification, refcon);

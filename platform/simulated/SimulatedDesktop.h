@@ -11,20 +11,20 @@
 
 #include "ports/Accessibility.h"
 #include "ports/RunLoop.h"
-#include "ports/Workspace.h"
+#include "ports/Workspace.h"  // RunningApplication
 #include "simulated/SimulatedElement.h"
 #include "simulated/SimulatedPreview.h"
 #include "simulated/SimulatedWrite.h"
 
 namespace tessaly {
 
-/// An in-memory desktop behind the Accessibility and Workspace ports: running applications,
-/// their windows, and Quick Look players that behave as the real one is relied on to behave.
+/// An in-memory desktop behind the Accessibility port: running applications, their windows, and
+/// Quick Look players that behave as the real one is relied on to behave.
 /// Pressing the speaker button toggles mute; while muted the volume slider reads 0; setting the
 /// slider to a level above 0 plays at that level and unmutes. Notifications reach observers
 /// through the run loop, never inside the call that caused them. Tests act as the user with
 /// the verbs below and inject faults; trust is granted until revoked.
-class SimulatedDesktop : public Accessibility, public Workspace {
+class SimulatedDesktop : public Accessibility {
 public:
     /// The port calls whose status a test can force.
     enum class Call {
@@ -38,6 +38,8 @@ public:
     };
 
     explicit SimulatedDesktop(RunLoop& runLoop);
+    /// A desktop asked only about trust: notifications have no run loop to reach observers by.
+    SimulatedDesktop();
     ~SimulatedDesktop() override;
     SimulatedDesktop(const SimulatedDesktop&) = delete;
     SimulatedDesktop& operator=(const SimulatedDesktop&) = delete;
@@ -63,14 +65,8 @@ public:
     void observerAddToMainRunLoop(const AXObserverRef& observer) override;
     void observerRemoveFromMainRunLoop(const AXObserverRef& observer) override;
 
-    // Workspace
-    std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier) const override;
-    /// Records the URL; fails while opening is refused.
-    bool openURL(const std::string& url) override;
-    /// Records the folder; fails while revealing is refused.
-    bool revealFolder(const std::string& path) override;
-    /// Records the item as trashed (the file itself is left where it is); throws while trashing fails.
-    void trashItem(const std::string& path) override;
+    /// The running applications with this bundle identifier, in launch order.
+    std::vector<RunningApplication> runningApplications(const std::string& bundleIdentifier) const;
 
     /// Starts an application, with no windows.
     void launchApplication(const std::string& bundleIdentifier, ProcessID pid);
@@ -137,19 +133,6 @@ public:
     /// AXObserverCreate succeeds without returning an observer.
     void createNoObservers(bool none = true) { createsNoObservers_ = none; }
 
-    /// URLs opened so far, in order.
-    const std::vector<std::string>& openedURLs() const { return openedURLs_; }
-    /// Makes openURL fail (nothing handles the URL).
-    void refuseOpeningURLs(bool refuse = true) { refusesURLs_ = refuse; }
-    /// Folders revealed so far, in order.
-    const std::vector<std::string>& revealedFolders() const { return revealedFolders_; }
-    /// Makes revealFolder fail (the file viewer does not answer).
-    void refuseRevealing(bool refuse = true) { refusesRevealing_ = refuse; }
-    /// Items moved to the Trash so far, in order.
-    const std::vector<std::string>& trashedItems() const { return trashedItems_; }
-    /// Makes trashItem fail with this errno (0: succeed again).
-    void failTrashing(int errorNumber) { trashError_ = errorNumber; }
-
     void revokeTrust() { trusted_ = false; }
     void grantTrust() { trusted_ = true; }
     /// How often the trust prompt was shown.
@@ -210,7 +193,7 @@ private:
     void destroy(std::uint64_t element, bool announceIt);
     void announce(std::uint64_t element, const std::string& notification);
 
-    RunLoop& runLoop_;
+    RunLoop* runLoop_ = nullptr;
     std::uint64_t nextIdentity_ = 1;
     std::map<std::uint64_t, SimulatedElement> elements_;
     std::vector<Application> applications_;
@@ -222,12 +205,6 @@ private:
     std::set<ProcessID> slowProcesses_;
     std::set<std::string> refusedNotifications_;
     std::vector<SimulatedWrite> writes_;
-    std::vector<std::string> openedURLs_;
-    bool refusesURLs_ = false;
-    std::vector<std::string> revealedFolders_;
-    bool refusesRevealing_ = false;
-    std::vector<std::string> trashedItems_;
-    int trashError_ = 0;
     std::size_t observersCreated_ = 0;
     bool createsNoObservers_ = false;
     bool trusted_ = true;

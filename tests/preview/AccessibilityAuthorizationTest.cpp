@@ -4,6 +4,7 @@
 #include "preview/AccessibilityAuthorization.h"
 #include "simulated/SimulatedDesktop.h"
 #include "simulated/SimulatedProcessEnvironment.h"
+#include "simulated/SimulatedWorkspace.h"
 #include "support/CapturingLog.h"
 #include "support/VirtualRunLoop.h"
 
@@ -17,7 +18,7 @@ class AccessibilityAuthorizationTest : public ::testing::Test {
 protected:
     /// Runs the flow; returns the virtual time at which the application terminated.
     double authorize() {
-        AccessibilityAuthorization::run({process, desktop, desktop, runLoop, log});
+        AccessibilityAuthorization::run({process, desktop, workspace, runLoop, log});
         return runLoop.now();
     }
 
@@ -33,6 +34,7 @@ protected:
     VirtualRunLoop runLoop;
     CapturingLog log;
     SimulatedDesktop desktop{runLoop};
+    SimulatedWorkspace workspace{desktop};
     SimulatedProcessEnvironment process;
 };
 
@@ -52,7 +54,7 @@ TEST_F(AccessibilityAuthorizationTest, RefusesAProcessNotOpenedAsTheApplication)
 
 TEST_F(AccessibilityAuthorizationTest, AnAlreadyTrustedProcessEndsAtOnceWithoutOpeningSettings) {
     EXPECT_EQ(authorize(), 0);
-    EXPECT_TRUE(desktop.openedURLs().empty());
+    EXPECT_TRUE(workspace.openedURLs().empty());
 }
 
 TEST_F(AccessibilityAuthorizationTest, PromptsOpensSettingsAndEndsAtTheFirstPollAfterTheGrant) {
@@ -60,14 +62,14 @@ TEST_F(AccessibilityAuthorizationTest, PromptsOpensSettingsAndEndsAtTheFirstPoll
     runLoop.postAfter(30.5, [&] { desktop.grantTrust(); });
     EXPECT_EQ(authorize(), 31);
     EXPECT_EQ(desktop.promptsShown(), 1);
-    EXPECT_EQ(desktop.openedURLs(),
+    EXPECT_EQ(workspace.openedURLs(),
               std::vector<std::string>{
                   "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"});
 }
 
 TEST_F(AccessibilityAuthorizationTest, GivesUpAfterTwoMinutesAndLogsASettingsFailure) {
     desktop.revokeTrust();
-    desktop.refuseOpeningURLs();
+    workspace.refuseOpeningURLs();
     EXPECT_EQ(authorize(), 120);
     EXPECT_EQ(log.messages("authorization"),
               std::vector<std::string>{"Cannot open Accessibility settings. Open System Settings > Privacy & "

@@ -298,7 +298,7 @@ TEST_F(PreviewControllerHosts, AreEveryRunningFinderInAscendingOrder) {
 TEST_F(PreviewControllerHosts, ComeFromTheOwnerWhenItNamesThem) {
     desktop.launchApplication("com.apple.Preview", 600);
     PreviewController ownHosts(
-        desktop, desktop, runLoop, log, [](const AudioPreference&) {}, [](const std::string&) {},
+        desktop, workspace, runLoop, log, [](const AudioPreference&) {}, [](const std::string&) {},
         [] { return std::vector<ProcessID>{600}; });
     const auto shown = desktop.openPreview(600);
     ownHosts.synchronize(preference);

@@ -148,7 +148,7 @@ TEST_F(RoadOfOnePreview, ProcessListChangesFollowTheGuardOnlyWhileMuted) {
     service->stop();
     storeChoice(0.5, 0.5);
     MuteServiceFixture::service = std::make_unique<MuteService>(
-        MuteServicePlatform{audio, desktop, desktop, runLoop, ports, log, [] { return helperPID; },
+        MuteServicePlatform{audio, desktop, workspace, runLoop, ports, log, [] { return helperPID; },
                             [](int status) { throw ProcessExit{status}; }},
         store);
     start();

@@ -101,13 +101,13 @@ class SystemSettings : public SetupFixture {};
 TEST_F(SystemSettings, AccessibilityPaneOpensItsAddress) {
     service.openAccessibilitySettings();
 
-    EXPECT_THAT(desktop.openedURLs(),
+    EXPECT_THAT(workspace.openedURLs(),
                 ::testing::ElementsAre(
                     "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"));
 }
 
 TEST_F(SystemSettings, AccessibilityPaneThatCannotOpenTellsTheWayThere) {
-    desktop.refuseOpeningURLs();
+    workspace.refuseOpeningURLs();
 
     EXPECT_EQ(messageOf([&] { service.openAccessibilitySettings(); }),
               "Open System Settings > Privacy & Security > Accessibility manually.");

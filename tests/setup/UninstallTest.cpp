@@ -38,7 +38,7 @@ TEST_F(Uninstall, RemovesLegacyFilesThenTrashesTheApplicationAndKeepsTheChoice) 
     EXPECT_FALSE(present(paths.legacyCommandLink()));
     for (const auto& file : paths.legacySupportFiles()) EXPECT_FALSE(present(file)) << file;
     EXPECT_FALSE(present(paths.legacyAgent()));
-    EXPECT_THAT(desktop.trashedItems(), ElementsAre(bundle));
+    EXPECT_THAT(workspace.trashedItems(), ElementsAre(bundle));
     EXPECT_EQ(PreferenceStore(audioFile).load().volume(), 0.25);
     EXPECT_THAT(serviceManagement.calls(), ElementsAre("unregister com.orvanne.tessaly.agent.plist"));
 }
@@ -59,7 +59,7 @@ TEST_F(Uninstall, RemovesInListOrderAndStopsAtTheFirstFailure) {
     EXPECT_TRUE(present(paths.legacySupportFiles()[2]));
     EXPECT_TRUE(present(paths.legacySupportFiles()[3]));
     EXPECT_TRUE(present(paths.legacyAgent()));
-    EXPECT_THAT(desktop.trashedItems(), IsEmpty());
+    EXPECT_THAT(workspace.trashedItems(), IsEmpty());
 }
 
 TEST_F(Uninstall, ApplicationOfAnotherAccountFailsBeforeAnythingChanges) {
@@ -73,7 +73,7 @@ TEST_F(Uninstall, ApplicationOfAnotherAccountFailsBeforeAnythingChanges) {
     EXPECT_THAT(helperRequests, IsEmpty());
     EXPECT_TRUE(present(paths.legacyCommandLink()));
     EXPECT_TRUE(present(paths.legacyAgent()));
-    EXPECT_THAT(desktop.trashedItems(), IsEmpty());
+    EXPECT_THAT(workspace.trashedItems(), IsEmpty());
 }
 
 TEST_F(Uninstall, ReplacedCommandFailsBeforeAnythingChanges) {
@@ -91,11 +91,11 @@ TEST_F(Uninstall, FailedDisableRemovesNothing) {
 
     EXPECT_EQ(messageOf([&] { service.uninstall(); }), "Writing failed.");
     EXPECT_TRUE(present(paths.legacyCommandLink()));
-    EXPECT_THAT(desktop.trashedItems(), IsEmpty());
+    EXPECT_THAT(workspace.trashedItems(), IsEmpty());
 }
 
 TEST_F(Uninstall, TrashFailurePassesThrough) {
-    desktop.failTrashing(EACCES);
+    workspace.failTrashing(EACCES);
 
     EXPECT_EQ(messageOf([&] { service.uninstall(); }),
               "Moving to the Trash \u201C" + bundle + "\u201D failed: Permission denied.");

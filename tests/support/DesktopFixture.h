@@ -10,6 +10,7 @@
 #include "preference/AudioPreference.h"
 #include "preview/PreviewController.h"
 #include "simulated/SimulatedDesktop.h"
+#include "simulated/SimulatedWorkspace.h"
 #include "support/CapturingLog.h"
 #include "support/ErrorMessage.h"
 #include "support/VirtualRunLoop.h"
@@ -31,6 +32,7 @@ protected:
     VirtualRunLoop runLoop;
     CapturingLog log;
     SimulatedDesktop desktop{runLoop};
+    SimulatedWorkspace workspace{desktop};
 };
 
 /// A preview controller on the desktop, driven as its owner drives it: each pass runs with the
@@ -46,7 +48,7 @@ protected:
     std::vector<AudioPreference> reportedChoices;
     std::vector<std::string> notifications;
     PreviewController controller{desktop,
-                                 desktop,
+                                 workspace,
                                  runLoop,
                                  log,
                                  [this](const AudioPreference& choice) {

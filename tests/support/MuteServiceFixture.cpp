@@ -8,7 +8,7 @@ MuteServiceFixture::MuteServiceFixture() {
     desktop.launchApplication("com.apple.finder", finder);
     MuteServicePlatform platform{audio,
                                  desktop,
-                                 desktop,
+                                 workspace,
                                  runLoop,
                                  ports,
                                  log,

@@ -9,6 +9,7 @@
 #include "simulated/SimulatedCoreAudio.h"
 #include "simulated/SimulatedDesktop.h"
 #include "simulated/SimulatedMessagePorts.h"
+#include "simulated/SimulatedWorkspace.h"
 #include "support/CapturingLog.h"
 #include "support/TemporaryDirectory.h"
 #include "support/VirtualRunLoop.h"
@@ -50,6 +51,7 @@ protected:
     CapturingLog log;
     SimulatedCoreAudio audio;
     SimulatedDesktop desktop{runLoop};
+    SimulatedWorkspace workspace{desktop};
     SimulatedMessagePorts ports;
     TemporaryDirectory home;
     PreferenceStore store = PreferenceStore::forHome(home.path());

@@ -93,7 +93,7 @@ SetupPlatform SetupFixture::platform() {
     return SetupPlatform{process,
                          serviceManagement,
                          commands,
-                         desktop,
+                         workspace,
                          ports,
                          desktop,
                          [this](double seconds) {

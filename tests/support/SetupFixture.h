@@ -20,6 +20,7 @@
 #include "simulated/SimulatedMessagePorts.h"
 #include "simulated/SimulatedProcessEnvironment.h"
 #include "simulated/SimulatedServiceManagement.h"
+#include "simulated/SimulatedWorkspace.h"
 #include "support/TemporaryDirectory.h"
 #include "support/VirtualRunLoop.h"
 
@@ -78,6 +79,7 @@ protected:
 
     VirtualRunLoop runLoop;
     SimulatedDesktop desktop{runLoop};
+    SimulatedWorkspace workspace{desktop};
     SimulatedMessagePorts ports;
     SimulatedProcessEnvironment process;
     SimulatedServiceManagement serviceManagement;

@@ -55,19 +55,20 @@ TEST_F(SimulatedQuickLookPlayer, RefusesEverythingWithoutTrust) {
     EXPECT_EQ(desktop.promptsShown(), 1);
 }
 
-TEST_F(SimulatedQuickLookPlayer, ListsFinderAmongTheRunningApplications) {
+using SimulatedWorkspaceTest = testing::DesktopFixture;
+
+TEST_F(SimulatedWorkspaceTest, ListsTheDesktopsRunningApplicationsAndOpensURLsUntilRefused) {
     desktop.launchApplication("com.apple.TextEdit", 700);
-    EXPECT_THAT(desktop.runningApplications("com.apple.finder"),
+    EXPECT_THAT(workspace.runningApplications("com.apple.finder"),
                 ElementsAre(RunningApplication{finder, "com.apple.finder"}));
     desktop.quitApplication(finder);
-    EXPECT_TRUE(desktop.runningApplications("com.apple.finder").empty());
-}
+    EXPECT_TRUE(workspace.runningApplications("com.apple.finder").empty());
 
-TEST_F(SimulatedQuickLookPlayer, OpensURLsUntilOpeningIsRefused) {
-    EXPECT_TRUE(desktop.openURL("x-apple.systempreferences:com.apple.preference.security"));
-    desktop.refuseOpeningURLs();
-    EXPECT_FALSE(desktop.openURL("file:///Users/tess"));
-    EXPECT_THAT(desktop.openedURLs(), ElementsAre("x-apple.systempreferences:com.apple.preference.security"));
+    EXPECT_TRUE(workspace.openURL("x-apple.systempreferences:com.apple.preference.security"));
+    workspace.refuseOpeningURLs();
+    EXPECT_FALSE(workspace.openURL("file:///Users/tess"));
+    EXPECT_THAT(workspace.openedURLs(),
+                ElementsAre("x-apple.systempreferences:com.apple.preference.security"));
 }
 
 struct Delivery {
