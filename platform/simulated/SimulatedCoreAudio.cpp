@@ -334,9 +334,15 @@ void SimulatedCoreAudio::alterTapDescription(AudioObjectID tap,
 
 // Inspection.
 
+const std::vector<CoreAudioCallRecord>& SimulatedCoreAudio::calls() const {
+    if (!keepsCalls_) throw std::logic_error("SimulatedCoreAudio: the call log is off");
+    return calls_;
+}
+
 std::vector<CoreAudioCallRecord> SimulatedCoreAudio::calls(CoreAudioCall call) const {
     std::vector<CoreAudioCallRecord> result;
-    std::copy_if(calls_.begin(), calls_.end(), std::back_inserter(result),
+    const auto& all = calls();
+    std::copy_if(all.begin(), all.end(), std::back_inserter(result),
                  [call](const CoreAudioCallRecord& record) { return record.call == call; });
     return result;
 }
@@ -364,7 +370,7 @@ OSStatus SimulatedCoreAudio::perform(CoreAudioCall call, AudioObjectID object,
     if (createdObject != nullptr) {
         object = status == kAudioHardwareNoError ? *createdObject : kAudioObjectUnknown;
     }
-    calls_.push_back(CoreAudioCallRecord{call, object, selector, status});
+    if (keepsCalls_) calls_.push_back(CoreAudioCallRecord{call, object, selector, status});
     if (auto& actions = afterActions_[call]; !actions.empty()) {
         auto action = std::move(actions.front());
         actions.pop_front();

@@ -37,6 +37,10 @@ struct CoreAudioCallRecord {
     friend bool operator==(const CoreAudioCallRecord&, const CoreAudioCallRecord&) = default;
 };
 
+/// Whether a simulation keeps the log of the calls it answered. Only tests read it; a world that
+/// runs for days (the helper built for Linux) keeps none, or the log would grow with every call.
+enum class CoreAudioCallLog { off, kept };
+
 /// An in-memory Core Audio: the system object with its process list, process objects, process
 /// taps that keep their descriptions, aggregate devices built from description dictionaries,
 /// streams, and property listeners on the system object delivered through the run loop.
@@ -63,7 +67,8 @@ struct CoreAudioCallRecord {
 ///   belonged to the old daemon); process objects and listener registrations survive.
 class SimulatedCoreAudio : public CoreAudio {
 public:
-    SimulatedCoreAudio() = default;
+    explicit SimulatedCoreAudio(CoreAudioCallLog callLog = CoreAudioCallLog::off)
+        : keepsCalls_(callLog == CoreAudioCallLog::kept) {}
     SimulatedCoreAudio(const SimulatedCoreAudio&) = delete;
     SimulatedCoreAudio& operator=(const SimulatedCoreAudio&) = delete;
 
@@ -157,8 +162,9 @@ public:
 
     // Inspection.
 
-    /// Every call answered so far, in order.
-    const std::vector<CoreAudioCallRecord>& calls() const { return calls_; }
+    /// Every call answered so far, in order. Throws std::logic_error unless the log is kept, so
+    /// that a test cannot read an empty log as "no call was made".
+    const std::vector<CoreAudioCallRecord>& calls() const;
     /// The calls of one kind, in order.
     std::vector<CoreAudioCallRecord> calls(CoreAudioCall call) const;
     /// Forgets the call log.
@@ -224,6 +230,7 @@ private:
     std::map<CoreAudioCall, int> emptyCreations_;
     std::map<PropertyKey, OSStatus> propertyFailures_;
     std::map<PropertyKey, std::optional<CFValue>> objectOverrides_;
+    const bool keepsCalls_;
     std::vector<CoreAudioCallRecord> calls_;
 };
 

@@ -30,7 +30,7 @@ protected:
     std::vector<std::pair<CoreAudioCall, AudioObjectID>> destructions() const;
 
     VirtualRunLoop runLoop;
-    SimulatedCoreAudio audio;
+    SimulatedCoreAudio audio{CoreAudioCallLog::kept};
     CapturingLog log;
 };
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "audio/MuteRule.h"
 #include "support/QuickLookAudioFixture.h"
 
@@ -106,6 +108,22 @@ TEST_F(SimulatedObjectIDs, IncreaseAndNeverCollideWithPickedIDs) {
     EXPECT_GT(next, picked);
     EXPECT_THROW(addQuickLookProcess(503, picked), std::invalid_argument);
     EXPECT_THROW(addQuickLookProcess(503, kAudioObjectSystemObject), std::invalid_argument);
+}
+
+// The helper built for Linux embeds a simulation and asks it for the process list on every status
+// request: only a test's simulation may keep the calls it answered.
+TEST(SimulatedCallLog, IsKeptOnlyWhenATestAsksForIt) {
+    SimulatedCoreAudio embedded;
+    SimulatedCoreAudio recording{CoreAudioCallLog::kept};
+    const AudioObjectPropertyAddress processList{kAudioHardwarePropertyProcessObjectList,
+                                                 kAudioObjectPropertyScopeGlobal, 0};
+    for (int request = 0; request < 1000; ++request) {
+        std::uint32_t size = 0;
+        ASSERT_EQ(embedded.AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, processList, size), 0);
+        ASSERT_EQ(recording.AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, processList, size), 0);
+    }
+    EXPECT_THROW(embedded.calls(), std::logic_error);
+    EXPECT_EQ(recording.calls(CoreAudioCall::getPropertyDataSize).size(), 1000u);
 }
 
 class SimulatedListeners : public QuickLookAudioFixture {
