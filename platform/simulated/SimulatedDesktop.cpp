@@ -376,7 +376,12 @@ void SimulatedDesktop::overrideAttribute(const AXUIElement& element, const std::
 
 void SimulatedDesktop::failAttribute(const AXUIElement& element, const std::string& attribute,
                                      AXError status) {
-    node(element).readFailures[attribute] = status;
+    auto& failures = node(element).readFailures;
+    if (status == kAXErrorSuccess) {
+        failures.erase(attribute);
+    } else {
+        failures[attribute] = status;
+    }
 }
 
 void SimulatedDesktop::setSettable(const AXUIElement& element, const std::string& attribute, bool settable) {

@@ -118,7 +118,7 @@ public:
     /// Makes an attribute read answer success with `value` (none: a NULL value).
     void overrideAttribute(const AXUIElement& element, const std::string& attribute,
                            std::optional<CFValue> value);
-    /// Makes an attribute read fail with `status`.
+    /// Makes an attribute read fail with `status` (kAXErrorSuccess ends that).
     void failAttribute(const AXUIElement& element, const std::string& attribute, AXError status);
     void setSettable(const AXUIElement& element, const std::string& attribute, bool settable);
     /// Runs `action` once, the next time the attribute is read, before the read is answered.

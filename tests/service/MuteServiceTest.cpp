@@ -249,6 +249,7 @@ TEST_F(ServiceFailures, APreviewErrorReleasesTheGuardAndClearsOnSuccess) {
     desktop.failAttribute(preview.window, "AXChildren", kAXErrorSuccess);
     runLoop.advance(2);
     EXPECT_EQ(service->previewError(), std::nullopt);
+    EXPECT_EQ(service->controller()->tracked().size(), 1u);
     EXPECT_TRUE(service->guardEngaged());
     EXPECT_FALSE(audible(process));
 }
