@@ -53,24 +53,18 @@ TEST_F(SimulatedMuting, ExclusiveTapSilencesEveryProcessItDoesNotList) {
     EXPECT_FALSE(audio.reachesOutput(finder));
 }
 
-TEST_F(SimulatedMuting, TapForAnUnknownProcessIsRefused) {
-    AudioObjectID tap = 0;
-    EXPECT_EQ(audio.AudioHardwareCreateProcessTap(MuteRule::processDescription(4711), tap), badObject);
-    EXPECT_TRUE(audio.tapIDs().empty());
-}
-
 class SimulatedAggregateDevices : public QuickLookAudioFixture {};
 
-TEST_F(SimulatedAggregateDevices, RefuseATapUIDThatNoTapHas) {
+TEST_F(SimulatedAggregateDevices, RefuseAnUnknownProcessOrTapUIDAndAUIDAlreadyInUse) {
+    AudioObjectID tap = 0;
+    EXPECT_EQ(audio.AudioHardwareCreateProcessTap(MuteRule::processDescription(4711), tap), badObject);
     AudioObjectID device = 0;
     EXPECT_EQ(
         audio.AudioHardwareCreateAggregateDevice(MuteRule::attachmentDescription("NO-SUCH-TAP"), device),
         illegalOperation);
+    EXPECT_TRUE(audio.tapIDs().empty());
     EXPECT_TRUE(audio.aggregateDeviceIDs().empty());
-}
 
-TEST_F(SimulatedAggregateDevices, RefuseAUIDAlreadyInUse) {
-    AudioObjectID tap = 0;
     ASSERT_EQ(audio.AudioHardwareCreateProcessTap(MuteRule::bundleDescription(), tap), 0);
     CFDictionary description = MuteRule::attachmentDescription(*audio.tapUID(tap));
     AudioObjectID first = 0;
@@ -175,8 +169,9 @@ TEST_F(SimulatedListeners, RestartNotifiesAndLosesEveryTapAndDevice) {
     EXPECT_EQ(audio.AudioHardwareDestroyProcessTap(tap), badObject);
 }
 
-TEST_F(SimulatedListeners, RemovalNeedsTheVeryBlockThatWasRegistered) {
+TEST_F(SimulatedListeners, NeedAKnownObjectAndRemovalTheVeryBlockThatWasRegistered) {
     auto block = recorder();
+    EXPECT_EQ(audio.AudioObjectAddPropertyListenerBlock(4711, processList, runLoop, block), badObject);
     ASSERT_EQ(
         audio.AudioObjectAddPropertyListenerBlock(kAudioObjectSystemObject, processList, runLoop, block), 0);
 
@@ -194,10 +189,6 @@ TEST_F(SimulatedListeners, RemovalNeedsTheVeryBlockThatWasRegistered) {
     addQuickLookProcess(500);
     runLoop.runUntilIdle();
     EXPECT_TRUE(delivered.empty());
-}
-
-TEST_F(SimulatedListeners, CannotListenToAnUnknownObject) {
-    EXPECT_EQ(audio.AudioObjectAddPropertyListenerBlock(4711, processList, runLoop, recorder()), badObject);
 }
 
 }  // namespace
