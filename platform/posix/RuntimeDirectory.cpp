@@ -60,12 +60,10 @@ void RuntimeDirectory::prepare() const {
         return;
     }
     // The umask may have taken bits away; the owner needs all three.
-    const int folder = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0) throw FileError("Opening the runtime folder", path_, errno);
-    const int result = ::fchmod(folder, 0700);
-    const int error = errno;
-    ::close(folder);
-    if (result != 0) throw FileError("Setting the permissions of the runtime folder", path_, error);
+    const fs::FileDescriptor folder(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder) throw FileError("Opening the runtime folder", path_, errno);
+    if (::fchmod(folder.get(), 0700) != 0)
+        throw FileError("Setting the permissions of the runtime folder", path_, errno);
     checkExisting();
 }
 

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <asio/local/stream_protocol.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "foundation/FileDescriptor.h"
+#include "ports/Log.h"
+#include "ports/MessagePorts.h"
+#include "posix/MessagePortFrame.h"
+
+namespace tessaly {
+
+class AsioRunLoop;
+
+/// The serving end of a message port on Linux: a Unix-domain socket served entirely on the loop's
+/// thread with asynchronous IO. It answers only peers with its own user id, calls the callback for
+/// one request at a time, and closes any connection that has not delivered its whole request, or
+/// taken its whole reply, within connectionDeadline seconds, so that a silent or stalled client can
+/// neither hold the main thread nor delay other clients for long. The server closes each connection
+/// after its reply; a client that closes without a request (a probe for a live server) gets nothing.
+class MessagePortServer : public std::enable_shared_from_this<MessagePortServer> {
+public:
+    /// The time a connection gets to deliver its request, and again to take the reply.
+    static constexpr std::chrono::seconds connectionDeadline{1};
+    /// Connections served at once; more wait in the listen queue until one closes.
+    static constexpr std::size_t maxConnections = 16;
+
+    /// A server for the socket at `socketPath`, holding `lock` (the file at `lockPath`) that makes it
+    /// the one server of its name. Serves nothing until it listens and has a source.
+    MessagePortServer(AsioRunLoop& loop, Log& log, MessagePorts::Callback callback, std::string socketPath,
+                      std::string lockPath, fs::FileDescriptor lock);
+
+    AsioRunLoop& loop() { return loop_; }
+    bool isValid() const { return valid_; }
+
+    /// Takes the socket's place in the folder (replacing a socket left by a server that died) and
+    /// listens there. Throws when it cannot.
+    void listen();
+    /// Requests are answered while at least one run-loop source exists.
+    void addSource();
+    void removeSource();
+    /// Stops serving: removes the socket and the lock file, then closes every connection.
+    void invalidate();
+
+private:
+    using Protocol = asio::local::stream_protocol;
+    struct Connection {
+        Connection(Protocol::socket connected, asio::io_context& context)
+            : socket(std::move(connected)), deadline(context) {}
+        Protocol::socket socket;
+        asio::steady_timer deadline;
+        std::array<unsigned char, MessagePortFrame::requestSize> request{};
+        std::string reply;
+        // Tells a deadline that fired for an earlier phase (request, then reply) from the current one.
+        std::uint64_t phase = 0;
+    };
+    using ConnectionPointer = std::shared_ptr<Connection>;
+
+    void acceptNext();
+    void retryAcceptLater();
+    void admit(Protocol::socket socket);
+    void answer(const ConnectionPointer& connection);
+    void armDeadline(const ConnectionPointer& connection);
+    void close(const ConnectionPointer& connection);
+
+    AsioRunLoop& loop_;
+    Log& log_;
+    MessagePorts::Callback callback_;
+    std::string socketPath_;
+    std::string lockPath_;
+    fs::FileDescriptor lock_;
+    Protocol::acceptor acceptor_;
+    asio::steady_timer retryTimer_;
+    std::set<ConnectionPointer> connections_;
+    int sources_ = 0;
+    bool bound_ = false;
+    bool accepting_ = false;
+    bool valid_ = true;
+};
+
+}  // namespace tessaly
