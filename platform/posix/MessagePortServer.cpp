@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <utility>
@@ -109,7 +110,7 @@ void MessagePortServer::invalidate() {
 }
 
 void MessagePortServer::acceptNext() {
-    if (!valid_ || sources_ == 0 || accepting_ || connections_.size() >= maxConnections) return;
+    if (!valid_ || sources_ == 0 || accepting_) return;
     accepting_ = true;
     acceptor_.async_accept(
         [self = shared_from_this()](const std::error_code& error, Protocol::socket socket) {
@@ -141,8 +142,11 @@ void MessagePortServer::admit(Protocol::socket socket) {
         log_.write(logCategory, LogLevel::error, "Refused a local connection from another user.");
         return;
     }
+    // The oldest connection has had the longest to send its request, and a client that wants an
+    // answer sends it as it connects.
+    if (connections_.size() >= maxConnections) close(connections_.front());
     auto connection = std::make_shared<Connection>(std::move(socket), loop_.context());
-    connections_.insert(connection);
+    connections_.push_back(connection);
     armDeadline(connection);
     asio::async_read(connection->socket, asio::buffer(connection->request),
                      [self = shared_from_this(), connection](const std::error_code& error, std::size_t) {
@@ -159,7 +163,7 @@ void MessagePortServer::answer(const ConnectionPointer& connection) {
     const auto messageID = MessagePortFrame::decodeRequest(connection->request);
     // `self` in the caller keeps the callback alive even if it invalidates its own port.
     auto reply = callback_(*messageID);
-    if (!valid_ || !connections_.contains(connection)) return;
+    if (!valid_ || !isOpen(connection)) return;
     connection->reply = MessagePortFrame::encodeReply(reply);
     armDeadline(connection);
     asio::async_write(connection->socket, asio::buffer(connection->reply),
@@ -178,12 +182,17 @@ void MessagePortServer::armDeadline(const ConnectionPointer& connection) {
         });
 }
 
-void MessagePortServer::close(const ConnectionPointer& connection) {
-    if (connections_.erase(connection) == 0) return;
+bool MessagePortServer::isOpen(const ConnectionPointer& connection) const {
+    return std::find(connections_.begin(), connections_.end(), connection) != connections_.end();
+}
+
+void MessagePortServer::close(ConnectionPointer connection) {  // a copy: it may be the list's own
+    const auto position = std::find(connections_.begin(), connections_.end(), connection);
+    if (position == connections_.end()) return;
+    connections_.erase(position);
     std::error_code ignored;
     connection->deadline.cancel();
     connection->socket.close(ignored);
-    acceptNext();  // a freed place lets a queued client in
 }
 
 }  // namespace tessaly

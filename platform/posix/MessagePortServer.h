@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "foundation/FileDescriptor.h"
@@ -21,17 +21,20 @@ namespace tessaly {
 class AsioRunLoop;
 
 /// The serving end of a message port on Linux: a Unix-domain socket served entirely on the loop's
-/// thread with asynchronous IO. It answers only peers with its own user id, calls the callback for
-/// one request at a time, and closes any connection that has not delivered its whole request, or
-/// taken its whole reply, within connectionDeadline seconds, so that a silent or stalled client can
-/// neither hold the main thread nor delay other clients for long. The server closes each connection
-/// after its reply; a client that closes without a request (a probe for a live server) gets nothing.
+/// thread with asynchronous IO. It answers only peers with its own user id and calls the callback for
+/// one request at a time. A silent or stalled client can neither hold the main thread nor keep other
+/// clients waiting: the server accepts every connection as soon as it arrives, closes any connection
+/// that has not delivered its whole request, or taken its whole reply, within connectionDeadline,
+/// and once it holds maxConnections it makes room for each newcomer by closing its oldest connection.
+/// A client sends its request as it connects, so it is answered long before it becomes the oldest;
+/// only connections that say nothing are pushed out. The server closes each connection after its
+/// reply; a client that closes without a request (a probe for a live server) gets nothing.
 class MessagePortServer : public std::enable_shared_from_this<MessagePortServer> {
 public:
     /// The time a connection gets to deliver its request, and again to take the reply.
     static constexpr std::chrono::seconds connectionDeadline{1};
-    /// Connections served at once; more wait in the listen queue until one closes.
-    static constexpr std::size_t maxConnections = 16;
+    /// Connections held at once; a newer one takes the place of the oldest.
+    static constexpr std::size_t maxConnections = 64;
 
     /// A server for the socket at `socketPath`, holding `lock` (the file at `lockPath`) that makes it
     /// the one server of its name. Serves nothing until it listens and has a source.
@@ -69,7 +72,8 @@ private:
     void admit(Protocol::socket socket);
     void answer(const ConnectionPointer& connection);
     void armDeadline(const ConnectionPointer& connection);
-    void close(const ConnectionPointer& connection);
+    bool isOpen(const ConnectionPointer& connection) const;
+    void close(ConnectionPointer connection);
 
     AsioRunLoop& loop_;
     Log& log_;
@@ -79,7 +83,8 @@ private:
     fs::FileDescriptor lock_;
     Protocol::acceptor acceptor_;
     asio::steady_timer retryTimer_;
-    std::set<ConnectionPointer> connections_;
+    // Oldest first.
+    std::list<ConnectionPointer> connections_;
     int sources_ = 0;
     bool bound_ = false;
     bool accepting_ = false;

@@ -423,15 +423,17 @@ TEST_F(PosixMessagePortMisbehavingClients, ClientThatNeverReadsItsReplyCannotSta
     EXPECT_LT(drainUntilClosed(stalled, eventually), static_cast<long long>(huge.size()));
 }
 
-TEST_F(PosixMessagePortMisbehavingClients, CrowdOfSilentClientsOnlyDelaysOthersUntilTheirDeadline) {
+TEST_F(PosixMessagePortMisbehavingClients, CrowdOfSilentClientsDoesNotDelayOthers) {
     serveEcho();
     std::vector<FileDescriptor> crowd;
-    for (std::size_t index = 0; index < MessagePortServer::maxConnections + 4; ++index) {
+    for (int index = 0; index < 100; ++index) {
         crowd.push_back(connectedTo(socketPath()));
         ASSERT_TRUE(crowd.back());
     }
 
-    EXPECT_EQ(send(1, 3.0), success("reply to 1"));
+    const auto started = Clock::now();
+    EXPECT_EQ(send(1), success("reply to 1"));
+    EXPECT_LT(Clock::now() - started, promptly);
 }
 
 // ---- Servers that misbehave ----

@@ -1,0 +1,65 @@
+// A client of the same user that holds many connections to the status port open without a word
+// must not starve the helper's other clients: `status` still answers within its own time-outs.
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "HelperFixture.h"
+#include "foundation/FileDescriptor.h"
+
+namespace tessaly::testing {
+namespace {
+
+class StatusPortLoadTest : public HelperFixture {
+protected:
+    ~StatusPortLoadTest() override {
+        if (pid > 0 && !ProcessRunner::waitFor(pid, 0)) {
+            ::kill(pid, SIGKILL);
+            ProcessRunner::waitFor(pid, 5);
+        }
+    }
+
+    std::string portPath() const { return runtime / "com.orvanne.tessaly"; }
+
+    bool helperAnswers() const {
+        return std::filesystem::exists(portPath()) && helper({"status"}).exitStatus == 0;
+    }
+
+    fs::FileDescriptor idleConnection() const {
+        fs::FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", portPath().c_str());
+        if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return fs::FileDescriptor();
+        return socket;
+    }
+
+    int pid = -1;
+};
+
+TEST_F(StatusPortLoadTest, StatusAnswersWhileAHundredIdleConnectionsAreHeldOpen) {
+    pid = runner.start(TESSALY_HELPER_PATH, {"run"}, home / "run.out", home / "run.err");
+    for (int attempt = 0; !helperAnswers(); ++attempt) {
+        ASSERT_LT(attempt, 200) << "the helper did not answer: " << readFile(home / "run.err");
+        ASSERT_FALSE(ProcessRunner::waitFor(pid, 0.05)) << "the helper ended: " << readFile(home / "run.err");
+    }
+    std::vector<fs::FileDescriptor> idle;
+    for (int index = 0; index < 100; ++index) {
+        idle.push_back(idleConnection());
+        ASSERT_TRUE(idle.back()) << "connection " << index;
+    }
+
+    const auto status = helper({"status"});
+
+    EXPECT_EQ(status.exitStatus, 0) << status.err;
+    EXPECT_EQ(status.out, "Quick Look audio memory is ON. Muted. Native previews: 0.\n");
+}
+
+}  // namespace
+}  // namespace tessaly::testing
