@@ -21,6 +21,7 @@
 #include <latch>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "LoopThread.h"
 #include "TemporaryRuntimeDirectory.h"
@@ -439,21 +440,6 @@ TEST_F(PosixMessagePortMisbehavingClients, CrowdOfSilentClientsDoesNotDelayOther
 // ---- Servers that misbehave ----
 
 using PosixMessagePortMisbehavingServers = PosixMessagePortsTest;
-
-TEST_F(PosixMessagePortMisbehavingServers, SlowServerGivesReceiveTimeout) {
-    std::promise<void> release;
-    std::shared_future<void> gate = release.get_future().share();
-    serve([gate](std::int32_t) {
-        gate.wait();
-        return "late";
-    });
-
-    EXPECT_EQ(send(1, 0.2), failure(kCFMessagePortReceiveTimeout));
-
-    release.set_value();
-    EXPECT_EQ(send(2), success("late")) << "the late reply must not reach the next request";
-    EXPECT_EQ(calls, 2);
-}
 
 TEST_F(PosixMessagePortMisbehavingServers, BrokenReplyGivesItsResultCode) {
     const auto readRequest = [](int fd) {
