@@ -6,18 +6,20 @@
 #include <QScrollBar>
 
 #include "SetupWindowFixture.h"
+#include "setup/SetupWindowState.h"
 
 namespace tessaly::testing {
 namespace {
 
 using SetupWindowLaunch = SetupWindowFixture;
 
-TEST_F(SetupWindowLaunch, ShowsCheckingWithAllFiveButtonsUntilTheFirstSnapshotArrives) {
+TEST_F(SetupWindowLaunch, ShowsCheckingWithAllFiveButtonsAndIgnoresTheMainButtonUntilTheFirstSnapshot) {
     actions.hold("snapshot");
     window->launch();
     ASSERT_TRUE(actions.waitForCall("snapshot"));
 
-    EXPECT_EQ(text("tessaly-status"), "Checking Tessaly...");
+    const auto checking = SetupWindowState::derive(std::nullopt, false);
+    EXPECT_EQ(text("tessaly-status").toStdString(), checking.status);
     EXPECT_EQ(text("tessaly-detail"), "");
     EXPECT_EQ(text("tessaly-saved-volume"), "");
     std::vector<QString> titles;
@@ -27,28 +29,23 @@ TEST_F(SetupWindowLaunch, ShowsCheckingWithAllFiveButtonsUntilTheFirstSnapshotAr
     }
     EXPECT_EQ(titles, (std::vector<QString>{"Enable Audio Memory", "Allow Accessibility",
                                             "Open Login Settings", "Restart Audio Memory", "Uninstall..."}));
+    primary()->click();
 
     actions.release("snapshot");
     settle();
-    EXPECT_EQ(text("tessaly-status"), "Audio memory is off");
-    EXPECT_EQ(text("tessaly-saved-volume"), "Remembered volume: 50%");
+    const auto off = SetupWindowState::derive(installedSnapshot(), false);
+    EXPECT_EQ(text("tessaly-status").toStdString(), off.status);
+    EXPECT_EQ(text("tessaly-detail").toStdString(), off.detail);
+    EXPECT_EQ(text("tessaly-saved-volume").toStdString(), off.saved);
     EXPECT_TRUE(button("tessaly-restart")->isHidden());
     EXPECT_TRUE(button("tessaly-accessibility")->isHidden());
-}
-
-TEST_F(SetupWindowLaunch, PressingTheMainButtonBeforeTheFirstSnapshotDoesNothing) {
-    actions.hold("snapshot");
-    window->launch();
-    primary()->click();
-    actions.release("snapshot");
-    settle();
     EXPECT_EQ(actions.calls(), std::vector<std::string>{"snapshot"});
     EXPECT_FALSE(window->isBusy());
 }
 
 using SetupWindowLayout = SetupWindowFixture;
 
-TEST_F(SetupWindowLayout, TheWindowIsAFixedSizeAndEveryControlCarriesItsIdentifier) {
+TEST_F(SetupWindowLayout, AFixedSizeWindowWithIdentifiedControlsAndMenusWherePasteComesFirst) {
     launchAndSettle();
     QMainWindow* main = window->window();
     EXPECT_EQ(main->windowTitle(), "Tessaly");
@@ -59,16 +56,10 @@ TEST_F(SetupWindowLayout, TheWindowIsAFixedSizeAndEveryControlCarriesItsIdentifi
     for (const char* identifier : {"tessaly-status", "tessaly-detail", "tessaly-saved-volume"}) {
         EXPECT_EQ(main->findChild<QLabel*>(identifier)->accessibleName(), identifier);
     }
-    for (const char* identifier : {"tessaly-accessibility", "tessaly-toggle", "tessaly-restart",
-                                   "tessaly-login-settings", "tessaly-uninstall"}) {
-        EXPECT_EQ(button(identifier)->accessibleName(), identifier);
-    }
-}
+    for (QPushButton* each : operationButtons()) EXPECT_EQ(each->accessibleName(), each->objectName());
 
-TEST_F(SetupWindowLayout, TheMenusHoldAboutAndQuitThenTheEditItemsPasteFirst) {
-    launchAndSettle();
     std::vector<std::pair<QString, QKeySequence>> items;
-    for (QAction* menu : window->window()->menuBar()->actions()) {
+    for (QAction* menu : main->menuBar()->actions()) {
         items.emplace_back(menu->text(), QKeySequence());
         for (QAction* item : menu->menu()->actions()) items.emplace_back(item->text(), item->shortcut());
     }
@@ -109,12 +100,6 @@ TEST_F(SetupWindowLayout, TheDetailTextCanBeSelectedAndCopiedThroughTheEditMenu)
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), *snapshot.error);
 }
 
-TEST_F(SetupWindowLayout, ReturnPressesTheMainButton) {
-    launchAndSettle();
-    QTest::keyClick(window->window(), Qt::Key_Return);
-    EXPECT_TRUE(actions.waitForCall("enable"));
-}
-
 TEST_F(SetupWindowLayout, TheContentScrollsOnlyWhenItDoesNotFit) {
     launchAndSettle();
     QScrollBar* scroller = window->window()->findChild<QScrollArea*>()->verticalScrollBar();
@@ -146,7 +131,8 @@ TEST_F(SetupWindowRefreshLoop, RefreshesAgainTwoSecondsAfterThePreviousRefreshFi
     loop.advance(0.001);
     settle();
     EXPECT_EQ(actions.count("snapshot"), 2);
-    EXPECT_EQ(text("tessaly-status"), "Audio memory is on");
+    EXPECT_EQ(text("tessaly-status").toStdString(),
+              SetupWindowState::derive(runningSnapshot(), false).status);
 }
 
 TEST_F(SetupWindowRefreshLoop, SkipsRefreshesWhileAnOperationRunsButKeepsTicking) {
@@ -175,7 +161,8 @@ TEST_F(SetupWindowRefreshLoop, ASnapshotArrivingDuringAnOperationKeepsTheMainBut
     actions.setSnapshot(runningSnapshot());
     actions.release("snapshot");
     ASSERT_TRUE(actions.waitForCall("enable"));
-    ASSERT_TRUE(QTest::qWaitFor([this] { return text("tessaly-status") == "Audio memory is on"; }, 10000));
+    const QString on = QString::fromStdString(SetupWindowState::derive(runningSnapshot(), false).status);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text("tessaly-status") == on; }, 10000));
     EXPECT_FALSE(primary()->isEnabled());
 
     actions.release("enable");
@@ -188,7 +175,9 @@ using SetupWindowOperations = SetupWindowFixture;
 TEST_F(SetupWindowOperations, PressingTheMainButtonTwiceStartsOneOperation) {
     launchAndSettle();
     actions.hold("enable");
-    primary()->click();
+    // Return presses the main button.
+    QTest::keyClick(window->window(), Qt::Key_Return);
+    ASSERT_TRUE(actions.waitForCall("enable"));
     EXPECT_TRUE(allEnabled(false));
     // The disabled button swallows a real second click; a press that arrives anyway is ignored too.
     primary()->click();
@@ -229,7 +218,7 @@ TEST_F(SetupWindowOperations, AFailureShowsTheAlertWhileStillBusyThenEnablesTheB
 
 using SetupWindowQuickActions = SetupWindowFixture;
 
-TEST_F(SetupWindowQuickActions, ShowApplicationsRevealsTheFolderWithoutBecomingBusy) {
+TEST_F(SetupWindowQuickActions, ShowApplicationsRevealsTheFolderWithoutBecomingBusyOrShowsTheAlert) {
     SetupSnapshot snapshot = installedSnapshot();
     snapshot.installed = false;
     actions.setSnapshot(snapshot);
@@ -239,14 +228,8 @@ TEST_F(SetupWindowQuickActions, ShowApplicationsRevealsTheFolderWithoutBecomingB
     settle();
     EXPECT_EQ(actions.calls(), (std::vector<std::string>{"snapshot", "revealApplicationsFolder"}));
     EXPECT_TRUE(alerts.errors.empty());
-}
 
-TEST_F(SetupWindowQuickActions, ShowApplicationsFailingShowsTheAlertAndChangesNothing) {
-    SetupSnapshot snapshot = installedSnapshot();
-    snapshot.installed = false;
-    actions.setSnapshot(snapshot);
     actions.failRevealing();
-    launchAndSettle();
     primary()->click();
     settle();
     EXPECT_EQ(alerts.errors,
@@ -365,44 +348,31 @@ TEST_F(SetupWindowTermination, ReopeningBringsBackAWindowClosedDuringAnOperation
 
 using SetupWindowUninstall = SetupWindowFixture;
 
-TEST_F(SetupWindowUninstall, CancellingTheConfirmationDoesNothing) {
+TEST_F(SetupWindowUninstall, CancellingDoesNothingAFailureStaysOpenAndSuccessQuits) {
     launchAndSettle();
     button("tessaly-uninstall")->click();
     settle();
     EXPECT_EQ(alerts.confirmations, 1);
     EXPECT_EQ(actions.count("uninstall"), 0);
     EXPECT_TRUE(allEnabled(true));
-    EXPECT_EQ(terminations.count(), 0);
-}
 
-TEST_F(SetupWindowUninstall, ConfirmingUninstallsWithTheButtonsDisabledThenQuits) {
     alerts.confirmUninstallAnswer = true;
-    launchAndSettle();
+    actions.failNext("uninstall", "This app is managed by another account.");
+    button("tessaly-uninstall")->click();
+    settle();
+    EXPECT_EQ(alerts.errors, std::vector<std::string>{"This app is managed by another account."});
+    EXPECT_EQ(terminations.count(), 0);
+    EXPECT_TRUE(allEnabled(true));
+    EXPECT_EQ(actions.calls(), (std::vector<std::string>{"snapshot", "uninstall", "snapshot"}));
+
     actions.hold("uninstall");
     button("tessaly-uninstall")->click();
-    ASSERT_TRUE(actions.waitForCall("uninstall"));
+    ASSERT_TRUE(actions.waitForCall("uninstall", 2));
     EXPECT_TRUE(allEnabled(false));
     EXPECT_EQ(terminations.count(), 0);
-
     actions.release("uninstall");
     settle();
     EXPECT_EQ(terminations.count(), 1);
-    EXPECT_EQ(actions.calls(), (std::vector<std::string>{"snapshot", "uninstall"}));
-}
-
-TEST_F(SetupWindowUninstall, AFailedUninstallShowsTheAlertAndStaysOpen) {
-    alerts.confirmUninstallAnswer = true;
-    actions.failNext(
-        "uninstall",
-        "This app is managed by another account. Disable audio memory, then ask its owner to remove "
-        "the app.");
-    launchAndSettle();
-    button("tessaly-uninstall")->click();
-    settle();
-    EXPECT_EQ(alerts.errors, std::vector<std::string>{"This app is managed by another account. Disable audio "
-                                                      "memory, then ask its owner to remove the app."});
-    EXPECT_EQ(terminations.count(), 0);
-    EXPECT_TRUE(allEnabled(true));
     EXPECT_EQ(actions.count("snapshot"), 2);
 }
 

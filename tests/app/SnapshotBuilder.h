@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/Version.h"
 #include "setup/SetupSnapshot.h"
 
 namespace tessaly::testing {
@@ -8,7 +9,7 @@ namespace tessaly::testing {
 /// problem, half volume remembered.
 inline SetupSnapshot installedSnapshot() {
     SetupSnapshot snapshot;
-    snapshot.version = "1.4.0";
+    snapshot.version = std::string(version);
     snapshot.installed = true;
     snapshot.accessibilityTrusted = true;
     snapshot.registration = "not-registered";

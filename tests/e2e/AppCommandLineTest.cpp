@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "HelperFixture.h"
+#include "foundation/Version.h"
 
 namespace tessaly::testing {
 namespace {
@@ -37,9 +38,9 @@ protected:
 };
 
 TEST_F(AppCommandLineTest, VersionAndHelpTouchNothing) {
-    auto version = app({"--version"});
-    EXPECT_EQ(version.exitStatus, 0);
-    EXPECT_EQ(version.out, "Tessaly 1.4.0\n");
+    auto printed = app({"--version"});
+    EXPECT_EQ(printed.exitStatus, 0);
+    EXPECT_EQ(printed.out, "Tessaly " + std::string(version) + "\n");
     auto help = app({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_EQ(
@@ -79,7 +80,8 @@ TEST_F(AppCommandLineTest, AFreshInstallationReportsItsStateAsSortedJson) {
     EXPECT_EQ(
         status.out,
         "{\n  \"accessibilityTrusted\" : true,\n  \"installed\" : false,\n  \"legacyInstallation\" : false,\n"
-        "  \"registration\" : \"not-registered\",\n  \"version\" : \"1.4.0\",\n  \"volume\" : 0\n}\n");
+        "  \"registration\" : \"not-registered\",\n  \"version\" : \"" +
+            std::string(version) + "\",\n  \"volume\" : 0\n}\n");
 }
 
 TEST_F(AppCommandLineTest, EnableFromTheBuildFolderIsRefused) {

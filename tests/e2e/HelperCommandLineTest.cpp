@@ -1,24 +1,20 @@
 #include "HelperFixture.h"
+#include "foundation/Version.h"
 
 namespace tessaly::testing {
 namespace {
 
 using HelperCommandLineTest = HelperFixture;
 
-const std::string invalidArguments = "Tessaly: Invalid arguments. Use 'tessaly-helper --help'.\n";
-
-TEST_F(HelperCommandLineTest, VersionPrintsOneLine) {
-    auto result = helper({"--version"});
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, "Tessaly 1.4.0\n");
-    EXPECT_EQ(result.err, "");
-}
-
-TEST_F(HelperCommandLineTest, HelpPrintsTheUsageLine) {
-    auto result = helper({"--help"});
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, "Usage: tessaly-helper run | authorize | status [--json] | stop | --version\n");
-    EXPECT_EQ(result.err, "");
+TEST_F(HelperCommandLineTest, VersionAndHelpPrintOneLine) {
+    auto printed = helper({"--version"});
+    EXPECT_EQ(printed.exitStatus, 0);
+    EXPECT_EQ(printed.out, "Tessaly " + std::string(version) + "\n");
+    EXPECT_EQ(printed.err, "");
+    auto help = helper({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.out, "Usage: tessaly-helper run | authorize | status [--json] | stop | --version\n");
+    EXPECT_EQ(help.err, "");
 }
 
 TEST_F(HelperCommandLineTest, AnythingButAWholeAcceptedVectorIsRefused) {
@@ -39,7 +35,8 @@ TEST_F(HelperCommandLineTest, AnythingButAWholeAcceptedVectorIsRefused) {
         auto result = helper(arguments);
         EXPECT_EQ(result.exitStatus, 1) << arguments.front();
         EXPECT_EQ(result.out, "") << arguments.front();
-        EXPECT_EQ(result.err, invalidArguments) << arguments.front();
+        EXPECT_EQ(result.err, "Tessaly: Invalid arguments. Use 'tessaly-helper --help'.\n")
+            << arguments.front();
     }
 }
 

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "foundation/TessalyError.h"
 #include "preview/AccessibilityAuthorization.h"
 #include "simulated/SimulatedDesktop.h"
 #include "simulated/SimulatedProcessEnvironment.h"
 #include "simulated/SimulatedWorkspace.h"
 #include "support/CapturingLog.h"
+#include "support/ErrorMessage.h"
 #include "support/VirtualRunLoop.h"
 
 namespace tessaly::testing {
@@ -23,12 +23,7 @@ protected:
     }
 
     std::string refusal() {
-        try {
-            authorize();
-        } catch (const TessalyError& error) {
-            return error.what();
-        }
-        return "no refusal";
+        return messageOf([&] { authorize(); });
     }
 
     VirtualRunLoop runLoop;

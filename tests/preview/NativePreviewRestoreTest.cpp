@@ -48,12 +48,10 @@ TEST_F(NativePreviewRestore, MutesAPlayerThatWasMutedAlready) {
     EXPECT_EQ(desktop.playerLevel(shown), 0.6);
 }
 
-TEST_F(NativePreviewRestore, RefusesAnAudibleSettingThatReadsBackAsZero) {
+TEST_F(NativePreviewRestore, RefusesASettingThatDoesNotReadBack) {
     desktop.overrideAttribute(shown.volume, "AXValue", 0.0);
     EXPECT_EQ(restoreError(0.6, 0.6), "The native preview did not retain its restored audio setting.");
-}
-
-TEST_F(NativePreviewRestore, RefusesAMuteThatDoesNotReadBackAsExactlyZero) {
+    // A mute must read back as exactly zero.
     desktop.overrideAttribute(shown.volume, "AXValue", 1e-9);
     EXPECT_EQ(restoreError(0, 0.6), "The native preview did not retain its restored audio setting.");
 }
@@ -64,23 +62,18 @@ TEST_F(NativePreviewRestore, ReportsAFailedPressAndLeavesTheSliderSet) {
     EXPECT_EQ(desktop.outputLevel(shown), 0.6);
 }
 
-TEST_F(NativePreviewRestore, ReportsASliderWithoutValue) {
-    desktop.failAttribute(shown.volume, "AXValue", kAXErrorNoValue);
-    EXPECT_EQ(messageOf([&] { preview.readVolume(desktop); }), "The native preview volume is unavailable.");
-}
-
-TEST_F(NativePreviewRestore, RefusesAReadingAboveOne) {
-    desktop.overrideAttribute(shown.volume, "AXValue", 1.2);
-    EXPECT_EQ(messageOf([&] { preview.readVolume(desktop); }),
-              "Quick Look volume must be a finite number from zero to one.");
-    EXPECT_EQ(restoreError(0.6, 0.6), "Quick Look volume must be a finite number from zero to one.");
-}
-
-TEST_F(NativePreviewRestore, ReadsZeroWhileThePlayerIsMuted) {
+TEST_F(NativePreviewRestore, ReadsZeroWhileMutedAndRefusesAMissingOrOutOfRangeLevel) {
     desktop.userPressesSpeaker(shown);
     EXPECT_EQ(preview.readVolume(desktop), 0.0);
     desktop.userPressesSpeaker(shown);
     EXPECT_EQ(preview.readVolume(desktop), 1.0);
+
+    desktop.overrideAttribute(shown.volume, "AXValue", 1.2);
+    EXPECT_EQ(messageOf([&] { preview.readVolume(desktop); }),
+              "Quick Look volume must be a finite number from zero to one.");
+    EXPECT_EQ(restoreError(0.6, 0.6), "Quick Look volume must be a finite number from zero to one.");
+    desktop.failAttribute(shown.volume, "AXValue", kAXErrorNoValue);
+    EXPECT_EQ(messageOf([&] { preview.readVolume(desktop); }), "The native preview volume is unavailable.");
 }
 
 }  // namespace

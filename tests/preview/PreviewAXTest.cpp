@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "foundation/PreviewAccessibilityError.h"
 #include "preview/PreviewAX.h"
 #include "support/DesktopFixture.h"
+#include "support/Thrown.h"
 
 namespace tessaly {
 namespace {
 
 using testing::messageOf;
+using testing::thrown;
 
 class PreviewAXRead : public testing::DesktopFixture {
 protected:
@@ -18,36 +21,53 @@ protected:
     PreviewAX ax{desktop};
 };
 
-TEST_F(PreviewAXRead, TreatsAnUnsupportedAttributeAsAbsent) {
+TEST_F(PreviewAXRead, TreatsAnUnsupportedAttributeOrOneWithoutValueAsAbsent) {
     EXPECT_EQ(ax.value(preview.volume, "AXValueDescription"), std::nullopt);
     EXPECT_EQ(ax.number(preview.volume, "AXValueDescription"), std::nullopt);
     EXPECT_TRUE(ax.elements(preview.volume, "AXSelectedChildren").empty());
-}
-
-TEST_F(PreviewAXRead, TreatsAnAttributeWithoutValueAsAbsent) {
     desktop.failAttribute(preview.window, "AXDocument", kAXErrorNoValue);
     desktop.overrideAttribute(preview.window, "AXTitle", std::nullopt);
     EXPECT_EQ(ax.string(preview.window, "AXDocument"), std::nullopt);
     EXPECT_EQ(ax.string(preview.window, "AXTitle"), std::nullopt);
     EXPECT_TRUE(ax.elements(preview.window, "AXTitle").empty());
+    desktop.overrideAttribute(preview.player, "AXChildren", CFArray{});
+    EXPECT_TRUE(ax.elements(preview.player, "AXChildren").empty());
 }
 
 TEST_F(PreviewAXRead, ReportsATimedOutReadWithItsStatus) {
     desktop.makeSlow(finder);
-    try {
-        ax.string(preview.player, "AXRole");
-        FAIL() << "a read that timed out passed";
-    } catch (const PreviewAccessibilityError& error) {
-        EXPECT_EQ(error.operation(), "Reading AXRole");
-        EXPECT_EQ(error.code(), -25204);
-        EXPECT_STREQ(error.what(), "Reading AXRole failed (Accessibility status -25204).");
-    }
+    const auto error = thrown<PreviewAccessibilityError>([&] { ax.string(preview.player, "AXRole"); });
+    EXPECT_EQ(error.operation(), "Reading AXRole");
+    EXPECT_EQ(error.code(), -25204);
+    EXPECT_STREQ(error.what(), "Reading AXRole failed (Accessibility status -25204).");
 }
 
-TEST_F(PreviewAXRead, ReportsAVanishedElementAsAnError) {
-    desktop.vanishWindow(preview.window);
-    EXPECT_EQ(messageOf([&] { ax.value(preview.volume, "AXValue"); }),
-              "Reading AXValue failed (Accessibility status -25202).");
+TEST_F(PreviewAXRead, RefusesValuesOfTheWrongKindAndVanishedElements) {
+    const std::vector<std::pair<std::function<void()>, std::string>> cases{
+        {[&] { ax.value(CFValue("AXWindow"), "AXRole"); },
+         "macOS returned an invalid Accessibility element."},
+        {[&] {
+             desktop.overrideAttribute(preview.window, "AXTitle", CFValue(3));
+             ax.string(preview.window, "AXTitle");
+         },
+         "macOS returned a non-text value for AXTitle."},
+        {[&] {
+             desktop.overrideAttribute(preview.player, "AXChildren",
+                                       CFArray{CFValue(preview.volume), CFValue("slider")});
+             ax.elements(preview.player, "AXChildren");
+         },
+         "macOS returned invalid children for AXChildren."},
+        {[&] {
+             desktop.overrideAttribute(preview.player, "AXChildren", CFValue(preview.volume));
+             ax.elements(preview.player, "AXChildren");
+         },
+         "macOS returned invalid children for AXChildren."},
+        {[&] {
+             desktop.vanishWindow(preview.window);
+             ax.value(preview.volume, "AXValue");
+         },
+         "Reading AXValue failed (Accessibility status -25202)."}};
+    for (const auto& [read, message] : cases) EXPECT_EQ(messageOf(read), message);
 }
 
 TEST_F(PreviewAXRead, RefusesNumbersThatAreNotFinite) {
@@ -59,48 +79,19 @@ TEST_F(PreviewAXRead, RefusesNumbersThatAreNotFinite) {
     }
 }
 
-TEST_F(PreviewAXRead, RefusesOtherTypesWhereTextIsExpected) {
-    desktop.overrideAttribute(preview.window, "AXTitle", CFValue(3));
-    EXPECT_EQ(messageOf([&] { ax.string(preview.window, "AXTitle"); }),
-              "macOS returned a non-text value for AXTitle.");
-}
-
-TEST_F(PreviewAXRead, RefusesChildrenWithOneMemberThatIsNotAnElement) {
-    desktop.overrideAttribute(preview.player, "AXChildren",
-                              CFArray{CFValue(preview.volume), CFValue("slider")});
-    EXPECT_EQ(messageOf([&] { ax.elements(preview.player, "AXChildren"); }),
-              "macOS returned invalid children for AXChildren.");
-    desktop.overrideAttribute(preview.player, "AXChildren", CFValue(preview.volume));
-    EXPECT_EQ(messageOf([&] { ax.elements(preview.player, "AXChildren"); }),
-              "macOS returned invalid children for AXChildren.");
-}
-
-TEST_F(PreviewAXRead, AcceptsAnEmptyChildList) {
-    desktop.overrideAttribute(preview.player, "AXChildren", CFArray{});
-    EXPECT_TRUE(ax.elements(preview.player, "AXChildren").empty());
-}
-
-TEST_F(PreviewAXRead, RefusesAnObjectThatIsNotAnElement) {
-    EXPECT_EQ(messageOf([&] { ax.value(CFValue("AXWindow"), "AXRole"); }),
-              "macOS returned an invalid Accessibility element.");
-}
-
 class PreviewAXVolume : public PreviewAXRead {};
 
-TEST_F(PreviewAXVolume, AcceptsBothEndsOfTheRange) {
-    ax.setVolume(preview.volume, 1.0);
-    ax.setVolume(preview.volume, 0.0);
-    ax.setVolume(preview.volume, -0.0);
-    EXPECT_EQ(desktop.writes().size(), 3u);
-}
-
-TEST_F(PreviewAXVolume, LeavesTheSliderUntouchedOutsideTheRange) {
+TEST_F(PreviewAXVolume, SetsTheRangeFromZeroToOneAndLeavesTheSliderUntouchedOutsideIt) {
     for (double bad : {1.0000001, -0.1, std::nan(""), std::numeric_limits<double>::infinity()}) {
         EXPECT_EQ(messageOf([&] { ax.setVolume(preview.volume, bad); }),
                   "Quick Look volume must be a finite number from zero to one.");
     }
     EXPECT_TRUE(desktop.writes().empty());
     EXPECT_EQ(desktop.outputLevel(preview), 1.0);
+    ax.setVolume(preview.volume, 0.0);
+    ax.setVolume(preview.volume, -0.0);
+    ax.setVolume(preview.volume, 1.0);
+    EXPECT_EQ(desktop.writes().size(), 3u);
 }
 
 TEST_F(PreviewAXVolume, ReportsAFailedSet) {

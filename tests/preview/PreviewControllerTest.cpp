@@ -19,7 +19,7 @@ protected:
     }
 };
 
-TEST_F(PreviewControllerPass, RestoresTheChoiceIntoANewPreviewAndObservesIt) {
+TEST_F(PreviewControllerPass, RestoresTheChoiceIntoANewPreviewObservesItAndThenLeavesItAlone) {
     const auto shown = openPreview();
     pass();
     EXPECT_EQ(desktop.outputLevel(shown), 0.5);
@@ -37,11 +37,8 @@ TEST_F(PreviewControllerPass, RestoresTheChoiceIntoANewPreviewAndObservesIt) {
     EXPECT_THAT(desktop.observedNotifications(shown.titleTexts[0]),
                 ElementsAre("AXValueChanged", "AXUIElementDestroyed"));
     EXPECT_FALSE(controller.usesPolling());
-}
 
-TEST_F(PreviewControllerPass, LeavesAnUnchangedPreviewAndItsObserversAlone) {
-    openPreview();
-    pass();
+    // A second pass leaves the unchanged preview and its observers alone.
     desktop.clearWrites();
     const auto observers = desktop.observersCreated();
     pass();
@@ -205,20 +202,12 @@ TEST_F(PreviewControllerObservers, PollInsteadOfAnUnsupportedNotification) {
                 ElementsAre("AXValueChanged", "AXUIElementDestroyed"));
 }
 
-TEST_F(PreviewControllerObservers, DeliverNotificationsOnlyThroughTheRunLoop) {
+TEST_F(PreviewControllerObservers, DeliverOnlyThroughTheRunLoopStopOnceRemovedAndReturnWithTheNextPass) {
     const auto shown = openPreview();
     pass();
     deliveredNotifications();
     desktop.userMovesVolume(shown, 0.2);
     EXPECT_TRUE(notifications.empty());
-    EXPECT_THAT(deliveredNotifications(), ElementsAre("AXValueChanged"));
-}
-
-TEST_F(PreviewControllerObservers, StopDeliveringOnceRemovedAndReturnWithTheNextPass) {
-    const auto shown = openPreview();
-    pass();
-    deliveredNotifications();
-    desktop.userMovesVolume(shown, 0.2);
     controller.removeObservers();
     EXPECT_TRUE(deliveredNotifications().empty());
     EXPECT_EQ(desktop.liveObserverCount(), 0u);
@@ -275,7 +264,7 @@ TEST_F(PreviewControllerObservers, AreInstalledAgainAfterAFailedInstallation) {
 
 class PreviewControllerHosts : public PreviewControllerPass {};
 
-TEST_F(PreviewControllerHosts, WaitForFinderAndObserveItOnceItRuns) {
+TEST_F(PreviewControllerHosts, WaitForFinderAndObserveEveryRunningOneInAscendingOrder) {
     desktop.quitApplication(finder);
     pass();
     EXPECT_TRUE(controller.tracked().empty());
@@ -283,16 +272,15 @@ TEST_F(PreviewControllerHosts, WaitForFinderAndObserveItOnceItRuns) {
     EXPECT_EQ(desktop.liveObserverCount(), 0u);
 
     desktop.launchApplication("com.apple.finder", 377);
+    desktop.launchApplication("com.apple.Safari", 90);
     pass();
     EXPECT_THAT(controller.observedHosts(), ElementsAre(377));
     EXPECT_EQ(desktop.liveObserverCount(), 1u);
-}
 
-TEST_F(PreviewControllerHosts, AreEveryRunningFinderInAscendingOrder) {
-    desktop.launchApplication("com.apple.Safari", 90);
+    // Every running Finder is a host, in ascending order.
     desktop.launchApplication("com.apple.finder", 97);
     pass();
-    EXPECT_THAT(controller.observedHosts(), ElementsAre(97, finder));
+    EXPECT_THAT(controller.observedHosts(), ElementsAre(97, 377));
 }
 
 TEST_F(PreviewControllerHosts, ComeFromTheOwnerWhenItNamesThem) {
@@ -321,11 +309,7 @@ TEST_F(PreviewControllerLiveState, NoticesAChangeThatNoPassHasSeen) {
     EXPECT_EQ(validationError(), "A native preview audio change is still awaiting observation.");
     pass();
     EXPECT_EQ(validationError(), "no error");
-}
-
-TEST_F(PreviewControllerLiveState, HoldsNothingAgainstAPreviewThatClosed) {
-    const auto shown = openPreview();
-    pass();
+    // Nothing is held against a preview that closed.
     desktop.closeWindow(shown.window);
     EXPECT_EQ(validationError(), "no error");
 }

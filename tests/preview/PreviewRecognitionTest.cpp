@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <map>
 
@@ -58,13 +59,12 @@ TEST_F(PreviewScan, ReportsAPlayerWithHiddenControlsAsWaiting) {
     EXPECT_TRUE(discovery.previews.empty());
     EXPECT_THAT(discovery.waitingForControls,
                 ElementsAre(PreviewContainer{finder, shown.window, shown.player}));
-}
 
-TEST_F(PreviewScan, WaitsWhileOnlyTheTimelineIsExposed) {
-    const auto shown = openPreview();
-    desktop.removeElement(shown.volume);
-    desktop.removeElement(shown.speaker);
-    EXPECT_EQ(scan().waitingForControls.size(), 1u);
+    // A player that exposes only its timeline is waiting as well.
+    const auto partial = openPreview();
+    desktop.removeElement(partial.volume);
+    desktop.removeElement(partial.speaker);
+    EXPECT_EQ(scan().waitingForControls.size(), 2u);
 }
 
 TEST_F(PreviewScan, SkipsAWindowThatClosesWhileItIsRead) {
@@ -83,12 +83,6 @@ TEST_F(PreviewScan, KeepsWhatAWindowContributedBeforeItVanished) {
     const auto discovery = scan();
     ASSERT_EQ(discovery.previews.size(), 1u);
     EXPECT_EQ(discovery.previews[0].player, first.player);
-}
-
-TEST_F(PreviewScan, PassesOnEveryOtherFailure) {
-    const auto shown = openPreview();
-    desktop.failAttribute(shown.player, "AXRole", kAXErrorCannotComplete);
-    EXPECT_EQ(scanError(), "Reading AXRole failed (Accessibility status -25204).");
 }
 
 TEST_F(PreviewScan, GivesUpOnAHostThatDoesNotAnswerInTime) {
@@ -112,19 +106,42 @@ TEST_F(PreviewScan, ReadsTitleTextsSkippingThoseWithoutValue) {
     EXPECT_EQ(scanError(), "macOS returned a non-text value for AXValue.");
 }
 
-TEST_F(PreviewScan, RefusesANonTextRoleAmongTheControls) {
-    const auto shown = openPreview();
-    desktop.overrideAttribute(shown.playButton, "AXRole", CFValue(1));
-    EXPECT_EQ(scanError(), "macOS returned a non-text value for AXRole.");
+TEST_F(PreviewScan, RefusesControlsItDoesNotRecognise) {
+    const std::string timeline = "The preview's timeline is not recognized; forced mute is suspended.";
+    const std::string speaker = "The native speaker button is unavailable; forced mute is suspended.";
+    const std::vector<std::pair<std::function<void(const SimulatedPreview&)>, std::string>> cases{
+        {[&](const auto& shown) { desktop.failAttribute(shown.player, "AXRole", kAXErrorCannotComplete); },
+         "Reading AXRole failed (Accessibility status -25204)."},
+        {[&](const auto& shown) { desktop.overrideAttribute(shown.playButton, "AXRole", CFValue(1)); },
+         "macOS returned a non-text value for AXRole."},
+        {[&](const auto& shown) { desktop.removeElement(shown.timeline); }, timeline},
+        {[&](const auto& shown) {
+             desktop.overrideAttribute(shown.timeline, "AXMaxValue", 1.0);
+             desktop.failAttribute(shown.timeline, "AXValueDescription", kAXErrorAttributeUnsupported);
+         },
+         "The preview's audio controls are not recognized; forced mute is suspended."},
+        // The speaker is the button right before the volume slider, under the same parent.
+        {[&](const auto& shown) {
+             desktop.removeElement(shown.speaker);
+             desktop.moveElement(shown.volume, desktop.parentOf(shown.playButton), 0);
+         },
+         speaker},
+        {[&](const auto& shown) {
+             desktop.addElement(desktop.parentOf(shown.volume), "AXStaticText", {{"AXValue", "100%"}}, 3);
+         },
+         speaker},
+        {[&](const auto& shown) { desktop.wrapInGroup(shown.speaker); }, speaker},
+        {[&](const auto& shown) { desktop.overrideAttribute(shown.speaker, "AXParent", std::nullopt); },
+         speaker}};
+    for (const auto& [change, message] : cases) {
+        const auto shown = openPreview();
+        change(shown);
+        EXPECT_EQ(scanError(), message);
+        desktop.closeWindow(shown.window);
+    }
 }
 
 class PreviewSliderRule : public PreviewScan {};
-
-TEST_F(PreviewSliderRule, RefusesAVolumeSliderWithoutTimeline) {
-    const auto shown = openPreview();
-    desktop.removeElement(shown.timeline);
-    EXPECT_EQ(scanError(), "The preview's timeline is not recognized; forced mute is suspended.");
-}
 
 TEST_F(PreviewSliderRule, TakesTheDescribedOfTwoUnitSlidersAsTimeline) {
     const auto shown = openPreview();
@@ -133,13 +150,6 @@ TEST_F(PreviewSliderRule, TakesTheDescribedOfTwoUnitSlidersAsTimeline) {
     EXPECT_EQ(preview.volume, shown.volume);
     EXPECT_EQ(preview.timeline, shown.timeline);
     EXPECT_EQ(preview.duration, 1.0);
-}
-
-TEST_F(PreviewSliderRule, RefusesTwoUndescribedUnitSliders) {
-    const auto shown = openPreview();
-    desktop.overrideAttribute(shown.timeline, "AXMaxValue", 1.0);
-    desktop.failAttribute(shown.timeline, "AXValueDescription", kAXErrorAttributeUnsupported);
-    EXPECT_EQ(scanError(), "The preview's audio controls are not recognized; forced mute is suspended.");
 }
 
 TEST_F(PreviewSliderRule, SkipsASliderWithoutBounds) {
@@ -156,66 +166,24 @@ TEST_F(PreviewSliderRule, RefusesBoundsThatAreNotNumbers) {
     EXPECT_EQ(scanError(), "macOS returned a non-numeric value for AXMinValue.");
 }
 
-TEST(PreviewSliderChoice, PrefersTheOnlyUnitSliderEvenWithADescription) {
+TEST(PreviewSliderChoice, TakesTheOnlyUnitSliderAsVolumeBesideExactlyOneTimeline) {
     EXPECT_EQ(PreviewControlRule::volumeIndex({{0, 0, 93, true}, {3, 0, 1, true}}), 3u);
     EXPECT_EQ(PreviewControlRule::volumeIndex({{0, 0, 1, true}, {3, 0, 1, true}}), std::nullopt);
     EXPECT_EQ(PreviewControlRule::volumeIndex({{0, 0.0, 100, false}}), std::nullopt);
-}
-
-TEST(PreviewSliderChoice, WaitsUntilMoreThanATimelineIsExposed) {
+    // It waits until more than a timeline is exposed.
     EXPECT_EQ(PreviewControlRule::sliderSelection({}), std::nullopt);
     EXPECT_EQ(PreviewControlRule::sliderSelection({{2, 0, 93, true}}), std::nullopt);
-}
 
-TEST(PreviewSliderChoice, NeedsExactlyOneTimelineBesideTheVolume) {
     const auto selection = PreviewControlRule::sliderSelection({{1, 0, 93, true}, {3, 0, 1, false}});
     ASSERT_TRUE(selection);
     EXPECT_EQ(selection->volumeIndex, 3u);
     EXPECT_EQ(selection->timeline, (PreviewSlider{1, 0, 93, true}));
-    EXPECT_EQ(messageOf([] {
-                  PreviewControlRule::sliderSelection({{1, 0, 93, true}, {2, 0, 50, true}, {3, 0, 1, false}});
-              }),
-              "The preview's timeline is not recognized; forced mute is suspended.");
-    EXPECT_EQ(messageOf([] {
-                  PreviewControlRule::sliderSelection({{1, 5, 93, true}, {3, 0, 1, false}});
-              }),
-              "The preview's timeline is not recognized; forced mute is suspended.");
-}
-
-class PreviewSpeakerRule : public PreviewScan {};
-
-TEST_F(PreviewSpeakerRule, RefusesAVolumeSliderThatComesFirst) {
-    const auto shown = openPreview();
-    desktop.removeElement(shown.speaker);
-    desktop.moveElement(shown.volume, desktop.parentOf(shown.playButton), 0);
-    EXPECT_EQ(scanError(), "The native speaker button is unavailable; forced mute is suspended.");
-}
-
-TEST_F(PreviewSpeakerRule, RefusesSomethingOtherThanAButtonBeforeTheSlider) {
-    const auto shown = openPreview();
-    desktop.addElement(desktop.parentOf(shown.volume), "AXStaticText", {{"AXValue", "100%"}}, 3);
-    EXPECT_EQ(scanError(), "The native speaker button is unavailable; forced mute is suspended.");
-}
-
-TEST_F(PreviewSpeakerRule, RefusesAButtonUnderAnotherParent) {
-    const auto shown = openPreview();
-    desktop.wrapInGroup(shown.speaker);
-    EXPECT_EQ(scanError(), "The native speaker button is unavailable; forced mute is suspended.");
-}
-
-TEST_F(PreviewSpeakerRule, RefusesAButtonWithoutParent) {
-    const auto shown = openPreview();
-    desktop.overrideAttribute(shown.speaker, "AXParent", std::nullopt);
-    EXPECT_EQ(scanError(), "The native speaker button is unavailable; forced mute is suspended.");
-}
-
-TEST_F(PreviewSpeakerRule, RefusesAVolumeThatCannotBeSet) {
-    const auto shown = openPreview();
-    desktop.setSettable(shown.volume, "AXValue", false);
-    EXPECT_EQ(scanError(), "The native preview volume cannot be restored.");
-    desktop.failCall(SimulatedDesktop::Call::isAttributeSettable, kAXErrorFailure);
-    EXPECT_EQ(scanError(),
-              "Checking the native preview volume control failed (Accessibility status -25200).");
+    for (const std::vector<PreviewSlider>& sliders :
+         {std::vector<PreviewSlider>{{1, 0, 93, true}, {2, 0, 50, true}, {3, 0, 1, false}},
+          std::vector<PreviewSlider>{{1, 5, 93, true}, {3, 0, 1, false}}}) {
+        EXPECT_EQ(messageOf([&] { PreviewControlRule::sliderSelection(sliders); }),
+                  "The preview's timeline is not recognized; forced mute is suspended.");
+    }
 }
 
 class PreviewControlLimits : public PreviewScan {};

@@ -1,5 +1,6 @@
 #include "support/SetupFixture.h"
 
+#include "foundation/Version.h"
 #include "preference/PreferenceStore.h"
 #include "service/ServiceRequest.h"
 #include "service/StatusReply.h"
@@ -19,7 +20,7 @@ SetupFixture::SetupFixture() {
 
 AudioStatus SetupFixture::healthyStatus() {
     AudioStatus status;
-    status.version = "1.4.0";
+    status.version = std::string(version);
     status.pid = 812;
     status.mode = "remember-volume";
     status.accessibilityTrusted = true;
