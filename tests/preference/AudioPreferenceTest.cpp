@@ -61,20 +61,5 @@ TEST(AudioPreferenceDecoding, ChecksTheSchemaBeforeTheVolumes) {
     EXPECT_THROW(decode(R"({"schemaVersion":1,)"), DecodingError);
 }
 
-TEST(JsonWriter, WritesThePlatformsPrettySortedForm) {
-    json::Value value{{"b", 0.35}, {"a", 1.0}, {"c", json::Value::array({90, 140})}, {"d", "x/y\n"}};
-    EXPECT_EQ(
-        json::writePretty(value),
-        "{\n  \"a\" : 1,\n  \"b\" : 0.35,\n  \"c\" : [\n    90,\n    140\n  ],\n  \"d\" : \"x\\/y\\n\"\n}");
-    EXPECT_EQ(json::writeCompact(value), R"({"a":1,"b":0.35,"c":[90,140],"d":"x\/y\n"})");
-}
-
-TEST(JsonWriter, KeepsEveryDoubleExact) {
-    for (double number : {0.1, 0.35, 1.0 / 3.0, 5e-324, 0.004999999}) {
-        json::Value value{{"v", number}};
-        EXPECT_EQ(json::parse(json::writePretty(value))["v"].get<double>(), number);
-    }
-}
-
 }  // namespace
 }  // namespace tessaly

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/DecodingError.h"
+#include "foundation/Json.h"
+
+namespace tessaly {
+namespace {
+
+// Every kind of value the records write: the output must stay byte for byte what the platform
+// encoder writes, since clients and saved files compare it as text.
+json::Value everyKind() {
+    json::Value nested{{"inner", -7},
+                       {"list", std::vector<std::uint32_t>{1u, 4294967295u}},
+                       {"empty", json::Value::object()}};
+    return json::Value{{"b", 0.35},
+                       {"a", 1.0},
+                       {"c", json::Value::array({90, 140})},
+                       {"d", "x/y\n"},
+                       {"e", nested},
+                       {"f", json::Value::object()},
+                       {"g", json::Value::array({})},
+                       {"h", true},
+                       {"h2", false},
+                       {"i", std::int64_t{-9223372036854775807 - 1}},
+                       {"j", "\x01\x1f\t\"\\\b\f\r \xC3\xA9"},
+                       {"k", 1e300},
+                       {"l", 5e-324},
+                       {"m", 123456789012345.0},
+                       {"n", 1e15},
+                       {"o", -0.0},
+                       {"p", nullptr},
+                       {"q", std::uint64_t{18446744073709551615ull}},
+                       {"r", std::vector<std::int32_t>{-1, 2}},
+                       {"s", 0.1 + 0.2},
+                       {"Z", -2.5e-7}};
+}
+
+TEST(JsonWriter, WritesThePlatformsPrettySortedForm) {
+    EXPECT_EQ(json::writePretty(everyKind()), R"({
+  "Z" : -2.5e-07,
+  "a" : 1,
+  "b" : 0.35,
+  "c" : [
+    90,
+    140
+  ],
+  "d" : "x\/y\n",
+  "e" : {
+    "empty" : {
+
+    },
+    "inner" : -7,
+    "list" : [
+      1,
+      4294967295
+    ]
+  },
+  "f" : {
+
+  },
+  "g" : [
+
+  ],
+  "h" : true,
+  "h2" : false,
+  "i" : -9223372036854775808,
+  "j" : "\u0001\u001f\t\"\\\b\f\r )"
+                                              "\xC3\xA9"
+                                              R"(",
+  "k" : 1e+300,
+  "l" : 5e-324,
+  "m" : 123456789012345,
+  "n" : 1e+15,
+  "o" : 0,
+  "p" : null,
+  "q" : 18446744073709551615,
+  "r" : [
+    -1,
+    2
+  ],
+  "s" : 0.30000000000000004
+})");
+}
+
+TEST(JsonWriter, WritesThePlatformsCompactSortedForm) {
+    EXPECT_EQ(json::writeCompact(everyKind()),
+              R"({"Z":-2.5e-07,"a":1,"b":0.35,"c":[90,140],"d":"x\/y\n","e":{"empty":{},"inner":-7,)"
+              R"("list":[1,4294967295]},"f":{},"g":[],"h":true,"h2":false,"i":-9223372036854775808,)"
+              R"("j":"\u0001\u001f\t\"\\\b\f\r )"
+              "\xC3\xA9"
+              R"(","k":1e+300,"l":5e-324,"m":123456789012345,"n":1e+15,"o":0,"p":null,)"
+              R"("q":18446744073709551615,"r":[-1,2],"s":0.30000000000000004})");
+}
+
+TEST(JsonWriter, KeepsEveryDoubleExact) {
+    for (double number : {0.1, 0.35, 1.0 / 3.0, 5e-324, 0.004999999, 1e300}) {
+        const json::Value parsed = json::parse(json::writePretty(json::Value{{"v", number}}));
+        EXPECT_EQ(json::ObjectReader(parsed).number("v"), number);
+    }
+}
+
+TEST(JsonReader, RefusesNestingDeeperThanItsLimit) {
+    auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    EXPECT_NO_THROW(json::parse(nested(json::maximumDepth)));
+    EXPECT_THROW(json::parse(nested(json::maximumDepth + 1)), DecodingError);
+    // A peer's reply may be a megabyte of brackets: refused, not a stack overflow.
+    EXPECT_THROW(json::parse(std::string(1 << 20, '[')), DecodingError);
+    std::string objects;
+    for (int level = 0; level < 100000; ++level) objects += R"({"a":)";
+    EXPECT_THROW(json::parse(objects), DecodingError);
+}
+
+}  // namespace
+}  // namespace tessaly
