@@ -202,11 +202,14 @@ Integer integerFrom(const Value& element, std::string_view key) {
     } else if (const auto* integer = std::get_if<std::int64_t>(&content)) {
         if (std::in_range<Integer>(*integer)) return static_cast<Integer>(*integer);
     } else if (const auto* number = std::get_if<double>(&content)) {
-        // "1.0" is the integer 1, as the platform decoder reads it; "1.5" is not an integer.
-        const double raw = *number;
-        if (raw == static_cast<double>(static_cast<std::int64_t>(raw)) &&
-            std::in_range<Integer>(static_cast<std::int64_t>(raw)) && raw > -9.3e18 && raw < 9.3e18) {
-            return static_cast<Integer>(raw);
+        // "1.0" is the integer 1, as the platform decoder reads it; "1.5" is not an integer. The
+        // range comes first: converting a double beyond the 64-bit integers is undefined.
+        constexpr double twoToThe63 = 9223372036854775808.0;
+        if (*number >= -twoToThe63 && *number < twoToThe63) {
+            const auto whole = static_cast<std::int64_t>(*number);
+            if (static_cast<double>(whole) == *number && std::in_range<Integer>(whole)) {
+                return static_cast<Integer>(whole);
+            }
         }
     }
     wrongType(key);

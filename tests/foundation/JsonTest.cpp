@@ -103,6 +103,43 @@ TEST(JsonWriter, KeepsEveryDoubleExact) {
     }
 }
 
+TEST(JsonReader, TakesOnlyWholeNumbersThatFitTheField) {
+    struct Case {
+        const char* number;
+        bool fitsInt32, fitsUInt32, fitsInt64;
+    };
+    const Case cases[] = {
+        {"1", true, true, true},
+        {"1.0", true, true, true},  // the platform decoder reads a whole real as an integer
+        {"-1", true, false, true},
+        {"1.5", false, false, false},
+        {"2147483648", false, true, true},
+        {"4294967296", false, false, true},
+        {"9223372036854775807", false, false, true},
+        {"9223372036854775808", false, false, false},
+        {"-9.2233720368547758e18", false, false, true},  // -2^63, the least 64-bit integer
+        {"9.2233720368547758e18", false, false, false},  // 2^63, one past the greatest
+        {"1e19", false, false, false},                   // out of every range: no conversion may be tried
+        {"-1e19", false, false, false},
+        {"1e300", false, false, false},
+    };
+    for (const Case& c : cases) {
+        const json::Value value = json::parse(std::string(R"({"n":)") + c.number + "}");
+        const json::ObjectReader reader(value);
+        auto fits = [&](auto read) {
+            try {
+                read();
+                return true;
+            } catch (const DecodingError&) {
+                return false;
+            }
+        };
+        EXPECT_EQ(fits([&] { reader.integer<std::int32_t>("n"); }), c.fitsInt32) << c.number;
+        EXPECT_EQ(fits([&] { reader.integer<std::uint32_t>("n"); }), c.fitsUInt32) << c.number;
+        EXPECT_EQ(fits([&] { reader.integer<std::int64_t>("n"); }), c.fitsInt64) << c.number;
+    }
+}
+
 TEST(JsonReader, RefusesNestingDeeperThanItsLimit) {
     auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
     EXPECT_NO_THROW(json::parse(nested(json::maximumDepth)));

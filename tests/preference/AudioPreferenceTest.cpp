@@ -57,6 +57,7 @@ TEST(AudioPreferenceDecoding, ChecksTheSchemaBeforeTheVolumes) {
     EXPECT_THROW(decode(R"({"volume":0,"unmutedVolume":1})"), DecodingError);
     EXPECT_THROW(decode(R"({"schemaVersion":1,"volume":"0","unmutedVolume":1})"), DecodingError);
     EXPECT_THROW(decode(R"({"schemaVersion":1.5,"volume":0,"unmutedVolume":1})"), DecodingError);
+    EXPECT_THROW(decode(R"({"schemaVersion":1e19,"volume":0,"unmutedVolume":1})"), DecodingError);
     EXPECT_THROW(decode(R"([1])"), DecodingError);
     EXPECT_THROW(decode(R"({"schemaVersion":1,)"), DecodingError);
 }
