@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
 #include "foundation/DecodingError.h"
+#include "foundation/Utf8.h"
 
 namespace tessaly {
 
@@ -32,6 +34,14 @@ constexpr double largestWrittenInteger = 9.2e18;
 }
 
 CFValue valueOf(plist_t node, std::size_t depth);
+
+// libplist passes on bytes that are not UTF-8, which no text of the platform can hold (and which
+// it then writes into XML that it cannot read back).
+std::string textOf(const char* bytes, std::size_t length) {
+    std::string text(bytes, length);
+    if (Utf8::repaired(text) != text) refuse("holds a text that is not UTF-8");
+    return text;
+}
 
 void requireShallow(std::size_t depth) {
     if (depth >= PropertyList::maximumDepth) refuse("is nested too deeply");
@@ -62,7 +72,7 @@ CFValue dictionaryOf(plist_t node, std::size_t depth) {
         if (!item) break;
         if (!key) refuse("has a dictionary key that is not a text");
         // A repeated key (possible in a binary list) keeps its last value, as the XML reader does.
-        dictionary.insert_or_assign(key.get(), valueOf(item, depth + 1));
+        dictionary.insert_or_assign(textOf(key.get(), std::strlen(key.get())), valueOf(item, depth + 1));
     }
     return dictionary;
 }
@@ -91,7 +101,7 @@ CFValue valueOf(plist_t node, std::size_t depth) {
             std::uint64_t length = 0;
             const char* text = plist_get_string_ptr(node, &length);
             if (!text) refuse("is malformed");
-            return CFValue(std::string(text, static_cast<std::size_t>(length)));
+            return CFValue(textOf(text, static_cast<std::size_t>(length)));
         }
         case PLIST_ARRAY: return arrayOf(node, depth);
         case PLIST_DICT: return dictionaryOf(node, depth);

@@ -78,6 +78,14 @@ TEST(PropertyListReadingTest, MalformedBytesAreRefused) {
     }
 }
 
+TEST(PropertyListReadingTest, TextsThatAreNotUtf8AreRefused) {
+    // Found by fuzzing: such a key was written into XML that could not be read back.
+    for (const std::string& bytes :
+         {xmlDocument("<dict><key>a\xff</key><true/></dict>"), xmlDocument("<string>\xc3</string>")}) {
+        EXPECT_THROW(PropertyList::parse(bytes), DecodingError) << bytes;
+    }
+}
+
 TEST(PropertyListReadingTest, InputOverTheSizeLimitIsRefusedUnread) {
     std::string atLimit = xmlDocument("<string>x</string>");
     atLimit.insert(atLimit.rfind("</plist>"), std::string(PropertyList::maximumSize - atLimit.size(), ' '));

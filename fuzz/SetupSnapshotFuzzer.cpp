@@ -1,0 +1,28 @@
+// The setup status record, as `setup-status --json` prints it and a script may feed it back:
+// decoding either yields a snapshot that writes back to itself and that the setup window can
+// show, or throws one of the system's errors.
+
+#include "FuzzInput.h"
+#include "foundation/Error.h"
+#include "foundation/Json.h"
+#include "setup/SetupSnapshot.h"
+#include "setup/SetupWindowState.h"
+
+using namespace tessaly;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    SetupSnapshot snapshot;
+    try {
+        const json::Value value = json::parse(fuzz::bytesOf(data, size));
+        snapshot = SetupSnapshot::fromJson(json::ObjectReader(value));
+    } catch (const Error&) {
+        return 0;
+    }
+    const json::Value written = json::parse(json::writePretty(snapshot.toJson()));
+    fuzz::require(SetupSnapshot::fromJson(json::ObjectReader(written)) == snapshot,
+                  "a decoded snapshot writes back to itself");
+    // The window draws whatever snapshot it is given, healthy or not.
+    SetupWindowState::derive(snapshot, false);
+    SetupWindowState::derive(snapshot, true);
+    return 0;
+}
