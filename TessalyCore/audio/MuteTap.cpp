@@ -52,12 +52,16 @@ std::optional<std::vector<std::string>> texts(const CFValue& value) {
     return result;
 }
 
+// Core Audio documents the entry as a number (1 private, 0 published); a boolean is read as well.
 std::optional<bool> privateFlag(const CFValue& composition) {
     const CFDictionary* dictionary = composition.dictionary();
     if (dictionary == nullptr) return std::nullopt;
     auto entry = dictionary->find(kAudioAggregateDeviceIsPrivateKey);
-    if (entry == dictionary->end() || entry->second.boolean() == nullptr) return std::nullopt;
-    return *entry->second.boolean();
+    if (entry == dictionary->end()) return std::nullopt;
+    if (const bool* flag = entry->second.boolean()) return *flag;
+    const double* number = entry->second.number();
+    if (number != nullptr && (*number == 0 || *number == 1)) return *number == 1;
+    return std::nullopt;
 }
 
 }  // namespace

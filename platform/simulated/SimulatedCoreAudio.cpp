@@ -492,13 +492,14 @@ OSStatus SimulatedCoreAudio::createAggregate(const CFDictionary& description, Au
         if (!known) return kAudioHardwareIllegalOperationError;
     }
 
-    // The composition reports the private flag as a boolean, false when the description left it out.
+    // The composition reports the private flag as Core Audio documents it: a number, 1 for a private
+    // device and 0 for a published one (also when the description left the flag out).
     bool isPrivate = false;
     if (auto flag = description.find(kAudioAggregateDeviceIsPrivateKey); flag != description.end()) {
         if (flag->second.boolean()) isPrivate = *flag->second.boolean();
         if (flag->second.number()) isPrivate = *flag->second.number() != 0;
     }
-    device.composition.insert_or_assign(kAudioAggregateDeviceIsPrivateKey, CFValue(isPrivate));
+    device.composition.insert_or_assign(kAudioAggregateDeviceIsPrivateKey, CFValue(isPrivate ? 1 : 0));
 
     AudioObjectID id = allocateID();
     for (std::size_t tap = 0; tap < device.tapUIDs.size(); ++tap) {

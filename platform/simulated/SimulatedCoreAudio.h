@@ -57,6 +57,7 @@ enum class CoreAudioCallLog { off, kept };
 /// - a tap silences the processes it targets (listed by object id or by bundle identifier, or all
 ///   the others when exclusive) while its mute behaviour is CATapMuted; no audio is ever read from
 ///   a tap, so CATapMutedWhenTapped never silences;
+/// - an aggregate's composition reports "private" as a number, 1 private and 0 published;
 /// - an aggregate has one input stream per tap and one output stream per sub-device;
 /// - listeners hear "prs#" on the system object when a process comes or goes, "srst" on a restart,
 ///   "piro" on a process and "goin" on a device when they change; each change is posted separately;

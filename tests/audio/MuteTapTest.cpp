@@ -59,7 +59,7 @@ TEST_F(MuteTapCreation, MakesAMutingTapInsideAPrivateAttachment) {
     EXPECT_EQ(*audio.tapDescription(tap.id), MuteRule::bundleDescription());
     const CFDictionary& composition = *audio.aggregateComposition(tap.attachmentID);
     EXPECT_EQ(composition.at("name"), CFValue("Tessaly - private mute attachment"));
-    EXPECT_EQ(composition.at("private"), CFValue(true));
+    EXPECT_EQ(composition.at("private"), CFValue(1));
     EXPECT_FALSE(audio.reachesOutput(quickLook));
     EXPECT_TRUE(log.entries.empty());
 }
@@ -178,6 +178,7 @@ TEST_F(MuteAttachmentValidation, UnreadableFactsAreReportedAsSuch) {
     const std::vector<std::pair<AudioObjectPropertySelector, CFValue>> unreadable{
         {kAudioAggregateDevicePropertyComposition, CFValue("not a dictionary")},
         {kAudioAggregateDevicePropertyComposition, CFValue(CFDictionary{{"private", "yes"}})},
+        {kAudioAggregateDevicePropertyComposition, CFValue(CFDictionary{{"private", 2}})},
         {kAudioAggregateDevicePropertyTapList, CFValue(CFDictionary{})},
         {kAudioAggregateDevicePropertyTapList, CFValue(CFArray{CFValue(tap.uid), CFValue(7)})},
         {kAudioAggregateDevicePropertyFullSubDeviceList, CFValue("BuiltInSpeakerDevice")},
@@ -190,9 +191,14 @@ TEST_F(MuteAttachmentValidation, UnreadableFactsAreReportedAsSuch) {
     }
 }
 
-TEST_F(MuteAttachmentValidation, APublicAttachmentIsInvalid) {
-    changeComposition([](CFDictionary& composition) { composition.insert_or_assign("private", false); });
-    EXPECT_EQ(failure(), invalidAttachment);
+TEST_F(MuteAttachmentValidation, APublicAttachmentIsInvalidWhetherSaidByNumberOrBoolean) {
+    for (const CFValue& published : {CFValue(0), CFValue(false)}) {
+        changeComposition(
+            [&](CFDictionary& composition) { composition.insert_or_assign("private", published); });
+        EXPECT_EQ(failure(), invalidAttachment);
+    }
+    changeComposition([](CFDictionary& composition) { composition.insert_or_assign("private", true); });
+    EXPECT_NO_THROW(tap.validateAttachment(audio));
 }
 
 TEST_F(MuteAttachmentValidation, AnAttachmentHoldingAnotherTapIsInvalid) {
