@@ -1,6 +1,6 @@
 #pragma once
 
-#include "posix/PosixCommands.h"
+#include "posix/PosixLaunchctl.h"
 #include "posix/PosixMessagePorts.h"
 #include "posix/PosixProcessEnvironment.h"
 #include "posix/PosixServiceManagement.h"
@@ -11,9 +11,9 @@
 
 namespace tessaly {
 
-/// The setup application's composition root on Linux: the real process, login items, launchctl,
-/// workspace and status port, with Accessibility answered by an empty simulated desktop that trusts
-/// the application (Linux has no Accessibility permission to grant).
+/// The setup application's composition root on Linux: the real process, login items, the
+/// launchctl stand-in, workspace and status port, with Accessibility answered by an empty simulated
+/// desktop that trusts the application (Linux has no Accessibility permission to grant).
 class AppPlatform {
 public:
     AppPlatform();
@@ -22,7 +22,7 @@ public:
     SimulatedDesktop desktop;
     PosixProcessEnvironment process;
     PosixServiceManagement serviceManagement;
-    PosixCommands commands;
+    PosixLaunchctl commands;
     PosixWorkspace workspace;
     PosixMessagePorts ports;
     SetupService service;

@@ -2,11 +2,12 @@
 
 #include <utility>
 
+#include "foundation/FileSystem.h"
+
 namespace tessaly {
 
-ServiceSetupActions::ServiceSetupActions(SetupService& service, Workspace& workspace,
-                                         std::string applicationsFolder)
-    : service_(service), workspace_(workspace), applicationsFolder_(std::move(applicationsFolder)) {}
+ServiceSetupActions::ServiceSetupActions(SetupService& service, Workspace& workspace, InstallationPaths paths)
+    : service_(service), workspace_(workspace), paths_(std::move(paths)) {}
 
 void ServiceSetupActions::enable() {
     service_.enable();
@@ -41,7 +42,11 @@ SetupSnapshot ServiceSetupActions::snapshot() {
 }
 
 bool ServiceSetupActions::revealApplicationsFolder() {
-    return workspace_.revealFolder(applicationsFolder_);
+    const std::string userFolder = fs::parentPath(paths_.userApplicationsCopy());
+    const std::string systemFolder = fs::parentPath(paths_.systemApplicationsCopy());
+    if (fs::exists(paths_.userApplicationsCopy())) return workspace_.revealFolder(userFolder);
+    if (fs::exists(paths_.systemApplicationsCopy())) return workspace_.revealFolder(systemFolder);
+    return workspace_.revealFolder(fs::exists(userFolder) ? userFolder : systemFolder);
 }
 
 }  // namespace tessaly

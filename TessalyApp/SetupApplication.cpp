@@ -8,6 +8,7 @@
 #include "QtRefreshScheduler.h"
 #include "ServiceSetupActions.h"
 #include "SetupWindow.h"
+#include "TerminationSignals.h"
 #include "foundation/Version.h"
 #include "posix/PosixWorkspace.h"
 
@@ -35,7 +36,7 @@ int openSetupWindow(SetupService& service, Workspace& workspace, int argc, char*
     // The window decides when closing it may end the application: not while an operation runs.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    ServiceSetupActions actions(service, workspace);
+    ServiceSetupActions actions(service, workspace, InstallationPaths::forCurrentUser());
     MessageBoxAlerts alerts;
     QtRefreshScheduler scheduler;
     SetupWindow window(actions, alerts, scheduler);
@@ -43,6 +44,8 @@ int openSetupWindow(SetupService& service, Workspace& workspace, int argc, char*
         &window, &SetupWindow::terminationGranted, &application, [] { QCoreApplication::exit(0); },
         Qt::QueuedConnection);
     bringBackOnReopen(application, window);
+    TerminationSignals quitSignals;
+    QObject::connect(&quitSignals, &TerminationSignals::received, &window, &SetupWindow::requestTermination);
 
     window.launch();
     return QApplication::exec();

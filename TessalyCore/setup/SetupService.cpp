@@ -69,15 +69,22 @@ void SetupService::disable() {
         if (legacyLoaded()) stopLegacy();
     }
 
+    // A registration in a state it cannot name is still one: it is removed like an enabled one, so
+    // that a damaged registration never keeps a helper running that nothing can stop.
     const int status = loginItemStatus();
-    if (status != SMAppServiceStatusEnabled && status != SMAppServiceStatusRequiresApproval) {
+    if (status == SMAppServiceStatusNotRegistered || status == SMAppServiceStatusNotFound) {
         waitForStoppedHelper();
         return;
     }
     // A choice the helper cannot save would be lost with it, so the item stays registered then.
     // On macOS this request runs in a detached task to keep the main thread free; here the service
     // runs on a worker thread already, and the request is bounded by its two time-outs.
-    StatusClient::flushIfRunning(platform_.messagePorts, platform_.portName);
+    try {
+        StatusClient::flushIfRunning(platform_.messagePorts, platform_.portName);
+    } catch (const Error&) {
+        // A helper that ended meanwhile (another disable stopped it) saved its choice on the way out.
+        if (StatusClient::isRunning(platform_.messagePorts, platform_.portName)) throw;
+    }
     platform_.serviceManagement.unregisterService(std::string(agentName));
     waitForStoppedHelper();
 }

@@ -1,18 +1,23 @@
 #include "posix/DetachedProcess.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,9 +34,9 @@ namespace {
 
 /// What the detached side tells the caller: one write smaller than PIPE_BUF, so it arrives whole.
 struct Report {
-    enum Kind : int { started = 1, failed = 2 };
+    enum Kind : int { started = 1, failed = 2, busy = 3, ended = 4 };
     int kind = 0;
-    int value = 0;  // the supervisor's pid when started, errno when failed
+    int value = 0;  // the supervisor's pid when started, errno when failed, wait status when ended
 };
 
 /// Everything the forked children use, prepared before the fork so that they never allocate.
@@ -44,8 +49,14 @@ struct ChildPlan {
     int parentReportFd = -1;  // the caller's ends, closed in the children
     int parentGoFd = -1;
     int openMax = 0;
-    timespec restartInterval{};
+    const char* lockPath = nullptr;
+    KeepAlive keepAlive = KeepAlive::never;
+    std::int64_t throttle = 0;     // nanoseconds
+    std::int64_t stopTimeout = 0;  // nanoseconds
 };
+
+/// What the detached side does: execute the program, wait for it and report its end, or supervise it.
+enum class Mode { launched, waited, supervised };
 
 // ---- Run in the children: async-signal-safe system calls only. ----
 
@@ -110,60 +121,69 @@ void detach(const ChildPlan& plan) {
     ::_exit(127);
 }
 
-/// Forks and executes the program; -1 when fork failed.
+/// Forks and executes the program as the leader of a process group of its own, which dies with
+/// the supervisor; -1 when fork failed.
 pid_t startProgram(const ChildPlan& plan, bool reportFailure) {
+    const pid_t supervisor = ::getpid();
     const pid_t pid = ::_Fork();
-    if (pid == 0) execute(plan, reportFailure);
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+        if (::getppid() != supervisor) ::_exit(127);  // it died before the death signal was armed
+        execute(plan, reportFailure);
+    }
+    if (pid > 0) ::setpgid(pid, pid);  // on both sides, so that the group exists when fork returns
     return pid;
 }
 
-timespec monotonicNow() {
+std::int64_t monotonicNow() {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return now;
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-timespec plus(timespec time, timespec interval) {
-    time.tv_sec += interval.tv_sec;
-    time.tv_nsec += interval.tv_nsec;
-    if (time.tv_nsec >= 1'000'000'000) {
-        time.tv_sec += 1;
-        time.tv_nsec -= 1'000'000'000;
-    }
-    return time;
+timespec timespecOf(std::int64_t nanoseconds) {
+    return {static_cast<time_t>(nanoseconds / 1'000'000'000), static_cast<long>(nanoseconds % 1'000'000'000)};
 }
 
-/// Waits until `deadline`; true when a stop signal arrived first.
-bool stopArrivesBefore(timespec deadline, const sigset_t& stopSignals) {
+/// The next of `signals` that arrives before `deadline` (monotonic nanoseconds), or 0.
+int signalBefore(std::int64_t deadline, const sigset_t& signals) {
     for (;;) {
-        const timespec now = monotonicNow();
-        timespec remaining{deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
-        if (remaining.tv_nsec < 0) {
-            remaining.tv_sec -= 1;
-            remaining.tv_nsec += 1'000'000'000;
-        }
-        if (remaining.tv_sec < 0 || (remaining.tv_sec == 0 && remaining.tv_nsec == 0)) return false;
-        if (::sigtimedwait(&stopSignals, nullptr, &remaining) > 0) return true;
-        if (errno == EAGAIN) return false;
+        const std::int64_t remaining = deadline - monotonicNow();
+        if (remaining <= 0) return 0;
+        const timespec wait = timespecOf(remaining);
+        const int signal = ::sigtimedwait(&signals, nullptr, &wait);
+        if (signal > 0) return signal;
+        if (errno == EAGAIN) return 0;
     }
 }
 
-/// Reaps every ended child; true when `program` was one of them, with its wait status.
+/// When `program` has ended: kills what it left in its group (its pid, still unreaped, cannot
+/// have been given out again), reaps it and returns true with its wait status.
 bool programEnded(pid_t program, int& status) {
-    bool ended = false;
-    int childStatus = 0;
-    pid_t pid = 0;
-    while ((pid = ::waitpid(-1, &childStatus, WNOHANG)) > 0) {
-        if (pid != program) continue;
-        ended = true;
-        status = childStatus;
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(program), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
+    if (info.si_pid != program) return false;
+    ::kill(-program, SIGKILL);
+    while (::waitpid(program, &status, 0) < 0 && errno == EINTR) {
     }
-    return ended;
+    return true;
+}
+
+/// Takes the supervisor's lock, or reports that another supervisor holds it and ends.
+void takeLock(const ChildPlan& plan) {
+    const int lock = ::open(plan.lockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lock < 0) failAndExit(plan, errno);
+    if (::flock(lock, LOCK_EX | LOCK_NB) == 0) return;  // kept open, and so held, until the end
+    if (errno != EWOULDBLOCK) failAndExit(plan, errno);
+    sendReport(plan.reportFd, Report::busy, 0);
+    ::_exit(0);
 }
 
 /// The supervisor. Its signals stay blocked (as the caller blocked them around fork) and are
 /// taken with sigwaitinfo: no handler runs, so no signal can slip in between a check and a wait.
 [[noreturn]] void runSupervisor(const ChildPlan& plan) {
+    takeLock(plan);
     sendReport(plan.reportFd, Report::started, ::getpid());
     char go = 0;
     ssize_t received = 0;
@@ -182,33 +202,53 @@ bool programEnded(pid_t program, int& status) {
     sigset_t awaited = stopSignals;
     ::sigaddset(&awaited, SIGCHLD);
 
-    timespec lastStart = monotonicNow();
+    std::int64_t lastStart = monotonicNow();
     pid_t program = startProgram(plan, true);
     if (program < 0) failAndExit(plan, errno);
     ::close(plan.reportFd);  // the program's copy closes on exec: the caller then reads the end
 
-    bool stopping = false;
+    constexpr std::int64_t never = INT64_MAX;
+    std::int64_t killAt = never;
     for (;;) {
-        const int signal = ::sigwaitinfo(&awaited, nullptr);
+        const int signal = killAt == never ? ::sigwaitinfo(&awaited, nullptr) : signalBefore(killAt, awaited);
+        if (signal == 0) {  // the stop timeout passed
+            ::kill(-program, SIGKILL);
+            killAt = never - 1;  // still stopping, nothing more to time
+            continue;
+        }
         if (signal < 0) continue;
         if (signal != SIGCHLD) {
-            stopping = true;
+            if (killAt != never) continue;
+            killAt = monotonicNow() + plan.stopTimeout;
             ::kill(program, SIGTERM);
             continue;
         }
         int status = 0;
         if (!programEnded(program, status)) continue;
-        if (stopping || !WIFEXITED(status) || WEXITSTATUS(status) != 1) ::_exit(0);
+        if (killAt != never || !restartsAfter(plan.keepAlive, status)) ::_exit(0);
         do {
-            if (stopArrivesBefore(plus(lastStart, plan.restartInterval), stopSignals)) ::_exit(0);
+            const std::int64_t delay = restartDelay(lastStart, monotonicNow(), plan.throttle);
+            if (delay > 0 && signalBefore(monotonicNow() + delay, stopSignals) != 0) ::_exit(0);
             lastStart = monotonicNow();
             program = startProgram(plan, false);
         } while (program < 0);
     }
 }
 
+/// Runs the program and reports how it ended; the waiter's own report pipe stays open until then.
+[[noreturn]] void runWaiter(const ChildPlan& plan) {
+    const pid_t program = ::_Fork();
+    if (program < 0) failAndExit(plan, errno);
+    if (program == 0) execute(plan, true);
+    int status = 0;
+    while (::waitpid(program, &status, 0) < 0 && errno == EINTR) {
+    }
+    sendReport(plan.reportFd, Report::ended, status);
+    ::_exit(0);
+}
+
 /// The first child: a new session, then the second fork, whose child is not the caller's.
-[[noreturn]] void runIntermediate(const ChildPlan& plan, bool supervised) {
+[[noreturn]] void runIntermediate(const ChildPlan& plan, Mode mode) {
     ::close(plan.parentReportFd);
     if (plan.parentGoFd >= 0) ::close(plan.parentGoFd);
     ::setsid();
@@ -216,7 +256,8 @@ bool programEnded(pid_t program, int& status) {
     if (pid < 0) failAndExit(plan, errno);
     if (pid > 0) ::_exit(0);
     detach(plan);
-    if (supervised) runSupervisor(plan);
+    if (mode == Mode::supervised) runSupervisor(plan);
+    if (mode == Mode::waited) runWaiter(plan);
     execute(plan, true);
 }
 
@@ -264,21 +305,19 @@ int openDescriptorLimit() {
     return static_cast<int>(limit > 0 && limit < ceiling ? limit : ceiling);
 }
 
-timespec intervalOf(double seconds) {
-    if (!(seconds > 0)) return {};
-    seconds = std::min(seconds, 1e6);
-    const double whole = std::floor(seconds);
-    return {static_cast<time_t>(whole), static_cast<long>((seconds - whole) * 1e9)};
+std::int64_t nanosecondsOf(double seconds) {
+    if (!(seconds > 0)) return 0;
+    return static_cast<std::int64_t>(std::min(seconds, 1e6) * 1e9);
 }
 
 /// Forks the first child with every signal blocked, so that no handler of the caller runs in it.
-pid_t forkIntermediate(const ChildPlan& plan, bool supervised, const std::string& program) {
+pid_t forkIntermediate(const ChildPlan& plan, Mode mode, const std::string& program) {
     sigset_t all;
     sigset_t previous;
     ::sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t pid = ::fork();
-    if (pid == 0) runIntermediate(plan, supervised);
+    if (pid == 0) runIntermediate(plan, mode);
     const int error = errno;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (pid < 0) throw FileError("Launching", program, error);
@@ -302,6 +341,19 @@ std::optional<Report> readReport(int fd) {
     return report;
 }
 
+/// Waits for the report pipe until `deadline`; false when it stayed silent.
+bool readableBefore(int fd, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd watched{fd, POLLIN, 0};
+        const int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+    }
+}
+
 }  // namespace
 
 DetachedProcess::DetachedProcess(std::string program, std::vector<std::string> arguments)
@@ -320,7 +372,7 @@ void DetachedProcess::launch() const {
     plan.parentReportFd = reportRead.get();
     plan.openMax = openDescriptorLimit();
 
-    const pid_t intermediate = forkIntermediate(plan, false, program_);
+    const pid_t intermediate = forkIntermediate(plan, Mode::launched, program_);
     reportWrite.close();
     reap(intermediate);
     // The pipe closes when the program is executed; a report comes only when that failed.
@@ -328,8 +380,32 @@ void DetachedProcess::launch() const {
     if (report && report->kind == Report::failed) throw FileError("Launching", program_, report->value);
 }
 
-ProcessID DetachedProcess::supervise(double restartInterval,
-                                     const std::function<void(ProcessID)>& beforeStart) const {
+std::optional<int> DetachedProcess::run(double timeout) const {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                               std::chrono::duration<double>(std::min(timeout, 1e6)));
+    const std::vector<char*> argv = pointersTo(arguments_);
+    auto [reportRead, reportWrite] = makePipe(program_);
+    ChildPlan plan;
+    plan.program = program_.c_str();
+    plan.argv = argv.data();
+    plan.envp = environ;
+    plan.reportFd = reportWrite.get();
+    plan.parentReportFd = reportRead.get();
+    plan.openMax = openDescriptorLimit();
+
+    const pid_t intermediate = forkIntermediate(plan, Mode::waited, program_);
+    reportWrite.close();
+    reap(intermediate);
+    if (!readableBefore(reportRead.get(), deadline)) return std::nullopt;
+    const auto report = readReport(reportRead.get());
+    if (!report) throw FileError("Launching", program_, EIO);
+    if (report->kind == Report::failed) throw FileError("Launching", program_, report->value);
+    return report->value;
+}
+
+std::optional<ProcessID> DetachedProcess::supervise(const Supervision& supervision,
+                                                    const std::function<bool(ProcessID)>& beforeStart) const {
     const std::vector<char*> argv = pointersTo(arguments_);
     auto [reportRead, reportWrite] = makePipe(program_);
     auto [goCaller, goSupervisor] = makeSocketPair(program_);
@@ -342,9 +418,12 @@ ProcessID DetachedProcess::supervise(double restartInterval,
     plan.parentReportFd = reportRead.get();
     plan.parentGoFd = goCaller.get();
     plan.openMax = openDescriptorLimit();
-    plan.restartInterval = intervalOf(restartInterval);
+    plan.lockPath = supervision.lockPath.c_str();
+    plan.keepAlive = supervision.keepAlive;
+    plan.throttle = nanosecondsOf(supervision.throttleInterval);
+    plan.stopTimeout = nanosecondsOf(supervision.stopTimeout);
 
-    const pid_t intermediate = forkIntermediate(plan, true, program_);
+    const pid_t intermediate = forkIntermediate(plan, Mode::supervised, program_);
     reportWrite.close();
     goSupervisor.close();
     reap(intermediate);
@@ -352,9 +431,13 @@ ProcessID DetachedProcess::supervise(double restartInterval,
     const auto first = readReport(reportRead.get());
     if (!first) throw FileError("Launching", program_, EIO);
     if (first->kind == Report::failed) throw FileError("Launching", program_, first->value);
+    if (first->kind == Report::busy) return std::nullopt;
     const ProcessID supervisor = first->value;
+    // Taken while the supervisor waits for the go, so that it names that very process later.
+    const fs::FileDescriptor handle(static_cast<int>(::syscall(SYS_pidfd_open, supervisor, 0)));
 
-    beforeStart(supervisor);  // when it throws, closing goCaller tells the supervisor to end
+    // When it answers false or throws, closing goCaller tells the supervisor to end.
+    if (!beforeStart(supervisor)) return std::nullopt;
     const char go = 'g';
     ssize_t sent = 0;
     do {
@@ -364,7 +447,11 @@ ProcessID DetachedProcess::supervise(double restartInterval,
     goCaller.close();
 
     const auto second = readReport(reportRead.get());
-    if (second && second->kind == Report::failed) throw FileError("Launching", program_, second->value);
+    if (second && second->kind == Report::failed) {
+        // A program that cannot be executed would fail again at every restart: the supervisor ends.
+        ::syscall(SYS_pidfd_send_signal, handle.get(), SIGKILL, nullptr, 0);
+        throw FileError("Launching", program_, second->value);
+    }
     return supervisor;
 }
 

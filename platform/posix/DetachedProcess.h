@@ -1,9 +1,11 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "posix/KeepAlive.h"
 #include "values/ProcessID.h"
 
 namespace tessaly {
@@ -30,16 +32,37 @@ public:
     /// program, errno) when it cannot be.
     void launch() const;
 
-    /// Starts a supervisor that runs the program and starts it again each time it exits with
-    /// status 1, never sooner than `restartInterval` seconds after its previous start. The
-    /// supervisor ends when the program exits in any other way, or after SIGTERM, SIGINT or SIGHUP:
-    /// then it passes SIGTERM on to the program, waits for it to end, and exits.
+    /// Starts the program and waits up to `timeout` seconds for it to end. Returns its wait status,
+    /// or nothing when it still runs (it then goes on, detached). Throws FileError("Launching",
+    /// program, errno) when it cannot be started.
+    std::optional<int> run(double timeout) const;
+
+    /// How a supervisor runs the program.
+    struct Supervision {
+        /// The lock the supervisor takes and keeps while it lives: only one supervisor per lock, and
+        /// a process that has this file open is known to be a supervisor of ours.
+        std::string lockPath;
+        KeepAlive keepAlive = KeepAlive::afterUnsuccessfulEnd;
+        /// Seconds from one start of the program to the earliest next one.
+        double throttleInterval = keepAliveThrottleSeconds;
+        /// Seconds the program has after SIGTERM before its process group gets SIGKILL.
+        double stopTimeout = 5;
+    };
+
+    /// Starts a supervisor that runs the program in a process group of its own and starts it again
+    /// after each end that `keepAlive` names, never sooner than the throttle interval after its
+    /// previous start. Whatever the program leaves behind in its group is killed when it ends, and
+    /// the program is killed when the supervisor dies, as launchd does with a job's processes.
+    /// After SIGTERM, SIGINT or SIGHUP the supervisor passes SIGTERM on to the program, kills its
+    /// group after the stop timeout, and exits once the program has ended.
     ///
-    /// `beforeStart` runs in the caller with the supervisor's pid while the supervisor waits; when
-    /// it throws, the supervisor ends without starting anything and the exception passes on. Returns
-    /// the supervisor's pid once the program's first start was executed; throws
+    /// Returns nothing, starting nothing, when another supervisor holds the lock, or when
+    /// `beforeStart` (run in the caller with the new supervisor's pid while it waits, lock held)
+    /// answers false. When `beforeStart` throws, the supervisor ends and the exception passes on.
+    /// Returns the supervisor's pid once the program's first start was executed; throws
     /// FileError("Launching", program, errno) when it could not be (the supervisor then ends).
-    ProcessID supervise(double restartInterval, const std::function<void(ProcessID)>& beforeStart) const;
+    std::optional<ProcessID> supervise(const Supervision& supervision,
+                                       const std::function<bool(ProcessID)>& beforeStart) const;
 
 private:
     std::string program_;

@@ -49,11 +49,14 @@ MainBundle PosixProcessEnvironment::bundleOf(const std::string& executablePath) 
     return bundle;
 }
 
-MainBundle PosixProcessEnvironment::mainBundle() const {
+PosixProcessEnvironment::PosixProcessEnvironment() {
     std::error_code error;
     const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return {};
-    return bundleOf(executable.string());
+    if (!error) mainBundle_ = bundleOf(executable.string());
+}
+
+MainBundle PosixProcessEnvironment::mainBundle() const {
+    return mainBundle_;
 }
 
 ProcessID PosixProcessEnvironment::processID() const {

@@ -2,19 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
-#include <cstdint>
 #include <cstdlib>
 #include <optional>
-#include <set>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -24,6 +19,8 @@
 #include "foundation/FileSystem.h"
 #include "foundation/TessalyError.h"
 #include "posix/DetachedProcess.h"
+#include "posix/KeepAlive.h"
+#include "posix/SupervisorLock.h"
 #include "values/PropertyList.h"
 
 namespace tessaly {
@@ -33,34 +30,16 @@ namespace {
 constexpr const char* enabledState = "enabled";
 constexpr const char* requiresApprovalState = "requires-approval";
 constexpr std::size_t recordLimit = 64 * 1024;
-/// How long processes may take to vanish after SIGKILL before unregistering gives up.
-constexpr double killTimeout = 2;
-constexpr auto pollInterval = std::chrono::milliseconds(20);
+/// Seconds a change waits for another change to the same item beyond that change's stop timeout.
+constexpr double claimPatience = 10;
 
-/// What a record remembers of the supervisor it started.
-struct SupervisorIdentity {
-    ProcessID pid = 0;
-    std::uint64_t startTime = 0;  // clock ticks after boot, from /proc/<pid>/stat
-    ProcessID session = 0;
-};
+enum class RecordState { absent, enabled, requiresApproval, unreadable };
 
-struct Record {
-    std::string state;
-    std::optional<SupervisorIdentity> supervisor;
-};
-
-/// The program and argument vector an agent definition names.
+/// The program, argument vector and KeepAlive an agent definition names.
 struct AgentProgram {
     std::string program;
     std::vector<std::string> arguments;
-};
-
-/// What /proc tells about a process.
-struct ProcessFacts {
-    char state = '?';
-    ProcessID session = 0;
-    std::uint64_t startTime = 0;
-    std::uint32_t owner = 0;
+    KeepAlive keepAlive = KeepAlive::never;
 };
 
 void requireFileName(const std::string& plistName) {
@@ -69,134 +48,30 @@ void requireFileName(const std::string& plistName) {
     }
 }
 
-// ---- Processes, as /proc shows them. ----
-
-std::optional<std::string> readProcFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string content;
-    char buffer[4096];
-    ssize_t count = 0;
-    while ((count = ::read(fd, buffer, sizeof buffer)) > 0)
-        content.append(buffer, static_cast<std::size_t>(count));
-    ::close(fd);
-    if (count < 0) return std::nullopt;
-    return content;
-}
-
-/// /proc/<pid>/stat: "pid (name) state ppid pgrp session ... starttime ..."; the name may hold
-/// spaces and parentheses, so the fields are counted from the last ')'.
-std::optional<ProcessFacts> processFacts(ProcessID pid) {
-    const std::string folder = "/proc/" + std::to_string(pid);
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) return std::nullopt;
-    const auto line = readProcFile(folder + "/stat");
-    if (!line) return std::nullopt;
-    const auto nameEnd = line->rfind(')');
-    if (nameEnd == std::string::npos) return std::nullopt;
-    std::istringstream fields(line->substr(nameEnd + 1));
-    std::vector<std::string> values;
-    for (std::string value; fields >> value;) values.push_back(value);
-    // Counted from the state (field 3): session is field 6, starttime field 22.
-    constexpr std::size_t sessionIndex = 3;
-    constexpr std::size_t startTimeIndex = 19;
-    if (values.size() <= startTimeIndex || values[0].size() != 1) return std::nullopt;
-    ProcessFacts facts;
-    facts.state = values[0][0];
-    facts.owner = info.st_uid;
-    try {
-        facts.session = static_cast<ProcessID>(std::stol(values[sessionIndex]));
-        facts.startTime = std::stoull(values[startTimeIndex]);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    return facts;
-}
-
-bool isGone(const ProcessFacts& facts) {
-    return facts.state == 'Z' || facts.state == 'X';
-}
-
-std::vector<ProcessID> allProcesses() {
-    std::vector<ProcessID> pids;
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) return pids;
-    while (const dirent* entry = ::readdir(proc)) {
-        const std::string name = entry->d_name;
-        if (name.empty() ||
-            !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            continue;
-        }
-        if (name.size() <= 9) pids.push_back(static_cast<ProcessID>(std::stol(name)));
-    }
-    ::closedir(proc);
-    return pids;
-}
-
-/// One look at the live processes the supervisor's session holds: the supervisor, the program and
-/// what it started. A live process that now has the session's number as its pid means the number
-/// was given out again (the system never does that while a member lives): nothing of ours is left
-/// then, and nothing is touched.
-std::vector<ProcessID> scanSession(const SupervisorIdentity& supervisor) {
-    if (const auto leader = processFacts(supervisor.session); leader && !isGone(*leader)) return {};
-    std::vector<ProcessID> members;
-    const std::uint32_t user = ::getuid();
-    for (ProcessID pid : allProcesses()) {
-        const auto facts = processFacts(pid);
-        if (!facts || isGone(*facts)) continue;
-        if (facts->session != supervisor.session || facts->owner != user) continue;
-        if (facts->startTime < supervisor.startTime) continue;
-        if (pid == supervisor.pid && facts->startTime != supervisor.startTime) continue;
-        members.push_back(pid);
-    }
-    return members;
-}
-
-/// The session's live processes. /proc is listed first and read after, so a member may start a
-/// child and end between the two and leave the child unseen; a member that has ended cannot start
-/// another, so a second look after an empty one sees such a child.
-std::vector<ProcessID> sessionMembers(const SupervisorIdentity& supervisor) {
-    std::vector<ProcessID> members = scanSession(supervisor);
-    return members.empty() ? scanSession(supervisor) : members;
-}
-
-bool contains(const std::vector<ProcessID>& pids, ProcessID pid) {
-    return std::find(pids.begin(), pids.end(), pid) != pids.end();
-}
-
-/// Polls until the session is empty or `seconds` have passed; what is still alive. Once the
-/// supervisor is gone, each remaining process gets `signal` once: what the program left behind is
-/// stopped directly.
-std::vector<ProcessID> waitForSession(const SupervisorIdentity& supervisor, double seconds, int signal,
-                                      std::set<ProcessID>& signalled) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-        std::vector<ProcessID> members = sessionMembers(supervisor);
-        if (members.empty() || std::chrono::steady_clock::now() >= deadline) return members;
-        if (!contains(members, supervisor.pid)) {
-            for (ProcessID pid : members) {
-                if (signalled.insert(pid).second) ::kill(pid, signal);
+/// The exclusive right to change one item's record, held for one registration or unregistration.
+class Claim {
+public:
+    Claim(const std::string& path, double seconds)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
+        if (!fd_) throw FileError("Opening", path, errno);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) throw FileError("Locking", path, errno);
+            if (std::chrono::steady_clock::now() >= deadline) {
+                throw TessalyError("Another change to the login item " + fs::quoted(path) +
+                                   " did not finish.");
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        std::this_thread::sleep_for(pollInterval);
     }
-}
+    // Unlocked explicitly: a forked child may still share the open file for a moment.
+    ~Claim() { ::flock(fd_.get(), LOCK_UN); }
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
 
-void stopSession(const SupervisorIdentity& supervisor, double stopTimeout, const std::string& plistName) {
-    std::vector<ProcessID> members = sessionMembers(supervisor);
-    if (members.empty()) return;
-    std::set<ProcessID> terminated;
-    if (contains(members, supervisor.pid)) {
-        terminated.insert(supervisor.pid);
-        ::kill(supervisor.pid, SIGTERM);
-    }
-    members = waitForSession(supervisor, stopTimeout, SIGTERM, terminated);
-    if (members.empty()) return;
-    for (ProcessID pid : members) ::kill(pid, SIGKILL);
-    std::set<ProcessID> killed(members.begin(), members.end());
-    if (waitForSession(supervisor, killTimeout, SIGKILL, killed).empty()) return;
-    throw TessalyError("The login item " + fs::quoted(plistName) + " did not stop; it stays registered.");
-}
+private:
+    fs::FileDescriptor fd_;
+};
 
 // ---- The agent definition and the record. ----
 
@@ -229,6 +104,8 @@ AgentProgram readAgentDefinition(const std::string& bundlePath, const std::strin
     AgentProgram agent;
     agent.program = bundlePath + "/" + relative;
 
+    const auto keepAlive = keys->find("KeepAlive");
+    agent.keepAlive = keepAliveOf(keepAlive == keys->end() ? nullptr : &keepAlive->second);
     const auto programArguments = keys->find("ProgramArguments");
     if (programArguments == keys->end()) {
         agent.arguments = {*bundleProgram->second.text()};
@@ -244,59 +121,33 @@ AgentProgram readAgentDefinition(const std::string& bundlePath, const std::strin
     return agent;
 }
 
-std::optional<std::int64_t> wholeNumber(const CFDictionary& keys, const std::string& key, double lowest,
-                                        double highest) {
-    const auto found = keys.find(key);
-    if (found == keys.end() || !found->second.number()) return std::nullopt;
-    const double value = *found->second.number();
-    if (!(value >= lowest && value <= highest) || std::floor(value) != value) return std::nullopt;
-    return static_cast<std::int64_t>(value);
-}
-
-/// The record's content; nothing when it cannot be read or is damaged.
-std::optional<Record> readRecord(const std::string& path) {
+RecordState recordState(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? RecordState::absent : RecordState::unreadable;
+    }
     try {
         const std::string bytes = fs::readBounded(path, recordLimit);
-        if (bytes.size() > recordLimit) return std::nullopt;
+        if (bytes.size() > recordLimit) return RecordState::unreadable;
         const CFValue value = PropertyList::parse(bytes);
         const CFDictionary* keys = value.dictionary();
-        if (keys == nullptr) return std::nullopt;
-        Record record;
-        if (const auto state = keys->find("State"); state != keys->end() && state->second.text()) {
-            record.state = *state->second.text();
-        }
-        constexpr double largestPid = 2147483647;
-        const auto pid = wholeNumber(*keys, "SupervisorProcessIdentifier", 2, largestPid);
-        const auto startTime = wholeNumber(*keys, "SupervisorStartTime", 0, 9007199254740992.0);
-        const auto session = wholeNumber(*keys, "SupervisorSession", 2, largestPid);
-        if (pid && startTime && session) {
-            record.supervisor =
-                SupervisorIdentity{static_cast<ProcessID>(*pid), static_cast<std::uint64_t>(*startTime),
-                                   static_cast<ProcessID>(*session)};
-        }
-        return record;
+        const auto state = keys == nullptr ? CFDictionary::const_iterator() : keys->find("State");
+        if (keys == nullptr || state == keys->end() || !state->second.text()) return RecordState::unreadable;
+        if (*state->second.text() == enabledState) return RecordState::enabled;
+        if (*state->second.text() == requiresApprovalState) return RecordState::requiresApproval;
     } catch (const std::exception&) {
-        return std::nullopt;
     }
+    return RecordState::unreadable;
 }
 
 void writeRecord(const std::string& path, const std::string& state, const std::string& bundlePath,
-                 const std::string& program, const std::optional<SupervisorIdentity>& supervisor) {
-    CFDictionary keys{{"State", state}, {"Bundle", bundlePath}, {"Program", program}};
-    if (supervisor) {
-        keys.emplace("SupervisorProcessIdentifier", static_cast<double>(supervisor->pid));
-        keys.emplace("SupervisorStartTime", static_cast<double>(supervisor->startTime));
-        keys.emplace("SupervisorSession", static_cast<double>(supervisor->session));
-    }
+                 const std::string& program) {
+    const CFDictionary keys{{"State", state}, {"Bundle", bundlePath}, {"Program", program}};
     fs::writeAtomically(path, PropertyList::writeXml(CFValue(keys)), 0600);
 }
 
-/// Whether anything is at `path`; a path that cannot be examined for another reason than a
-/// missing part counts as present.
-bool mayBePresent(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0) return true;
-    return errno != ENOENT && errno != ENOTDIR;
+void removeIfPresent(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError("Removing", path, errno);
 }
 
 bool isRegularFile(const std::string& path) {
@@ -304,16 +155,33 @@ bool isRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+/// A path as one argument of a desktop entry's Exec key: quoted, with the characters the quoting
+/// reserves escaped, then the backslashes doubled as every string value of a desktop entry needs.
+std::string execArgument(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char character : text) {
+        if (character == '\\') {
+            quoted += "\\\\\\\\";
+            continue;
+        }
+        if (character == '"' || character == '`' || character == '$') quoted += "\\\\";
+        quoted += character;
+    }
+    return quoted + "\"";
+}
+
+std::string absoluteBase(const char* variable, const std::string& fallback) {
+    const char* value = std::getenv(variable);
+    // The XDG base directory rules ignore a relative path.
+    return value != nullptr && value[0] == '/' ? std::string(value) : fs::homeDirectory() + fallback;
+}
+
 }  // namespace
 
 PosixServiceManagement::Settings PosixServiceManagement::Settings::fromEnvironment() {
     Settings settings;
-    const char* stateHome = std::getenv("XDG_STATE_HOME");
-    // The XDG base directory rules ignore a relative path.
-    const std::string base = stateHome != nullptr && stateHome[0] == '/'
-                                 ? std::string(stateHome)
-                                 : fs::homeDirectory() + "/.local/state";
-    settings.stateFolder = base + "/tessaly";
+    settings.stateFolder = absoluteBase("XDG_STATE_HOME", "/.local/state") + "/tessaly";
+    settings.autostartFolder = absoluteBase("XDG_CONFIG_HOME", "/.config") + "/autostart";
     const char* requireApproval = std::getenv("TESSALY_LOGIN_ITEMS_REQUIRE_APPROVAL");
     settings.requireApproval = requireApproval != nullptr && std::string(requireApproval) == "1";
     return settings;
@@ -329,13 +197,23 @@ std::string PosixServiceManagement::recordPath(const std::string& plistName) con
     return settings_.stateFolder + "/login-items/" + plistName;
 }
 
+std::string PosixServiceManagement::autostartPath(const std::string& plistName) const {
+    const std::string suffix = ".plist";
+    std::string label = plistName;
+    if (label.size() > suffix.size() &&
+        label.compare(label.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        label.resize(label.size() - suffix.size());
+    }
+    return settings_.autostartFolder + "/" + label + ".desktop";
+}
+
 int PosixServiceManagement::status(const std::string& plistName) {
     if (!fs::isPlainFileName(plistName)) return SMAppServiceStatusNotFound;
-    const std::string record = recordPath(plistName);
-    if (mayBePresent(record)) {
-        const auto content = readRecord(record);
-        if (content && content->state == requiresApprovalState) return SMAppServiceStatusRequiresApproval;
-        return SMAppServiceStatusEnabled;
+    switch (recordState(recordPath(plistName))) {
+        case RecordState::enabled: return SMAppServiceStatusEnabled;
+        case RecordState::requiresApproval: return SMAppServiceStatusRequiresApproval;
+        case RecordState::unreadable: return unreadableRecordStatus;
+        case RecordState::absent: break;
     }
     const std::string definition = bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName;
     return isRegularFile(definition) ? SMAppServiceStatusNotRegistered : SMAppServiceStatusNotFound;
@@ -344,28 +222,25 @@ int PosixServiceManagement::status(const std::string& plistName) {
 void PosixServiceManagement::registerService(const std::string& plistName) {
     requireFileName(plistName);
     const std::string record = recordPath(plistName);
-    if (mayBePresent(record)) return;  // registered: nothing is started again
-    const std::string definition = bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName;
-    const AgentProgram agent = readAgentDefinition(bundlePath_, definition);
-    prepareRecordFolder();
+    if (recordState(record) != RecordState::absent) return;  // registered: nothing is started again
+    const AgentProgram agent =
+        readAgentDefinition(bundlePath_, bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName);
+    prepareFolder(settings_.stateFolder);
+    prepareFolder(settings_.stateFolder + "/login-items");
+
+    const Claim claim(record + ".claim", settings_.stopTimeout + claimPatience);
+    if (recordState(record) != RecordState::absent) return;  // another registration came first
     if (settings_.requireApproval) {
-        writeRecord(record, requiresApprovalState, bundlePath_, agent.program, std::nullopt);
+        writeRecord(record, requiresApprovalState, bundlePath_, agent.program);
         return;
     }
-
-    bool recordWritten = false;
+    writeRecord(record, enabledState, bundlePath_, agent.program);
     try {
-        DetachedProcess(agent.program, agent.arguments)
-            .supervise(settings_.restartInterval, [&](ProcessID supervisor) {
-                // The supervisor waits for this record before it starts anything, so it is alive here.
-                const auto facts = processFacts(supervisor);
-                if (!facts) throw FileError("Launching", agent.program, ESRCH);
-                writeRecord(record, enabledState, bundlePath_, agent.program,
-                            SupervisorIdentity{supervisor, facts->startTime, facts->session});
-                recordWritten = true;
-            });
+        writeAutostartEntry(plistName);
+        launch(plistName);
     } catch (...) {
-        if (recordWritten) ::unlink(record.c_str());
+        ::unlink(autostartPath(plistName).c_str());
+        ::unlink(record.c_str());
         throw;
     }
 }
@@ -373,24 +248,94 @@ void PosixServiceManagement::registerService(const std::string& plistName) {
 void PosixServiceManagement::unregisterService(const std::string& plistName) {
     if (!fs::isPlainFileName(plistName)) return;  // such a name was never registered
     const std::string record = recordPath(plistName);
-    if (!mayBePresent(record)) return;
-    if (const auto content = readRecord(record); content && content->supervisor) {
-        stopSession(*content->supervisor, settings_.stopTimeout, plistName);
+    if (recordState(record) == RecordState::absent) return;
+    const Claim claim(record + ".claim", settings_.stopTimeout + claimPatience);
+    if (recordState(record) == RecordState::absent) return;  // another unregistration came first
+    if (!SupervisorLock(record + ".lock").stopHolders(settings_.stopTimeout)) {
+        throw TessalyError("The login item " + fs::quoted(plistName) + " did not stop; it stays registered.");
     }
-    if (::unlink(record.c_str()) != 0 && errno != ENOENT) throw FileError("Removing", record, errno);
+    removeIfPresent(autostartPath(plistName));
+    removeIfPresent(record);
 }
 
-void PosixServiceManagement::openSystemSettingsLoginItems() {}
+void PosixServiceManagement::openSystemSettingsLoginItems() {
+    DIR* agents = ::opendir((bundlePath_ + "/Contents/Library/LaunchAgents").c_str());
+    if (agents == nullptr) return;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(agents)) {
+        if (fs::isPlainFileName(entry->d_name) && entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    }
+    ::closedir(agents);
+    for (const std::string& plistName : names) approve(plistName);
+}
 
-void PosixServiceManagement::prepareRecordFolder() const {
-    // Checked before and after creating: a linked folder is refused before anything is made in it.
-    for (const std::string& path : {settings_.stateFolder, settings_.stateFolder + "/login-items"}) {
-        if (!mayBePresent(path)) fs::createDirectories(path, 0700);
-        const fs::LinkStatus status = fs::linkStatus(path);
-        if (!status.isDirectory || status.owner != fs::currentUserID()) {
-            throw TessalyError("The login item folder " + fs::quoted(path) +
-                               " is not a folder of this user; Tessaly does not follow links there.");
+void PosixServiceManagement::approve(const std::string& plistName) {
+    const std::string record = recordPath(plistName);
+    if (recordState(record) != RecordState::requiresApproval) return;
+    try {
+        const AgentProgram agent =
+            readAgentDefinition(bundlePath_, bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName);
+        const Claim claim(record + ".claim", settings_.stopTimeout + claimPatience);
+        if (recordState(record) != RecordState::requiresApproval) return;
+        writeRecord(record, enabledState, bundlePath_, agent.program);
+        try {
+            writeAutostartEntry(plistName);
+            launch(plistName);
+        } catch (...) {
+            // An item that cannot start stays switched off, as the window keeps saying.
+            ::unlink(autostartPath(plistName).c_str());
+            writeRecord(record, requiresApprovalState, bundlePath_, agent.program);
+            throw;
         }
+    } catch (const std::exception&) {
+        // Opening the settings cannot fail; the item's state tells what happened.
+    }
+}
+
+void PosixServiceManagement::startAtLogin(const std::string& plistName) {
+    requireFileName(plistName);
+    const std::string record = recordPath(plistName);
+    if (recordState(record) != RecordState::enabled) return;
+    const Claim claim(record + ".claim", settings_.stopTimeout + claimPatience);
+    if (recordState(record) == RecordState::enabled) launch(plistName);
+}
+
+void PosixServiceManagement::launch(const std::string& plistName) {
+    const std::string record = recordPath(plistName);
+    const AgentProgram agent =
+        readAgentDefinition(bundlePath_, bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName);
+    DetachedProcess::Supervision supervision;
+    supervision.lockPath = record + ".lock";
+    supervision.keepAlive = agent.keepAlive;
+    supervision.throttleInterval = settings_.throttleInterval;
+    supervision.stopTimeout = settings_.stopTimeout;
+    // A supervisor that runs already (its lock is held) is this item's: nothing more is started.
+    DetachedProcess(agent.program, agent.arguments).supervise(supervision, [&](ProcessID) {
+        return recordState(record) == RecordState::enabled;
+    });
+}
+
+void PosixServiceManagement::writeAutostartEntry(const std::string& plistName) const {
+    prepareFolder(settings_.autostartFolder);
+    const std::string entry =
+        "[Desktop Entry]\nType=Application\nName=Tessaly\n"
+        "Comment=Starts Tessaly's login helper, as macOS does for its login items\n"
+        "Exec=" +
+        execArgument(bundlePath_ + "/Contents/MacOS/tessaly-login") + " start " + execArgument(plistName) +
+        "\nNoDisplay=true\nTerminal=false\n";
+    fs::writeAtomically(autostartPath(plistName), entry, 0600);
+}
+
+void PosixServiceManagement::prepareFolder(const std::string& path) const {
+    // Checked after creating: a linked folder is refused before anything is made in it.
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        fs::createDirectories(path, 0700);
+    }
+    const fs::LinkStatus status = fs::linkStatus(path);
+    if (!status.isDirectory || status.owner != fs::currentUserID()) {
+        throw TessalyError("The login item folder " + fs::quoted(path) +
+                           " is not a folder of this user; Tessaly does not follow links there.");
     }
 }
 

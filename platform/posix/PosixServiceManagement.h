@@ -6,51 +6,48 @@
 
 namespace tessaly {
 
-/// The login-item agent service on Linux, which has nothing like SMAppService: a per-user record
-/// and a supervised process stand in for launchd.
+/// The login-item agent service on Linux, which has nothing like SMAppService: a per-user record,
+/// a supervisor that plays launchd, and a freedesktop.org autostart entry for the next login.
 ///
 /// Registering reads the bundle's agent definition (Contents/Library/LaunchAgents/<plistName>):
-/// its BundleProgram, relative to the bundle, is run with its ProgramArguments (verbatim, as launchd
-/// passes them; the first one is the program's name), detached: a session of its own, no terminal,
-/// standard streams on /dev/null, working folder "/". A supervisor starts the program again each
-/// time it exits with status 1, at most once per restart interval, as launchd does for KeepAlive
-/// {SuccessfulExit: false}; any other exit ends the supervisor, and the item stays registered, as
-/// on macOS. Registering also writes the record <state folder>/login-items/<plistName>, an XML
-/// property list: State ("enabled" or "requires-approval"), Bundle, Program and, while a
-/// supervisor was started, its SupervisorProcessIdentifier, SupervisorStartTime and
-/// SupervisorSession. The start time tells the supervisor from an unrelated process that got its
-/// pid later; the session finds the program and whatever it started. Registered items are not
-/// started again at the next login.
+/// its BundleProgram, relative to the bundle, is run with its ProgramArguments (verbatim, as
+/// launchd passes them), detached, under a supervisor that reads KeepAlive as launchd does
+/// (DetachedProcess). The record <state folder>/login-items/<plistName> is an XML property list
+/// with State ("enabled" or "requires-approval"), Bundle and Program; it is created exclusively,
+/// and every change to it is made under <plistName>.claim, so that two registrations at once
+/// start one supervisor. The supervisor keeps <plistName>.lock locked while it lives: that lock,
+/// never a recorded process number, tells which processes are ours to stop (SupervisorLock).
 ///
-/// Unregistering sends SIGTERM to the supervisor (which passes it on to the program), waits until
-/// every process of its session is gone, sends SIGKILL to what is left after the stop timeout, and
-/// removes the record.
+/// At the next login the autostart entry $XDG_CONFIG_HOME/autostart/<label>.desktop (written while
+/// the item is enabled) runs Contents/MacOS/tessaly-login start <plistName>, which starts the
+/// supervisor again (`startAtLogin`).
 ///
 /// "Requires approval": with TESSALY_LOGIN_ITEMS_REQUIRE_APPROVAL=1 in the environment of the
 /// registering process, registering records the item as requiring approval and starts nothing, as
-/// macOS does for a login item the user switched off. It is approved by unregistering and
-/// registering again without the variable (disable, then enable).
-///
-/// Why the supervisor is a fork that runs only async-signal-safe code (DetachedProcess) rather than
-/// a program: the command lines of the application and the helper have no word for a supervisor
-/// mode, and /bin/sh would start the program as a background job with SIGINT and SIGQUIT ignored,
-/// with races between its trap and wait. The price is that the supervisor keeps a copy-on-write
-/// image of the registering process; ps shows it as "tessaly-login".
+/// macOS does for a login item the user switched off. Opening the Login Items settings stands for
+/// switching it on there: the item becomes enabled and starts.
 class PosixServiceManagement : public ServiceManagement {
 public:
+    /// The status of a record that cannot be read: above the values macOS defines, so that it
+    /// reads as unknown rather than as any state it may not be.
+    static constexpr int unreadableRecordStatus = 100;
+
     /// How the stand-in behaves; `fromEnvironment` gives what the application uses.
     struct Settings {
         /// The per-user state folder, ".../tessaly"; created with mode 0700 when registering.
         std::string stateFolder;
+        /// The freedesktop.org autostart folder.
+        std::string autostartFolder;
         /// Registering leaves the item requiring approval and starts nothing.
         bool requireApproval = false;
-        /// Seconds from one start of the program to the earliest restart after it exited with 1.
-        double restartInterval = 3;
-        /// Seconds unregistering waits after SIGTERM before it sends SIGKILL.
+        /// Seconds from one start of the program to the earliest restart (launchd's throttle).
+        double throttleInterval = 10;
+        /// Seconds the program has after SIGTERM before it is killed.
         double stopTimeout = 5;
 
-        /// State folder $XDG_STATE_HOME/tessaly when that is an absolute path, otherwise
-        /// ~/.local/state/tessaly; requireApproval when TESSALY_LOGIN_ITEMS_REQUIRE_APPROVAL is "1".
+        /// State folder $XDG_STATE_HOME/tessaly (else ~/.local/state/tessaly), autostart folder
+        /// $XDG_CONFIG_HOME/autostart (else ~/.config/autostart), each variable only when it is an
+        /// absolute path; requireApproval when TESSALY_LOGIN_ITEMS_REQUIRE_APPROVAL is "1".
         static Settings fromEnvironment();
     };
 
@@ -59,24 +56,36 @@ public:
     /// The login items of the bundle at `bundlePath`, with explicit settings.
     PosixServiceManagement(std::string bundlePath, Settings settings);
 
-    /// Enabled or requires approval as the record says (a record that cannot be read counts as
-    /// enabled, so that unregistering can remove it); without a record not registered, or not found
-    /// when the bundle has no agent definition of that name (or the name is not a file name).
+    /// As the record says; unreadableRecordStatus for a record that is not one; without a record
+    /// not registered, or not found when the bundle has no agent definition of that name.
     int status(const std::string& plistName) override;
-    /// Starts the program and writes the record; does nothing while a record exists. Throws
-    /// FileError or TessalyError when the agent definition or the program cannot be used.
+    /// Claims the record, writes the autostart entry and starts the supervised program; does nothing
+    /// while a record exists. Throws FileError or TessalyError, leaving no record, when the agent
+    /// definition or the program cannot be used.
     void registerService(const std::string& plistName) override;
-    /// Stops the supervisor and the program, waits until they are gone, removes the record. Not
-    /// being registered is no error; processes that outlive SIGKILL throw and keep the record.
+    /// Stops the item's supervisors and their programs, waits until they are gone, then removes the
+    /// record and the autostart entry. Not being registered is no error; a supervisor that outlives
+    /// SIGKILL throws and keeps the record.
     void unregisterService(const std::string& plistName) override;
-    /// Does nothing: Linux has no Login Items settings; the record file is the registration.
+    /// Stands for switching the bundle's items on in Login Items settings: every item of this
+    /// bundle that requires approval becomes enabled and starts.
     void openSystemSettingsLoginItems() override;
+
+    /// What a login does: starts the supervised program of an enabled item unless it runs already.
+    void startAtLogin(const std::string& plistName);
 
     /// Where the registration record of `plistName` lies.
     std::string recordPath(const std::string& plistName) const;
+    /// Where the autostart entry of `plistName` lies.
+    std::string autostartPath(const std::string& plistName) const;
 
 private:
-    void prepareRecordFolder() const;
+    /// Starts the supervisor of an enabled item, unless one runs; the claim is held by the caller.
+    void launch(const std::string& plistName);
+    /// Switches one item that requires approval on and starts it.
+    void approve(const std::string& plistName);
+    void writeAutostartEntry(const std::string& plistName) const;
+    void prepareFolder(const std::string& path) const;
 
     std::string bundlePath_;
     Settings settings_;

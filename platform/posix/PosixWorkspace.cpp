@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +24,9 @@ namespace {
 constexpr const char* trashAction = "Moving to the Trash";
 /// How many names ("name", "name.2", ...) are tried before trashing gives up.
 constexpr int maximumNameAttempts = 10000;
+/// Seconds xdg-open has to report how opening went. Some desktops keep it running until the
+/// application it opened has been closed; it has done its work then.
+constexpr double openerTimeout = 10;
 
 std::string absolutePath(const std::string& path) {
     if (!path.empty() && path.front() == '/') return fs::standardizedPath(path);
@@ -153,7 +157,10 @@ bool PosixWorkspace::openURL(const std::string& url) {
 }
 
 bool PosixWorkspace::revealFolder(const std::string& path) {
-    return openWithDesktop(absolutePath(path));
+    const std::string folder = absolutePath(path);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    return openWithDesktop(folder);
 }
 
 bool PosixWorkspace::openWithDesktop(const std::string& argument) const {
@@ -162,8 +169,9 @@ bool PosixWorkspace::openWithDesktop(const std::string& argument) const {
     const std::string program = findProgram("xdg-open", searchPath_);
     if (program.empty()) return false;
     try {
-        DetachedProcess(program, {"xdg-open", argument}).launch();
-        return true;
+        const auto status = DetachedProcess(program, {"xdg-open", argument}).run(openerTimeout);
+        // Still running at the deadline: it found an application, which keeps it waiting.
+        return !status || (WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
     } catch (const FileError&) {
         return false;
     }

@@ -12,9 +12,10 @@ namespace tessaly {
 /// applications the system asks about (Finder, Quick Look) do not exist here.
 ///
 /// openURL and revealFolder hand the URL or the folder to xdg-open, found on the search path and
-/// started detached. They answer whether xdg-open could be started, not how it ended: xdg-open may
-/// wait until the application it opened is closed, and the setup application must not wait that
-/// long. Without an xdg-open they answer false.
+/// started detached, and answer whether it exited with status 0. xdg-open may instead wait until
+/// the application it opened is closed, so it gets ten seconds; one still running then has found
+/// an application and counts as success. Without an xdg-open, or for a folder that does not
+/// exist, they answer false.
 ///
 /// trashItem follows the freedesktop.org Trash standard for the home Trash: the item moves to
 /// <Trash>/files under a free name (its own name, else "name.2", "name.3", ...), after

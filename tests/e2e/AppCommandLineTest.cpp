@@ -1,9 +1,15 @@
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <filesystem>
+#include <regex>
+#include <thread>
 
 #include "HelperFixture.h"
 #include "foundation/Version.h"
+#include "posix/SupervisorLock.h"
+#include "support/RealProcesses.h"
 
 namespace tessaly::testing {
 namespace {
@@ -15,7 +21,8 @@ protected:
         : appRunner({{"HOME", home.path()},
                      {"XDG_RUNTIME_DIR", runtime.path()},
                      {"XDG_STATE_HOME", home / ".local/state"},
-                     {"XDG_DATA_HOME", home / ".local/share"}}) {}
+                     {"XDG_DATA_HOME", home / ".local/share"},
+                     {"XDG_CONFIG_HOME", home / ".config"}}) {}
 
     ~AppCommandLineTest() override {
         // Leave no helper behind, whatever the test did.
@@ -32,6 +39,37 @@ protected:
         const auto bundle = std::filesystem::path(TESSALY_APP_PATH).parent_path().parent_path().parent_path();
         std::filesystem::create_directories(home / "Applications");
         std::filesystem::copy(bundle, installedBundle(), std::filesystem::copy_options::recursive);
+    }
+
+    std::string installedHelper() const { return installedBundle() + "/Contents/MacOS/tessaly-helper"; }
+
+    /// Runs the installed application with each argument list at once, in real processes.
+    std::vector<ProcessResult> atOnce(const std::vector<std::vector<std::string>>& runs) const {
+        std::vector<ProcessResult> results(runs.size());
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            threads.emplace_back([&, i] { results[i] = appRunner.run(installedApp(), runs[i], 60); });
+        }
+        for (auto& thread : threads) thread.join();
+        return results;
+    }
+
+    /// The live processes running the installed helper.
+    std::vector<pid_t> helpers() const {
+        std::vector<pid_t> found;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::error_code error;
+            const auto exe = std::filesystem::read_symlink(entry.path() / "exe", error);
+            const auto pid = static_cast<pid_t>(std::stol(name));
+            if (!error && exe == installedHelper() && isRunning(pid)) found.push_back(pid);
+        }
+        return found;
+    }
+
+    std::string autostartEntry() const {
+        return home / ".config/autostart/com.orvanne.tessaly.agent.desktop";
     }
 
     ProcessRunner appRunner;
@@ -125,6 +163,66 @@ TEST_F(AppCommandLineTest, AnInstalledCopyEnablesRestartsDisablesAndUninstalls) 
     EXPECT_TRUE(std::filesystem::exists(home / ".local/share/Trash/files/Tessaly.app"));
     EXPECT_TRUE(std::filesystem::exists(home / ".local/share/Trash/info/Tessaly.app.trashinfo"));
     EXPECT_TRUE(std::filesystem::exists(home / "Library/Application Support/Tessaly/audio.json"));
+}
+
+TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperThatDisableStops) {
+    install();
+
+    for (const auto& result : atOnce({{"enable"}, {"enable"}, {"restart"}}))
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
+
+    auto disable = appRunner.run(installedApp(), {"disable"});
+    EXPECT_EQ(disable.exitStatus, 0) << disable.err;
+    EXPECT_TRUE(eventually([&] { return helpers().empty(); }));
+    EXPECT_FALSE(eventually([&] { return !helpers().empty(); }, 1)) << "nothing starts a helper again";
+}
+
+TEST_F(AppCommandLineTest, DisablesAtOnceBothSucceed) {
+    install();
+    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
+
+    for (const auto& result : atOnce({{"disable"}, {"disable"}}))
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_TRUE(helpers().empty());
+}
+
+TEST_F(AppCommandLineTest, UninstallsAtOnceTrashTheBundleOnceAndReportTheOther) {
+    install();
+    // Enabled, so that both are past their checks, disabling, when the first one trashes the bundle.
+    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
+
+    const auto results = atOnce({{"uninstall"}, {"uninstall"}});
+
+    EXPECT_EQ((results[0].exitStatus == 0) + (results[1].exitStatus == 0), 1)
+        << results[0].err << results[1].err;
+    for (const auto& result : results) EXPECT_EQ(result.exitStatus == 0, result.err.empty()) << result.err;
+    const std::string trash = home / ".local/share/Trash";
+    EXPECT_FALSE(std::filesystem::exists(trash + "/files/Tessaly.app.2"));
+    EXPECT_NE(readFile(trash + "/info/Tessaly.app.trashinfo").find("Path=" + installedBundle() + "\n"),
+              std::string::npos);
+}
+
+TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) {
+    install();
+    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
+    const std::string entry = readFile(autostartEntry());
+    std::smatch exec;
+    ASSERT_TRUE(std::regex_search(entry, exec, std::regex("\nExec=\"([^\"]*)\" start \"([^\"]*)\"\n")))
+        << entry;
+    EXPECT_EQ(exec[1].str(), installedBundle() + "/Contents/MacOS/tessaly-login");
+
+    // Logging out ends the session's processes: the supervisor, and with it the helper.
+    const SupervisorLock lock(home / ".local/state/tessaly/login-items/com.orvanne.tessaly.agent.plist.lock");
+    for (const pid_t supervisor : lock.holders()) ::kill(supervisor, SIGKILL);
+    ASSERT_TRUE(eventually([&] { return helpers().empty(); }));
+
+    auto login = appRunner.run(exec[1].str(), {"start", exec[2].str()});
+    EXPECT_EQ(login.exitStatus, 0) << login.err;
+    EXPECT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
+
+    ASSERT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
+    EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
 }
 
 }  // namespace

@@ -14,9 +14,9 @@ namespace tessaly::testing {
 /// A tiny application bundle for the login-item stand-in. Its agent definition runs
 /// Contents/MacOS/fake-helper with the argument "run", like the real one runs tessaly-helper. The
 /// script logs "start <pid> <nanoseconds> <arguments>", then follows the line of its plan for this
-/// start: a number is an exit status to exit with at once, "ignore-term" lives on deaf to SIGTERM,
-/// and "stay" (or no line left) logs "ready <pid>" and lives until SIGTERM, then logs "stop <pid>"
-/// and exits 0.
+/// start: a number is an exit status to exit with at once, "die" kills itself with SIGKILL,
+/// "ignore-term" lives on deaf to SIGTERM, and "stay" (or no line left) logs "ready <pid>" and lives until
+/// SIGTERM, then logs "stop <pid>" and exits 0.
 class FakeAgentBundle {
 public:
     static constexpr const char* plistName = "com.orvanne.tessaly.agent.plist";
@@ -102,6 +102,7 @@ private:
                "case \"$plan\" in\n"
                "    ''|stay) ;;\n"
                "    ignore-term) trap '' TERM; exec sleep 300 ;;\n"
+               "    die) kill -KILL $$ ;;\n"
                "    *) exit \"$plan\" ;;\n"
                "esac\n"
                "trap 'kill \"$sleeper\" 2>/dev/null; echo \"stop $$\" >> \"$log\"; exit 0' TERM\n"

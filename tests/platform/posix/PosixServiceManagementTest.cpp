@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +17,9 @@
 #include "foundation/FileSystem.h"
 #include "foundation/TessalyError.h"
 #include "posix/PosixServiceManagement.h"
+#include "posix/SupervisorLock.h"
 #include "support/FakeAgentBundle.h"
+#include "support/ProcessRunner.h"
 #include "support/RealProcesses.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TemporaryDirectory.h"
@@ -43,6 +46,7 @@ protected:
         // A failed test must not leave a supervised program running.
         try {
             if (items) items->unregisterService(name);
+            if (items) SupervisorLock(record() + ".lock").stopHolders(1);
         } catch (...) {
         }
     }
@@ -60,7 +64,8 @@ protected:
     PosixServiceManagement::Settings settings() const {
         PosixServiceManagement::Settings chosen;
         chosen.stateFolder = folder / "state/tessaly";
-        chosen.restartInterval = 0.1;
+        chosen.autostartFolder = folder / "config/autostart";
+        chosen.throttleInterval = 0.1;
         chosen.stopTimeout = 3;
         return chosen;
     }
@@ -72,11 +77,42 @@ protected:
         return value.dictionary() ? *value.dictionary() : CFDictionary{};
     }
 
+    /// The one supervisor holding the item's lock; 0 when there is none or more than one.
     pid_t supervisor() const {
-        const CFDictionary keys = recordKeys();
-        const auto found = keys.find("SupervisorProcessIdentifier");
-        return found != keys.end() && found->second.number() ? static_cast<pid_t>(*found->second.number())
-                                                             : 0;
+        const auto holders = SupervisorLock(record() + ".lock").holders();
+        return holders.size() == 1 ? holders.front() : 0;
+    }
+
+    /// Runs `action` in `count` forked processes released at once; whether all exited with 0.
+    bool inProcessesAtOnce(int count, const std::function<void()>& action) {
+        int gate[2];
+        if (::pipe(gate) != 0) return false;
+        std::vector<pid_t> children;
+        for (int i = 0; i < count; ++i) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::close(gate[1]);
+                char byte = 0;
+                while (::read(gate[0], &byte, 1) < 0 && errno == EINTR) {
+                }
+                int code = 0;
+                try {
+                    action();
+                } catch (...) {
+                    code = 1;
+                }
+                ::_exit(code);
+            }
+            children.push_back(child);
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);  // every child reads the end of the pipe at once
+        bool succeeded = true;
+        for (const pid_t child : children) {
+            const auto status = testing::ProcessRunner::waitFor(child, 30);
+            succeeded = succeeded && status == 0;
+        }
+        return succeeded;
     }
 
     bool startedTimes(std::size_t count, double seconds = 10) const {
@@ -122,7 +158,7 @@ TEST_F(LoginItemRegistration, RunsTheProgramDetachedFromTheRegisteringProcess) {
     EXPECT_NE(::getppid(), program);
 }
 
-TEST_F(LoginItemRegistration, KeepsAPrivateRecordNamingALiveSupervisor) {
+TEST_F(LoginItemRegistration, KeepsAPrivateRecordAndASupervisorThatHoldsTheLock) {
     makeBundle({"stay"});
     items->registerService(name);
 
@@ -134,6 +170,7 @@ TEST_F(LoginItemRegistration, KeepsAPrivateRecordNamingALiveSupervisor) {
     EXPECT_EQ(keys.at("State"), CFValue("enabled"));
     EXPECT_EQ(keys.at("Bundle"), CFValue(bundle->path()));
     EXPECT_EQ(keys.at("Program"), CFValue(bundle->program()));
+    EXPECT_EQ(keys.size(), 3u) << "no process numbers: they go stale";
     ASSERT_GT(supervisor(), 1);
     EXPECT_TRUE(isRunning(supervisor()));
     EXPECT_EQ(testing::commandName(supervisor()), "tessaly-login");
@@ -149,6 +186,17 @@ TEST_F(LoginItemRegistration, RegisteringAgainWhileRegisteredStartsNothing) {
 
     EXPECT_EQ(supervisor(), first);
     EXPECT_FALSE(eventually([&] { return bundle->starts().size() > 1; }, 0.5));
+}
+
+TEST_F(LoginItemRegistration, RegistrationsAtOnceStartOneSupervisorAndOneProgram) {
+    makeBundle({"stay"});
+
+    ASSERT_TRUE(inProcessesAtOnce(4, [&] { items->registerService(name); }));
+
+    ASSERT_TRUE(startedTimes(1));
+    EXPECT_FALSE(eventually([&] { return bundle->starts().size() > 1; }, 0.5));
+    EXPECT_GT(supervisor(), 1) << "exactly one supervisor holds the lock";
+    EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
 }
 
 TEST_F(LoginItemRegistration, TheProgramOutlivesTheProcessThatRegisteredIt) {
@@ -178,21 +226,21 @@ TEST_F(LoginItemRegistration, TheProgramOutlivesTheProcessThatRegisteredIt) {
 
 using LoginItemRestart = LoginItemTest;
 
-TEST_F(LoginItemRestart, AProgramThatExitsWithOneIsStartedAgain) {
-    makeBundle({"1", "1", "stay"});
+TEST_F(LoginItemRestart, EveryUnsuccessfulEndIsFollowedByANewStart) {
+    // As launchd reads KeepAlive {SuccessfulExit: false}: any exit status but 0, and any signal.
+    makeBundle({"1", "2", "die", "stay"});
     items->registerService(name);
 
-    ASSERT_TRUE(startedTimes(3));
-    const auto starts = bundle->starts();
-    EXPECT_TRUE(isRunning(starts[2].pid));
-    EXPECT_FALSE(eventually([&] { return bundle->starts().size() > 3; }, 0.5));
+    ASSERT_TRUE(startedTimes(4));
+    EXPECT_TRUE(isRunning(bundle->starts()[3].pid));
+    EXPECT_FALSE(eventually([&] { return bundle->starts().size() > 4; }, 0.5));
     EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
 }
 
-TEST_F(LoginItemRestart, RestartsComeNoSoonerThanTheIntervalAfterTheLastStart) {
+TEST_F(LoginItemRestart, RestartsComeNoSoonerThanTheThrottleIntervalAfterTheLastStart) {
     bundle = std::make_unique<FakeAgentBundle>(folder.path(), std::vector<std::string>{"1", "1", "stay"});
     auto chosen = settings();
-    chosen.restartInterval = 0.5;
+    chosen.throttleInterval = 0.5;
     makeItems(chosen);
     items->registerService(name);
 
@@ -208,18 +256,9 @@ TEST_F(LoginItemRestart, AProgramThatExitsWithZeroIsNotStartedAgainButStaysRegis
     items->registerService(name);
 
     ASSERT_TRUE(startedTimes(1));
-    ASSERT_TRUE(eventually([&] { return !isRunning(supervisor()); }));
+    ASSERT_TRUE(eventually([&] { return supervisor() == 0; }));
     EXPECT_EQ(bundle->starts().size(), 1u);
     EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
-}
-
-TEST_F(LoginItemRestart, AProgramThatExitsWithAnotherFailureIsNotStartedAgain) {
-    makeBundle({"2"});
-    items->registerService(name);
-
-    ASSERT_TRUE(startedTimes(1));
-    ASSERT_TRUE(eventually([&] { return !isRunning(supervisor()); }));
-    EXPECT_EQ(bundle->starts().size(), 1u);
 }
 
 // ---- Unregistering ----
@@ -262,7 +301,7 @@ TEST_F(LoginItemUnregistration, AProgramThatIgnoresSigtermIsKilled) {
 TEST_F(LoginItemUnregistration, AProgramBetweenRestartsIsNotStartedAgain) {
     bundle = std::make_unique<FakeAgentBundle>(folder.path(), std::vector<std::string>{"1", "stay"});
     auto chosen = settings();
-    chosen.restartInterval = 30;
+    chosen.throttleInterval = 30;
     makeItems(chosen);
     items->registerService(name);
     ASSERT_TRUE(startedTimes(1));
@@ -280,32 +319,69 @@ TEST_F(LoginItemUnregistration, WhatIsNotRegisteredIsNoError) {
     EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
 }
 
-TEST_F(LoginItemUnregistration, ADamagedRecordCountsAsEnabledAndIsRemoved) {
-    makeBundle({"stay"});
-    testing::writeFile(record(), "not a property list");
-    EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
+TEST_F(LoginItemUnregistration, ADamagedRecordReadsAsUnknownAndItsSupervisorIsStillStopped) {
+    const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> damages = {
+        {"empty", [](const std::string& path) { testing::writeFile(path, ""); }},
+        {"garbage", [](const std::string& path) { testing::writeFile(path, "not a property list"); }},
+        {"no state",
+         [](const std::string& path) {
+             testing::writeFile(path, PropertyList::writeXml(CFValue(CFDictionary{})));
+         }},
+        {"a link",
+         [&](const std::string& path) {
+             testing::writeFile(folder / "elsewhere", testing::readFile(path));
+             ::unlink(path.c_str());
+             ::symlink((folder / "elsewhere").c_str(), path.c_str());
+         }},
+    };
+    makeBundle({"stay", "stay", "stay", "stay"});
+    for (const auto& [damage, apply] : damages) {
+        items->registerService(name);
+        ASSERT_TRUE(eventually([&] { return supervisor() != 0; })) << damage;
+        const pid_t watcher = supervisor();
+        apply(record());
 
-    items->unregisterService(name);
+        EXPECT_EQ(items->status(name), PosixServiceManagement::unreadableRecordStatus) << damage;
+        items->unregisterService(name);
 
-    EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
+        EXPECT_FALSE(isRunning(watcher)) << damage;
+        EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered) << damage;
+    }
+    EXPECT_TRUE(eventually([&] {
+        const auto starts = bundle->starts();
+        return std::none_of(starts.begin(), starts.end(),
+                            [](const auto& start) { return isRunning(start.pid); });
+    }));
 }
 
-TEST_F(LoginItemUnregistration, AStaleRecordLeavesAProcessThatReusedItsNumbersAlone) {
+TEST_F(LoginItemUnregistration, AStaleOrForgedRecordNeverStopsAnotherProcess) {
     makeBundle({"stay"});
-    // A process in a session of its own, as a later process might hold the recorded numbers.
-    const pid_t stranger = ::fork();
-    ASSERT_GE(stranger, 0);
-    if (stranger == 0) {
+    // A process left in a session whose leader has ended, as a reused session number may hold after
+    // a reboot: only the lock, never recorded numbers, may make it ours.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t leader = ::fork();
+    ASSERT_GE(leader, 0);
+    if (leader == 0) {
         ::setsid();
-        ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
-        ::_exit(127);
+        if (::fork() == 0) {
+            const pid_t self = ::getpid();
+            (void)!::write(ready[1], &self, sizeof self);
+            ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+        }
+        ::_exit(0);
     }
-    ASSERT_TRUE(eventually([&] { return ::getsid(stranger) == stranger; }));
+    ::close(ready[1]);
+    pid_t stranger = 0;
+    ASSERT_EQ(::read(ready[0], &stranger, sizeof stranger), static_cast<ssize_t>(sizeof stranger));
+    ::close(ready[0]);
+    ASSERT_EQ(testing::ProcessRunner::waitFor(leader, 10), 0);
+    ASSERT_TRUE(eventually([&] { return testing::commandName(stranger) == "sleep"; }));
     const double startTime = std::stod(testing::statField(stranger, 19));
     const CFDictionary keys{{"State", "enabled"},
                             {"SupervisorProcessIdentifier", static_cast<double>(stranger)},
-                            {"SupervisorStartTime", startTime - 1},
-                            {"SupervisorSession", static_cast<double>(stranger)}};
+                            {"SupervisorStartTime", startTime},
+                            {"SupervisorSession", static_cast<double>(leader)}};
     testing::writeFile(record(), PropertyList::writeXml(CFValue(keys)));
 
     items->unregisterService(name);
@@ -313,7 +389,19 @@ TEST_F(LoginItemUnregistration, AStaleRecordLeavesAProcessThatReusedItsNumbersAl
     EXPECT_TRUE(isRunning(stranger));
     EXPECT_FALSE(fs::exists(record()));
     ::kill(stranger, SIGKILL);
-    ::waitpid(stranger, nullptr, 0);
+}
+
+TEST_F(LoginItemUnregistration, UnregisteringsAtOnceAllSucceedAndStopEverything) {
+    makeBundle({"stay"});
+    items->registerService(name);
+    ASSERT_TRUE(startedTimes(1));
+    const pid_t program = bundle->starts().front().pid;
+
+    EXPECT_TRUE(inProcessesAtOnce(3, [&] { items->unregisterService(name); }));
+
+    EXPECT_FALSE(isRunning(program));
+    EXPECT_EQ(supervisor(), 0);
+    EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
 }
 
 // ---- Requiring approval ----
@@ -332,6 +420,21 @@ TEST_F(LoginItemApproval, RegisteringWhenApprovalIsRequiredRecordsItAndStartsNot
     EXPECT_EQ(recordKeys().at("State"), CFValue("requires-approval"));
     EXPECT_EQ(recordKeys().count("SupervisorProcessIdentifier"), 0u);
     EXPECT_FALSE(startedTimes(1, 0.5));
+}
+
+TEST_F(LoginItemApproval, OpeningLoginItemsSettingsSwitchesTheItemOnAndStartsIt) {
+    bundle = std::make_unique<FakeAgentBundle>(folder.path(), std::vector<std::string>{"stay"});
+    auto chosen = settings();
+    chosen.requireApproval = true;
+    makeItems(chosen);
+    items->registerService(name);
+    EXPECT_FALSE(fs::exists(items->autostartPath(name)));
+
+    items->openSystemSettingsLoginItems();
+
+    EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
+    ASSERT_TRUE(startedTimes(1));
+    EXPECT_TRUE(fs::exists(items->autostartPath(name)));
 }
 
 TEST_F(LoginItemApproval, UnregisteringClearsAnItemAwaitingApproval) {
@@ -372,12 +475,6 @@ TEST(LoginItemSettings, TheStateFolderIsUnderXdgStateHomeOrTheHomeFolder) {
         EXPECT_EQ(PosixServiceManagement::Settings::fromEnvironment().stateFolder,
                   "/home/someone/.local/state/tessaly");
     }
-}
-
-TEST(LoginItemSettings, TheDefaultsRestartAfterThreeSecondsAndKillAfterFive) {
-    const auto settings = PosixServiceManagement::Settings::fromEnvironment();
-    EXPECT_EQ(settings.restartInterval, 3);
-    EXPECT_EQ(settings.stopTimeout, 5);
 }
 
 // ---- The agent definition ----
@@ -442,6 +539,8 @@ TEST_F(LoginItemDefinition, AProgramThatCannotBeExecutedFailsAndLeavesNoRecord) 
     }
     EXPECT_FALSE(fs::exists(record()));
     EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
+    EXPECT_TRUE(eventually([&] { return SupervisorLock(record() + ".lock").holders().empty(); }))
+        << "no supervisor keeps failing to start it";
 }
 
 TEST_F(LoginItemDefinition, ANameThatIsNotAFileNameIsNeverLookedUp) {

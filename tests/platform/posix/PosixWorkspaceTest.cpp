@@ -225,7 +225,10 @@ TEST(TrashLocation, IsUnderXdgDataHomeOrTheHomeFolder) {
 class DesktopOpening : public ::testing::Test {
 protected:
     DesktopOpening() {
-        writeFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + (folder / "opened") + "'\n");
+        // Exits with the status in the file "status", as xdg-open reports a failure to open.
+        writeFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + (folder / "opened") +
+                                        "'\nexit $(cat '" + (folder / "status") +
+                                        "' 2>/dev/null || echo 0)\n");
         ::chmod((bin / "xdg-open").c_str(), 0755);
     }
 
@@ -249,9 +252,25 @@ TEST_F(DesktopOpening, AURLIsHandedToXdgOpen) {
 TEST_F(DesktopOpening, AFolderIsRevealedByItsAbsolutePath) {
     PosixWorkspace workspace(folder / "Trash", bin.path());
 
+    ASSERT_EQ(::mkdir((folder / "some folder").c_str(), 0700), 0);
     EXPECT_TRUE(workspace.revealFolder(folder / "some folder/"));
 
     EXPECT_EQ(opened(), folder.path() + "/some folder|");
+}
+
+TEST_F(DesktopOpening, SuccessIsXdgOpensExitStatusNotThatItStarted) {
+    PosixWorkspace workspace(folder / "Trash", bin.path());
+    for (const auto& [status, opens] : {std::pair{"0", true}, std::pair{"3", false}, std::pair{"4", false}}) {
+        writeFile(folder / "status", status);
+        EXPECT_EQ(workspace.openURL("https://example.org"), opens) << status;
+        EXPECT_EQ(workspace.revealFolder(folder.path()), opens) << status;
+    }
+}
+
+TEST_F(DesktopOpening, AMissingFolderIsNotRevealed) {
+    PosixWorkspace workspace(folder / "Trash", bin.path());
+    EXPECT_FALSE(workspace.revealFolder(folder / "missing"));
+    EXPECT_FALSE(fs::exists(folder / "opened"));
 }
 
 TEST_F(DesktopOpening, WithoutXdgOpenNothingOpens) {
