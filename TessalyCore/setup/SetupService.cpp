@@ -37,9 +37,17 @@ void SetupService::enable() {
     state.legacy = platform_.paths.validateLegacyAgent();
     if (state.legacy) {
         if (legacyLoaded()) {
-            stopLegacy();
+            launchctl({"bootout", legacyServiceTarget()});
             state.legacyBootedOut = true;
-        } else {
+            try {
+                waitForStoppedHelper();
+            } catch (const std::exception& failure) {
+                // Nothing may change when this step fails: the agent that was booted out comes back.
+                restartLegacy(failure.what());
+                throw;
+            }
+        } else if (loginItemStatus() != SMAppServiceStatusEnabled) {
+            // With the login item enabled, the helper on the port is its own, not a legacy one.
             waitForStoppedHelper();
         }
     }
@@ -247,7 +255,10 @@ void SetupService::rollBackRegistration(const std::string& failureText, const En
                                " The new registration could not be rolled back: " + error.what());
         }
     }
-    if (!state.legacyBootedOut) return;
+    if (state.legacyBootedOut) restartLegacy(failureText);
+}
+
+void SetupService::restartLegacy(const std::string& failureText) {
     try {
         launchctl({"bootstrap", userDomain(), platform_.paths.legacyAgent()});
     } catch (const std::exception& error) {

@@ -92,6 +92,9 @@ private:
     /// Undoes what enable() changed before its registration failed with `failureText`. Throws the
     /// failure extended by the reason when undoing fails; returns when the failure may go out as it is.
     void rollBackRegistration(const std::string& failureText, const EnableState& state);
+    /// Loads the legacy agent that enable() booted out again; throws `failureText` extended by the
+    /// reason when that fails.
+    void restartLegacy(const std::string& failureText);
     /// Fills the snapshot's volume, legacy flag, helper and first problem.
     void examine(SetupSnapshot& snapshot);
     /// Fills the snapshot's helper and its problem, when it has one, from the status port.

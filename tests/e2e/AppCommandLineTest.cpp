@@ -68,6 +68,31 @@ protected:
         return found;
     }
 
+    std::string legacyAgent() const { return home / "Library/LaunchAgents/com.orvanne.tessaly.plist"; }
+
+    /// The launchctl stand-in, run through the bundle's Linux launcher.
+    ProcessResult launchctl(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> words{"launchctl"};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        return appRunner.run(installedBundle() + "/Contents/MacOS/tessaly-login", words);
+    }
+    std::string legacyTarget() const { return "gui/" + std::to_string(::getuid()) + "/com.orvanne.tessaly"; }
+
+    /// The legacy installer's agent, naming the installed helper, loaded and answering.
+    void loadLegacyAgent() const {
+        writeFile(legacyAgent(),
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                  "<key>Label</key><string>com.orvanne.tessaly</string>"
+                  "<key>ProgramArguments</key><array><string>" +
+                      installedHelper() +
+                      "</string><string>run</string></array>"
+                      "<key>RunAtLoad</key><true/>"
+                      "<key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict></dict></plist>\n");
+        const auto loaded = launchctl({"bootstrap", "gui/" + std::to_string(::getuid()), legacyAgent()});
+        ASSERT_EQ(loaded.exitStatus, 0) << loaded.out;
+        ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
+    }
+
     std::string autostartEntry() const {
         return home / ".config/autostart/com.orvanne.tessaly.agent.desktop";
     }
@@ -223,6 +248,56 @@ TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) 
 
     ASSERT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
     EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
+}
+
+TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsMigratedByEnable) {
+    install();
+    loadLegacyAgent();
+    EXPECT_NE(
+        appRunner.run(installedApp(), {"setup-status", "--json"}).out.find("\"legacyInstallation\" : true"),
+        std::string::npos);
+
+    auto enable = appRunner.run(installedApp(), {"enable"});
+
+    EXPECT_EQ(enable.exitStatus, 0) << enable.err;
+    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
+    EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
+    EXPECT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
+    EXPECT_TRUE(helpers().empty());
+}
+
+TEST_F(AppCommandLineTest, ALegacyAgentIsStoppedByDisableAndRemovedByUninstall) {
+    install();
+    loadLegacyAgent();
+
+    auto disable = appRunner.run(installedApp(), {"disable"});
+
+    EXPECT_EQ(disable.exitStatus, 0) << disable.err;
+    EXPECT_TRUE(helpers().empty());
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
+    EXPECT_EQ(launchctl({"bootstrap", "gui/" + std::to_string(::getuid()), legacyAgent()}).exitStatus, 119)
+        << "disabled: not loaded again";
+    auto uninstall = appRunner.run(installedApp(), {"uninstall"});
+    EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.err;
+    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
+}
+
+TEST_F(AppCommandLineTest, AFailedRegistrationLoadsTheLegacyAgentAgain) {
+    install();
+    loadLegacyAgent();
+    // A login-item folder that is a link makes the registration fail after the bootout.
+    std::filesystem::create_directories(home / "elsewhere");
+    std::filesystem::create_symlink(home / "elsewhere", home / ".local/state/tessaly/login-items");
+
+    auto enable = appRunner.run(installedApp(), {"enable"});
+
+    EXPECT_EQ(enable.exitStatus, 1);
+    EXPECT_NE(enable.err.find("is not a folder of this user"), std::string::npos) << enable.err;
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 0);
+    EXPECT_TRUE(std::filesystem::exists(legacyAgent()));
+    EXPECT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
+    EXPECT_EQ(launchctl({"bootout", legacyTarget()}).exitStatus, 0);
 }
 
 }  // namespace

@@ -213,6 +213,21 @@ TEST_F(StoppedHelperWait, HelperThatNeverStopsEndsTheWaitAfterFiftyProbes) {
     EXPECT_EQ(sleeps.size(), 50u);
     EXPECT_THAT(sleeps, ::testing::Each(0.1));
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    // The bootout succeeded, so the agent is loaded again: the failed step changed nothing.
+    EXPECT_THAT(launchctlCalls(),
+                ElementsAre(Arguments{"print", legacyTarget()}, Arguments{"bootout", legacyTarget()},
+                            Arguments{"bootstrap", "gui/" + std::to_string(uid), paths.legacyAgent()}));
+}
+
+TEST_F(LegacyAgentInspection, AnUnloadedAgentBesideTheEnabledLoginItemsHelperIsNotWaitedFor) {
+    legacyAgentIsNotLoaded();
+    serviceManagement.setStatus(SMAppServiceStatusEnabled);
+    startHelper();
+
+    service.enable();
+
+    EXPECT_THAT(sleeps, IsEmpty());
+    EXPECT_FALSE(fs::exists(paths.legacyAgent()));
 }
 
 }  // namespace
