@@ -30,6 +30,10 @@ public:
     /// -[NSWorkspace selectFile:nil inFileViewerRootedAtPath:]: shows the folder in the file
     /// viewer; whether that worked.
     virtual bool revealFolder(const std::string& path) = 0;
+    /// -[NSFileManager URLForDirectory:NSTrashDirectory inDomain:NSUserDomainMask
+    /// appropriateForURL:create:YES error:]: the Trash that would take the item at `path`, created
+    /// when missing. Throws the platform's error when no Trash can take it.
+    virtual std::string trashFolderFor(const std::string& path) = 0;
     /// -[NSFileManager trashItemAtURL:resultingItemURL:error:]: moves the item to the user's Trash.
     /// Throws the platform's error (a FileError) when it cannot.
     virtual void trashItem(const std::string& path) = 0;

@@ -111,9 +111,12 @@ void SetupService::uninstall() {
             "This app is managed by another account. Disable audio memory, then ask its owner to remove the "
             "app.");
     }
+    // Whether the bundle can go to the Trash is known before anything changes, not after disabling.
+    const std::string bundle = bundlePath();
+    platform_.workspace.trashFolderFor(bundle);
     disable();
     for (const auto& file : files) fs::removeFile(file);
-    platform_.workspace.trashItem(bundlePath());
+    platform_.workspace.trashItem(bundle);
 }
 
 void SetupService::requestAccessibility() {

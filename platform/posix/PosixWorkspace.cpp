@@ -1,5 +1,6 @@
 #include "posix/PosixWorkspace.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
@@ -128,6 +130,69 @@ std::string findProgram(const std::string& name, const std::string& searchPath) 
     return "";
 }
 
+/// The top of the file system `device` that holds `folder`: the highest folder on its way up that
+/// is still on that device.
+std::string mountPointOf(std::string folder, dev_t device) {
+    while (folder != "/") {
+        const std::string parent = fs::parentPath(folder);
+        struct stat info {};
+        if (::stat((parent.empty() ? "/" : parent).c_str(), &info) != 0 || info.st_dev != device) break;
+        folder = parent.empty() ? "/" : parent;
+    }
+    return folder;
+}
+
+/// `path` as a Trash of this user: created when missing; refused (nothing) when it is a link, not a
+/// folder or another user's.
+std::optional<std::string> privateTrash(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) {
+        return std::nullopt;
+    }
+    for (const char* part : {"/files", "/info"}) {
+        if (::mkdir((path + part).c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+    }
+    return path;
+}
+
+/// Bytes of disk space a folder and its contents use, as du -B1 counts them.
+std::uint64_t diskUsage(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return 0;
+    std::uint64_t total = static_cast<std::uint64_t>(info.st_blocks) * 512;
+    if (!S_ISDIR(info.st_mode)) return total;
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) return total;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") total += diskUsage(path + "/" + name);
+    }
+    ::closedir(folder);
+    return total;
+}
+
+/// Adds the trashed folder's line to the Trash's directorysizes cache: its size, the modification
+/// time of its .trashinfo and its percent-encoded name. Replaced atomically, so a reader never
+/// sees half a file; a cache that cannot be written only costs a file manager a recount.
+void recordDirectorySize(const std::string& trash, const std::string& name, const std::string& infoPath) {
+    struct stat info {};
+    if (::stat(infoPath.c_str(), &info) != 0) return;
+    const std::string cache = trash + "/directorysizes";
+    std::string content;
+    try {
+        content = fs::readBounded(cache, 1 << 24);
+    } catch (const FileError&) {
+    }
+    if (!content.empty() && content.back() != '\n') content += '\n';
+    content += std::to_string(diskUsage(trash + "/files/" + name)) + " " + std::to_string(info.st_mtime) +
+               " " + percentEncoded(name) + "\n";
+    try {
+        fs::writeAtomically(cache, content, 0600);
+    } catch (const FileError&) {
+    }
+}
+
 std::string trashFolderFromEnvironment() {
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     // The XDG base directory rules ignore a relative path.
@@ -177,18 +242,52 @@ bool PosixWorkspace::openWithDesktop(const std::string& argument) const {
     }
 }
 
+std::string PosixWorkspace::trashFolderFor(const std::string& path) {
+    return trashFor(absolutePath(path)).folder;
+}
+
+PosixWorkspace::Trash PosixWorkspace::trashFor(const std::string& item) const {
+    struct stat itemInfo {};
+    if (::lstat(item.c_str(), &itemInfo) != 0) throw FileError(trashAction, item, errno);
+    fs::createDirectories(trashFolder_ + "/files", 0700);
+    fs::createDirectories(trashFolder_ + "/info", 0700);
+    struct stat homeTrash {};
+    if (::stat(trashFolder_.c_str(), &homeTrash) != 0) throw FileError(trashAction, trashFolder_, errno);
+    if (homeTrash.st_dev == itemInfo.st_dev) return {trashFolder_, ""};
+
+    // Another file system: the Trash at the top of it, as the freedesktop.org Trash standard says.
+    const std::string topdir = mountPointOf(fs::parentPath(item), itemInfo.st_dev);
+    const std::string uid = std::to_string(::getuid());
+    const std::string shared = (topdir == "/" ? "" : topdir) + "/.Trash";
+    struct stat sharedInfo {};
+    // An administrator's $topdir/.Trash is used only when it is a real folder with the sticky bit.
+    if (::lstat(shared.c_str(), &sharedInfo) == 0 && S_ISDIR(sharedInfo.st_mode) &&
+        (sharedInfo.st_mode & S_ISVTX) != 0) {
+        if (auto folder = privateTrash(shared + "/" + uid)) return {*folder, topdir};
+    }
+    if (auto folder = privateTrash(shared + "-" + uid)) return {*folder, topdir};
+    throw TessalyError("Cannot move " + fs::quoted(item) + " to the Trash: no Trash on its file system at " +
+                       fs::quoted(topdir) + " can take it.");
+}
+
 void PosixWorkspace::trashItem(const std::string& path) {
     const std::string item = absolutePath(path);
     const std::string name = item.substr(item.find_last_of('/') + 1);
     if (name.empty()) throw FileError(trashAction, item, EINVAL);
-    if (!isOccupied(item)) throw FileError(trashAction, item, errno);
+    const Trash trash = trashFor(item);
+    if (item == trash.folder || item.rfind(trash.folder + "/", 0) == 0) {
+        throw TessalyError(fs::quoted(item) + " is in the Trash already.");
+    }
+    struct stat itemInfo {};
+    const bool isFolder = ::lstat(item.c_str(), &itemInfo) == 0 && S_ISDIR(itemInfo.st_mode);
 
-    const std::string files = trashFolder_ + "/files";
-    const std::string info = trashFolder_ + "/info";
-    fs::createDirectories(files, 0700);
-    fs::createDirectories(info, 0700);
+    const std::string files = trash.folder + "/files";
+    const std::string info = trash.folder + "/info";
+    // A Trash at the top of another file system keeps paths relative to that top.
+    const std::string recorded =
+        trash.topdir.empty() ? item : item.substr(trash.topdir == "/" ? 1 : trash.topdir.size() + 1);
     const std::string trashInfo =
-        "[Trash Info]\nPath=" + percentEncoded(item) + "\nDeletionDate=" + localDeletionDate() + "\n";
+        "[Trash Info]\nPath=" + percentEncoded(recorded) + "\nDeletionDate=" + localDeletionDate() + "\n";
 
     for (int attempt = 1; attempt <= maximumNameAttempts; ++attempt) {
         const std::string candidate = attempt == 1 ? name : name + "." + std::to_string(attempt);
@@ -196,15 +295,13 @@ void PosixWorkspace::trashItem(const std::string& path) {
         if (isOccupied(destination)) continue;  // left without its .trashinfo: not ours to replace
         const std::string infoPath = info + "/" + candidate + ".trashinfo";
         if (!createExclusively(infoPath, trashInfo)) continue;
-        if (moveWithoutReplacing(item, destination) == 0) return;
+        if (moveWithoutReplacing(item, destination) == 0) {
+            if (isFolder) recordDirectorySize(trash.folder, candidate, infoPath);
+            return;
+        }
         const int error = errno;
         ::unlink(infoPath.c_str());
         if (error == EEXIST) continue;
-        if (error == EXDEV) {
-            throw TessalyError("Cannot move " + fs::quoted(item) +
-                               " to the Trash: it is on another file system than " +
-                               fs::quoted(trashFolder_) + ".");
-        }
         throw FileError(trashAction, item, error);
     }
     throw FileError(trashAction, item, EEXIST);

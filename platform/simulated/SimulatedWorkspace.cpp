@@ -22,6 +22,11 @@ bool SimulatedWorkspace::revealFolder(const std::string& path) {
     return true;
 }
 
+std::string SimulatedWorkspace::trashFolderFor(const std::string& path) {
+    if (trashFolderError_ != 0) throw FileError("Finding the Trash for", path, trashFolderError_);
+    return "/Trash";
+}
+
 void SimulatedWorkspace::trashItem(const std::string& path) {
     if (trashError_ != 0) throw FileError("Moving to the Trash", path, trashError_);
     trashedItems_.push_back(path);

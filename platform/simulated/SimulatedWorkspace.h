@@ -20,6 +20,8 @@ public:
     bool openURL(const std::string& url) override;
     /// Records the folder; fails while revealing is refused.
     bool revealFolder(const std::string& path) override;
+    /// "/Trash"; throws while no Trash can be found.
+    std::string trashFolderFor(const std::string& path) override;
     /// Records the item as trashed (the file itself is left where it is); throws while trashing fails.
     void trashItem(const std::string& path) override;
 
@@ -35,6 +37,8 @@ public:
     const std::vector<std::string>& trashedItems() const { return trashedItems_; }
     /// Makes trashItem fail with this errno (0: succeed again).
     void failTrashing(int errorNumber) { trashError_ = errorNumber; }
+    /// Makes trashFolderFor fail with this errno (0: succeed again).
+    void failFindingTrash(int errorNumber) { trashFolderError_ = errorNumber; }
 
 private:
     const SimulatedDesktop& desktop_;
@@ -44,6 +48,7 @@ private:
     bool refusesRevealing_ = false;
     std::vector<std::string> trashedItems_;
     int trashError_ = 0;
+    int trashFolderError_ = 0;
 };
 
 }  // namespace tessaly

@@ -86,6 +86,16 @@ TEST_F(Uninstall, ReplacedCommandFailsBeforeAnythingChanges) {
     EXPECT_TRUE(present(paths.legacySupportFiles()[0]));
 }
 
+TEST_F(Uninstall, ABundleNoTrashCanTakeFailsBeforeAnythingChanges) {
+    workspace.failFindingTrash(EXDEV);
+
+    EXPECT_EQ(messageOf([&] { service.uninstall(); }),
+              "Finding the Trash for \u201C" + bundle + "\u201D failed: Invalid cross-device link.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    EXPECT_THAT(helperRequests, IsEmpty());
+    EXPECT_TRUE(present(paths.legacyAgent()));
+}
+
 TEST_F(Uninstall, FailedDisableRemovesNothing) {
     flushReply = "Writing failed.";
 

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 
 #include "foundation/FileError.h"
@@ -182,28 +184,44 @@ TEST_F(TrashItem, AnItemThatCannotBeMovedLeavesNoInfoBehind) {
     EXPECT_FALSE(fs::exists(folder / "box/Trash/info/box.trashinfo"));
 }
 
-TEST_F(TrashItem, AnItemOnAnotherFileSystemIsRefusedNotCopied) {
+TEST_F(TrashItem, AnItemOnAnotherFileSystemGoesToTheTrashAtItsTop) {
     struct stat temporary {};
     struct stat shared {};
     if (::stat(folder.path().c_str(), &temporary) != 0 || ::stat("/dev/shm", &shared) != 0 ||
         temporary.st_dev == shared.st_dev || ::access("/dev/shm", W_OK) != 0) {
         GTEST_SKIP() << "no second writable file system";
     }
-    const std::string item = "/dev/shm/tessaly-trash-test-" + std::to_string(::getpid());
-    writeFile(item, "stays");
+    const std::string name = "tessaly-trash-test-" + std::to_string(::getpid());
+    const std::string topTrash = "/dev/shm/.Trash-" + std::to_string(::getuid());
+    writeFile("/dev/shm/" + name + "/content", "moved");
 
-    try {
-        workspace.trashItem(item);
-        ADD_FAILURE() << "trashed across file systems";
-    } catch (const TessalyError& error) {
-        EXPECT_EQ(error.message(), "Cannot move " + quoted(item) +
-                                       " to the Trash: it is on another file system than " + quoted(trash()) +
-                                       ".");
-    }
-    EXPECT_EQ(readFile(item), "stays");
-    EXPECT_FALSE(fs::exists(info(item.substr(item.rfind('/') + 1))));
-    EXPECT_FALSE(fs::exists(trashed(item.substr(item.rfind('/') + 1))));
-    ::unlink(item.c_str());
+    EXPECT_EQ(workspace.trashFolderFor("/dev/shm/" + name), topTrash);
+    workspace.trashItem("/dev/shm/" + name);
+
+    EXPECT_FALSE(fs::exists("/dev/shm/" + name));
+    EXPECT_EQ(readFile(topTrash + "/files/" + name + "/content"), "moved");
+    EXPECT_NE(readFile(topTrash + "/info/" + name + ".trashinfo").find("\nPath=" + name + "\n"),
+              std::string::npos)
+        << "relative to the top of its file system";
+    std::filesystem::remove_all(topTrash + "/files/" + name);
+    std::filesystem::remove(topTrash + "/info/" + name + ".trashinfo");
+}
+
+TEST_F(TrashItem, ATrashedFolderGetsItsLineInDirectorySizes) {
+    writeFile(folder / "Tessaly.app/Contents/Info.plist", std::string(10000, 'x'));
+
+    workspace.trashItem(folder / "Tessaly.app");
+
+    std::istringstream line(readFile(trash() + "/directorysizes"));
+    std::uint64_t size = 0;
+    long long modified = 0;
+    std::string name;
+    ASSERT_TRUE(line >> size >> modified >> name);
+    EXPECT_GE(size, 10000u);
+    EXPECT_EQ(name, "Tessaly.app");
+    struct stat info {};
+    ASSERT_EQ(::stat(this->info("Tessaly.app").c_str(), &info), 0);
+    EXPECT_EQ(modified, static_cast<long long>(info.st_mtime));
 }
 
 TEST(TrashLocation, IsUnderXdgDataHomeOrTheHomeFolder) {
