@@ -176,18 +176,6 @@ TEST_F(LoginItemRegistration, KeepsAPrivateRecordAndASupervisorThatHoldsTheLock)
     EXPECT_EQ(testing::commandName(supervisor()), "tessaly-login");
 }
 
-TEST_F(LoginItemRegistration, RegisteringAgainWhileRegisteredStartsNothing) {
-    makeBundle({"stay"});
-    items->registerService(name);
-    ASSERT_TRUE(startedTimes(1));
-    const pid_t first = supervisor();
-
-    items->registerService(name);
-
-    EXPECT_EQ(supervisor(), first);
-    EXPECT_FALSE(eventually([&] { return bundle->starts().size() > 1; }, 0.5));
-}
-
 TEST_F(LoginItemRegistration, RegistrationsAtOnceStartOneSupervisorAndOneProgram) {
     makeBundle({"stay"});
 
@@ -196,29 +184,6 @@ TEST_F(LoginItemRegistration, RegistrationsAtOnceStartOneSupervisorAndOneProgram
     ASSERT_TRUE(startedTimes(1));
     EXPECT_FALSE(eventually([&] { return bundle->starts().size() > 1; }, 0.5));
     EXPECT_GT(supervisor(), 1) << "exactly one supervisor holds the lock";
-    EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
-}
-
-TEST_F(LoginItemRegistration, TheProgramOutlivesTheProcessThatRegisteredIt) {
-    makeBundle({"stay"});
-    const pid_t registrar = ::fork();
-    ASSERT_GE(registrar, 0);
-    if (registrar == 0) {
-        int code = 0;
-        try {
-            items->registerService(name);
-        } catch (...) {
-            code = 1;
-        }
-        ::_exit(code);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(registrar, &status, 0), registrar);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-
-    ASSERT_TRUE(startedTimes(1));
-    EXPECT_TRUE(isRunning(supervisor()));
-    EXPECT_TRUE(isRunning(bundle->starts().front().pid));
     EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
 }
 

@@ -316,9 +316,5 @@ TEST_F(DesktopOpening, AnArgumentThatLooksLikeAnOptionIsRefused) {
     EXPECT_FALSE(workspace.openURL("--help"));
 }
 
-TEST(RunningApplications, LinuxProcessesHaveNoBundleIdentifiers) {
-    EXPECT_TRUE(PosixWorkspace().runningApplications("com.apple.finder").empty());
-}
-
 }  // namespace
 }  // namespace tessaly
