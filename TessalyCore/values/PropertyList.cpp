@@ -58,6 +58,16 @@ CFValue arrayOf(plist_t node, std::size_t depth) {
     return array;
 }
 
+// A binary list can hold a key with a NUL byte inside, and libplist aborts the process when such a
+// key is read. Its XML form keeps every byte of the key, so a NUL there is seen before the read.
+bool keyHoldsNul(plist_t keyNode) {
+    char* rawXml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(keyNode, &rawXml, &length);
+    std::unique_ptr<char, MallocDeleter> xml(rawXml);
+    return !xml || std::memchr(xml.get(), '\0', length) != nullptr;
+}
+
 CFValue dictionaryOf(plist_t node, std::size_t depth) {
     requireShallow(depth);
     CFDictionary dictionary;
@@ -65,11 +75,14 @@ CFValue dictionaryOf(plist_t node, std::size_t depth) {
     plist_dict_new_iter(node, &rawIterator);
     std::unique_ptr<void, MallocDeleter> iterator(rawIterator);
     while (true) {
-        char* rawKey = nullptr;
         plist_t item = nullptr;
-        plist_dict_next_item(node, iterator.get(), &rawKey, &item);
-        std::unique_ptr<char, MallocDeleter> key(rawKey);
+        plist_dict_next_item(node, iterator.get(), nullptr, &item);
         if (!item) break;
+        const plist_t keyNode = plist_dict_item_get_key(item);
+        if (!keyNode || keyHoldsNul(keyNode)) refuse("has a dictionary key that is not a text");
+        char* rawKey = nullptr;
+        plist_get_key_val(keyNode, &rawKey);
+        std::unique_ptr<char, MallocDeleter> key(rawKey);
         if (!key) refuse("has a dictionary key that is not a text");
         // A repeated key (possible in a binary list) keeps its last value, as the XML reader does.
         dictionary.insert_or_assign(textOf(key.get(), std::strlen(key.get())), valueOf(item, depth + 1));

@@ -101,6 +101,14 @@ TEST(PropertyListReadingTest, ATruncatedBinaryListIsRefused) {
     EXPECT_THROW(PropertyList::parse(binary.substr(0, binary.size() - 4)), DecodingError);
 }
 
+TEST(PropertyListReadingTest, ABinaryKeyWithANulByteIsRefusedNotReadIntoAnAbort) {
+    // A key that is not ASCII is stored as UTF-16: "Lab\u00E9l" with its fourth unit made NUL.
+    std::string binary = PropertyList::writeBinary(CFDictionary{{"Lab\xC3\xA9l", "com.orvanne.tessaly"}});
+    const std::string utf16("\0L\0a\0b\0\xE9\0l", 10);
+    binary[binary.find(utf16) + 7] = '\0';
+    EXPECT_THROW(PropertyList::parse(binary), DecodingError);
+}
+
 TEST(PropertyListReadingTest, DatesDataAndUIDsAreRefusedRatherThanMistyped) {
     // Data holding "run" must never pass for the text "run".
     EXPECT_EQ(messageOf([] { PropertyList::parse(xmlDocument("<array><data>cnVu</data></array>")); }),
