@@ -1,18 +1,12 @@
 #include "service/MuteService.h"
 
-#include <algorithm>
-#include <cassert>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <set>
 
-#include "audio/AudioHardware.h"
-#include "audio/MuteRule.h"
 #include "foundation/AudioHardwareError.h"
 #include "foundation/TessalyError.h"
-#include "service/ServiceRequest.h"
-#include "service/StatusReply.h"
 
 namespace tessaly {
 
@@ -21,7 +15,6 @@ namespace {
 constexpr const char* logCategory = "mute";
 constexpr double idlePollInterval = 2.0;
 constexpr double busyPollInterval = 0.25;
-constexpr double saveDelay = 0.15;
 constexpr double followUpDelays[] = {0.05, 0.2, 0.5};
 
 const char* const untrustedMessage = "Open Tessaly and allow Accessibility to finish setup.";
@@ -39,9 +32,11 @@ bool announcesLayoutChange(const std::string& notification) {
 MuteService::MuteService(MuteServicePlatform platform, PreferenceStore store,
                          std::optional<PreviewController::HostPIDs> hostPIDs, std::string portName)
     : platform_(std::move(platform)),
-      store_(std::move(store)),
+      saver_(std::move(store), platform_.runLoop, platform_.log),
       hostPIDs_(std::move(hostPIDs)),
       portName_(std::move(portName)),
+      guard_(platform_.audio, platform_.log, platform_.processID),
+      statusServer_(platform_.messagePorts, platform_.runLoop, platform_.log),
       self_(std::make_shared<MuteService*>(this)) {}
 
 MuteService::~MuteService() {
@@ -66,15 +61,17 @@ void MuteService::run() {
 
 void MuteService::start() {
     if (running_) throw TessalyError("Tessaly is already running.");
-    preference_ = store_.loadIfPresent().value_or(AudioPreference::defaultPreference());
-    store_.save(preference_);
+    const AudioPreference loaded =
+        saver_.store().loadIfPresent().value_or(AudioPreference::defaultPreference());
+    saver_.store().save(loaded);
+    saver_.adoptSaved(loaded);
     running_ = true;
     try {
         startStatusServer();
         listen(kAudioHardwarePropertyProcessObjectList, [this] {
-            if (!bundleTap_) return;
+            if (!guard_.engaged()) return;
             try {
-                reconcile();
+                guard_.reconcile();
             } catch (const std::exception& error) {
                 fail(error.what());
             }
@@ -103,41 +100,13 @@ void MuteService::start() {
 }
 
 void MuteService::startStatusServer() {
-    auto creation = platform_.messagePorts.createLocal(
-        portName_,
-        [weak = std::weak_ptr<MuteService*>(self_)](std::int32_t messageID) -> std::optional<std::string> {
-            auto self = weak.lock();
-            if (!self) return std::nullopt;
-            return (*self)->handleRequest(messageID);
-        });
-    if (!creation.port || creation.shouldFreeInfo) {
-        throw TessalyError("Another Tessaly helper is already running, or its status port is unavailable.");
-    }
-    messagePort_ = std::move(creation.port);
-    messageSource_ = messagePort_->createRunLoopSource();
-    if (!messageSource_) throw TessalyError("Cannot create the local Tessaly status service.");
+    statusServer_.open(portName_, {[this] { return status(); }, [this] { return flush(); }});
 }
 
-std::optional<std::string> MuteService::handleRequest(std::int32_t messageID) {
-    assert(platform_.runLoop.isMainThread());
-    switch (static_cast<ServiceRequest>(messageID)) {
-        case ServiceRequest::status: try { return StatusReply{status(), std::nullopt}.encode();
-            } catch (const std::exception& error) {
-                platform_.log.write(logCategory, LogLevel::error,
-                                    std::string("Status check failed: ") + error.what());
-                return StatusReply{std::nullopt, std::string(error.what())}.encode();
-            }
-        case ServiceRequest::stop:
-            platform_.runLoop.post([&runLoop = platform_.runLoop] { runLoop.stop(); });
-            return std::string("stopping");
-        case ServiceRequest::flush:
-            savePreference();
-            if (!preferenceDirty_) return std::string("flushed");
-            return persistenceError_.value_or("The latest audio choice could not be saved.");
-    }
-    platform_.log.write(logCategory, LogLevel::error,
-                        "Rejected an unknown local request: " + std::to_string(messageID) + ".");
-    return std::nullopt;
+std::optional<std::string> MuteService::flush() {
+    saver_.save();
+    if (!saver_.dirty()) return std::nullopt;
+    return saver_.error().value_or("The latest audio choice could not be saved.");
 }
 
 void MuteService::listen(AudioObjectPropertySelector selector, Action action) {
@@ -163,16 +132,16 @@ void MuteService::refresh() {
     }
     const std::size_t trackedBefore = controller_->tracked().size();
     try {
-        if (!previewError_) setGuard(preference_.isMuted());
-        controller_->synchronize(preference_);
+        if (!previewError_) guard_.set(saver_.preference().isMuted());
+        controller_->synchronize(saver_.preference());
         previewError_.reset();
-        setGuard(preference_.isMuted());
+        guard_.set(saver_.preference().isMuted());
     } catch (const std::exception& error) {
         reportPreviewError(error.what());
         resetController();
         return;
     }
-    if (controller_->tracked().size() < trackedBefore || persistenceError_) savePreference();
+    if (controller_->tracked().size() < trackedBefore || saver_.error()) saver_.save();
     choosePollInterval();
 }
 
@@ -205,82 +174,12 @@ void MuteService::requestRefresh(const std::string& notification) {
 }
 
 void MuteService::userChose(const AudioPreference& choice) {
-    if (choice == preference_) return;
-    preference_ = choice;
-    preferenceDirty_ = true;
+    if (choice == saver_.preference()) return;
+    saver_.adoptChanged(choice);
     try {
-        setGuard(choice.isMuted());
+        guard_.set(choice.isMuted());
     } catch (const std::exception& error) {
         fail(error.what());
-    }
-    const std::uint64_t generation = ++saveGeneration_;
-    platform_.runLoop.postAfter(saveDelay, guarded([generation](MuteService& service) {
-                                    if (service.running_ && service.saveGeneration_ == generation) {
-                                        service.savePreference();
-                                    }
-                                }));
-}
-
-void MuteService::setGuard(bool enabled) {
-    if (!enabled) {
-        releaseTaps();
-        return;
-    }
-    if (bundleTap_) return;
-    bundleTap_ = MuteTap::create(platform_.audio, platform_.log, MuteRule::bundleDescription());
-    reconcile();
-}
-
-std::vector<AudioProcess> MuteService::reconcile() {
-    if (!bundleTap_) throw TessalyError("The bundle mute tap has not been initialized.");
-    auto processes = AudioHardware::matchingProcesses(platform_.audio);
-    std::set<AudioObjectID> discovered;
-    for (const auto& process : processes) {
-        discovered.insert(process.id);
-        if (processTaps_.count(process.id)) continue;
-        processTaps_.emplace(process.id, MuteTap::create(platform_.audio, platform_.log,
-                                                         MuteRule::processDescription(process.id)));
-    }
-    std::vector<AudioObjectID> gone;
-    for (const auto& [id, tap] : processTaps_) {
-        if (!discovered.count(id)) gone.push_back(id);
-    }
-    for (AudioObjectID id : gone) {
-        auto entry = processTaps_.find(id);
-        if (entry == processTaps_.end()) continue;
-        if (auto failure = entry->second.remove(platform_.audio)) throw TessalyError(*failure);
-        processTaps_.erase(entry);
-    }
-    return processes;
-}
-
-void MuteService::releaseTaps() {
-    std::vector<MuteTap> taps;
-    for (const auto& [id, tap] : processTaps_) taps.push_back(tap);
-    if (bundleTap_) taps.push_back(*bundleTap_);
-    // Forget them first: a tap that cannot be destroyed is not retried.
-    processTaps_.clear();
-    bundleTap_.reset();
-
-    std::string failures;
-    for (const auto& tap : taps) {
-        if (auto failure = tap.remove(platform_.audio)) failures += (failures.empty() ? "" : " ") + *failure;
-    }
-    if (!failures.empty()) throw TessalyError(failures);
-}
-
-void MuteService::savePreference() {
-    if (!preferenceDirty_) return;
-    ++saveGeneration_;
-    try {
-        store_.save(preference_);
-        preferenceDirty_ = false;
-        persistenceError_.reset();
-    } catch (const std::exception& error) {
-        const std::string message =
-            std::string("Cannot save the chosen Quick Look audio setting: ") + error.what();
-        if (persistenceError_ != message) platform_.log.write(logCategory, LogLevel::error, message);
-        persistenceError_ = message;
     }
 }
 
@@ -288,7 +187,7 @@ void MuteService::reportPreviewError(const std::string& message) {
     if (previewError_ != message) platform_.log.write(logCategory, LogLevel::error, message);
     previewError_ = message;
     try {
-        releaseTaps();
+        guard_.release();
     } catch (const std::exception& error) {
         fail(error.what());
     }
@@ -304,8 +203,8 @@ void MuteService::fail(const std::string& description) {
 void MuteService::stop() {
     if (!running_) return;
     running_ = false;
-    savePreference();
-    ++saveGeneration_;
+    saver_.save();
+    saver_.cancelDelayedSave();
     if (pollTimer_) pollTimer_->cancel();
     pollTimer_.reset();
     if (controller_) controller_->reset();
@@ -324,11 +223,9 @@ void MuteService::stop() {
     listeners_.clear();
     for (auto& source : signals_) source->cancel();
     signals_.clear();
-    messageSource_.reset();
-    if (messagePort_) messagePort_->invalidate();
-    messagePort_.reset();
+    statusServer_.close();
     try {
-        releaseTaps();
+        guard_.release();
     } catch (const std::exception& error) {
         platform_.log.write(logCategory, LogLevel::error,
                             std::string("Releasing the audio guard failed: ") + error.what());
@@ -349,48 +246,13 @@ AudioStatus MuteService::status() {
         status.restorationCount = static_cast<std::int64_t>(controller_->restorationCount());
         status.userChangeCount = static_cast<std::int64_t>(controller_->userChangeCount());
     }
-    status.volume = preference_.volume();
-    status.unmutedVolume = preference_.unmutedVolume();
-    status.pendingPreferenceWrite = preferenceDirty_;
-    status.muteGuard = guardStatus();
-    status.error = previewError_ ? previewError_ : persistenceError_;
-    status.muted = preference_.isMuted();
-    return status;
-}
-
-std::optional<MuteStatus> MuteService::guardStatus() {
-    if (!bundleTap_) {
-        if (!processTaps_.empty()) throw TessalyError("Orphaned mute taps remain active.");
-        return std::nullopt;
-    }
-    const auto processes = AudioHardware::matchingProcesses(platform_.audio);
-    const CATapDescription bundle = bundleTap_->readDescription(platform_.audio);
-    MuteRule::validateBundle(bundle);
-    bundleTap_->validateAttachment(platform_.audio);
-    for (const auto& [id, tap] : processTaps_) tap.validateAttachment(platform_.audio);
-    for (const auto& process : processes) {
-        if (!processTaps_.count(process.id)) {
-            throw TessalyError("A new Quick Look process is not yet covered by the mute rule.");
-        }
-    }
-    MuteStatus status;
-    for (const auto& process : processes) {
-        MuteRule::validateProcess(processTaps_.at(process.id).readDescription(platform_.audio), process.id);
-        status.processIDs.push_back(process.id);
-        status.previewPIDs.push_back(process.pid);
-        if (process.isPlaying) ++status.activeProcessCount;
-    }
-    std::sort(status.previewPIDs.begin(), status.previewPIDs.end());
-    status.version = std::string(version);
-    status.pid = platform_.processID();
-    status.bundleID = std::string(MuteRule::targetBundleID);
-    status.tapID = bundleTap_->id;
-    status.tapCount = static_cast<std::int64_t>(processTaps_.size()) + 1;
-    status.attachmentCount = status.tapCount;
-    status.muted = bundle.muteBehavior == CATapMuted;
-    status.privateTap = bundle.isPrivate;
-    status.restoresProcesses = bundle.isProcessRestoreEnabled;
-    status.audioIOStarted = false;
+    const AudioPreference& preference = saver_.preference();
+    status.volume = preference.volume();
+    status.unmutedVolume = preference.unmutedVolume();
+    status.pendingPreferenceWrite = saver_.dirty();
+    status.muteGuard = guard_.status();
+    status.error = previewError_ ? previewError_ : saver_.error();
+    status.muted = preference.isMuted();
     return status;
 }
 

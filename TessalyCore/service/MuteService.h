@@ -9,8 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "audio/AudioProcess.h"
-#include "audio/MuteTap.h"
 #include "foundation/Version.h"
 #include "ports/Accessibility.h"
 #include "ports/CoreAudio.h"
@@ -22,7 +20,9 @@
 #include "preference/PreferenceStore.h"
 #include "preview/PreviewController.h"
 #include "service/AudioStatus.h"
-#include "service/MuteStatus.h"
+#include "service/MuteGuard.h"
+#include "service/PreferenceSaver.h"
+#include "service/StatusServer.h"
 
 namespace tessaly {
 
@@ -40,9 +40,10 @@ struct MuteServicePlatform {
     std::function<void(int)> exitProcess;
 };
 
-/// The helper's running core. It holds the remembered choice, keeps the mute guard engaged exactly
-/// while the choice is silence (and the previews can be driven), drives the preview controller,
-/// saves the user's changes, and serves the status port. Everything runs on the main thread.
+/// The helper's running core: runs and stops the helper, keeps the mute guard engaged exactly while
+/// the remembered choice is silence (and the previews can be driven), and drives the preview
+/// controller. The guard, the saving of the choice and the status port are types of their own.
+/// Everything runs on the main thread.
 class MuteService {
 public:
     /// The version of the helper and of its status protocol.
@@ -68,55 +69,44 @@ public:
     AudioStatus status();
 
     // What tests and the status record read.
-    const AudioPreference& preference() const { return preference_; }
+    const AudioPreference& preference() const { return saver_.preference(); }
     const std::optional<std::string>& previewError() const { return previewError_; }
-    const std::optional<std::string>& persistenceError() const { return persistenceError_; }
-    bool preferenceDirty() const { return preferenceDirty_; }
+    const std::optional<std::string>& persistenceError() const { return saver_.error(); }
+    bool preferenceDirty() const { return saver_.dirty(); }
     bool isRunning() const { return running_; }
     double pollInterval() const { return pollInterval_; }
-    bool guardEngaged() const { return bundleTap_.has_value(); }
-    const std::map<AudioObjectID, MuteTap>& processTaps() const { return processTaps_; }
+    bool guardEngaged() const { return guard_.engaged(); }
+    const std::map<AudioObjectID, MuteTap>& processTaps() const { return guard_.processTaps(); }
     const PreviewController* controller() const { return controller_.get(); }
 
 private:
     using Action = std::function<void()>;
 
     void startStatusServer();
-    std::optional<std::string> handleRequest(std::int32_t messageID);
     void listen(AudioObjectPropertySelector selector, Action action);
     void refresh();
     void requestRefresh(const std::string& notification);
     void userChose(const AudioPreference& choice);
-    void setGuard(bool enabled);
-    std::vector<AudioProcess> reconcile();
-    void releaseTaps();
-    void savePreference();
+    std::optional<std::string> flush();
     void reportPreviewError(const std::string& message);
     void resetController();
     void choosePollInterval();
     [[noreturn]] void fail(const std::string& description);
-    std::optional<MuteStatus> guardStatus();
     /// `action` wrapped so that it does nothing once this service is gone.
     Action guarded(std::function<void(MuteService&)> action);
 
     MuteServicePlatform platform_;
-    PreferenceStore store_;
+    PreferenceSaver saver_;
     std::optional<PreviewController::HostPIDs> hostPIDs_;
     std::string portName_;
-    AudioPreference preference_ = AudioPreference::defaultPreference();
     std::unique_ptr<PreviewController> controller_;
     std::optional<std::string> previewError_;
-    std::optional<std::string> persistenceError_;
-    bool preferenceDirty_ = false;
-    std::uint64_t saveGeneration_ = 0;
     bool running_ = false;
     bool refreshQueued_ = false;
     std::unique_ptr<RunLoopTimer> pollTimer_;
     double pollInterval_ = 2.0;
-    std::optional<MuteTap> bundleTap_;
-    std::map<AudioObjectID, MuteTap> processTaps_;
-    std::unique_ptr<LocalMessagePort> messagePort_;
-    std::unique_ptr<MessagePortRunLoopSource> messageSource_;
+    MuteGuard guard_;
+    StatusServer statusServer_;
     std::vector<std::pair<AudioObjectPropertySelector, AudioObjectPropertyListenerBlock>> listeners_;
     std::vector<std::unique_ptr<SignalSource>> signals_;
     std::shared_ptr<MuteService*> self_;
