@@ -141,6 +141,15 @@ TEST_F(PreviewScan, RefusesControlsItDoesNotRecognise) {
     }
 }
 
+TEST_F(PreviewScan, RefusesAVolumeThatCannotBeSet) {
+    const auto shown = openPreview();
+    desktop.setSettable(shown.volume, "AXValue", false);
+    EXPECT_EQ(scanError(), "The native preview volume cannot be restored.");
+    desktop.failCall(SimulatedDesktop::Call::isAttributeSettable, kAXErrorFailure);
+    EXPECT_EQ(scanError(),
+              "Checking the native preview volume control failed (Accessibility status -25200).");
+}
+
 class PreviewSliderRule : public PreviewScan {};
 
 TEST_F(PreviewSliderRule, TakesTheDescribedOfTwoUnitSlidersAsTimeline) {
