@@ -41,8 +41,12 @@ int AppCommandLine::perform(const std::vector<std::string>& arguments) {
     const auto command = parseAppCommand(arguments);
     if (!command) throw TessalyError("Invalid arguments. Open Tessaly.app or use --help.");
     switch (*command) {
-        case AppCommand::version: out_ << "Tessaly " << version << '\n'; return 0;
-        case AppCommand::help: out_ << usageLine << '\n'; return 0;
+        case AppCommand::version:
+            out_ << "Tessaly " << version << '\n';
+            return 0;
+        case AppCommand::help:
+            out_ << usageLine << '\n';
+            return 0;
         case AppCommand::openSetup: {
             requireOpenedAsApplication();
             return openWindow_(service_());

@@ -29,8 +29,7 @@ bool MessageBoxAlerts::confirmUninstall(QWidget* parent) {
     box.setWindowTitle("Tessaly");
     box.setText("Uninstall Tessaly?");
     box.setInformativeText(
-        "This stops audio memory, removes its login registration, and moves this app to Trash. Your saved "
-        "audio choice and media files are kept.");
+        "This stops audio memory, removes its login registration, and moves this app to Trash. Your saved audio choice and media files are kept.");
     QPushButton* cancel = box.addButton("Cancel", QMessageBox::RejectRole);
     QPushButton* uninstall = box.addButton("Uninstall", QMessageBox::DestructiveRole);
     // Return must never uninstall by accident; Escape cancels as well.

@@ -178,16 +178,23 @@ void SetupWindow::reopen() {
 void SetupWindow::toggle() {
     using Action = SetupWindowState::PrimaryAction;
     switch (SetupWindowState::primaryAction(snapshot_)) {
-        case Action::nothing: return;
+        case Action::nothing:
+            return;
         case Action::revealApplications:
             runAction([&actions = actions_] {
                 if (actions.revealApplicationsFolder()) return;
                 throw TessalyError("Open Applications in Finder, then move Tessaly.app there.");
             });
             return;
-        case Action::openLoginSettings: openLoginSettings(); return;
-        case Action::disable: perform([&actions = actions_] { actions.disable(); }); return;
-        case Action::enable: perform([&actions = actions_] { actions.enable(); }); return;
+        case Action::openLoginSettings:
+            openLoginSettings();
+            return;
+        case Action::disable:
+            perform([&actions = actions_] { actions.disable(); });
+            return;
+        case Action::enable:
+            perform([&actions = actions_] { actions.enable(); });
+            return;
     }
 }
 
@@ -275,8 +282,7 @@ QWidget* SetupWindow::buildContent() {
     stack->addWidget(buildHeader(), 0, Qt::AlignLeft);
 
     QLabel* introduction = wrappingLabel(
-        "Quick Look remembers the mute or volume you choose inside its own preview. Press Space in Finder "
-        "and use the usual speaker button or volume slider.");
+        "Quick Look remembers the mute or volume you choose inside its own preview. Press Space in Finder and use the usual speaker button or volume slider.");
     stack->addWidget(introduction);
 
     auto* separator = new QFrame;

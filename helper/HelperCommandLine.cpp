@@ -32,9 +32,14 @@ void HelperCommandLine::perform(const std::vector<std::string>& arguments) {
     const auto command = parseHelperCommand(arguments);
     if (!command) throw TessalyError("Invalid arguments. Use 'tessaly-helper --help'.");
     switch (*command) {
-        case HelperCommand::version: out_ << "Tessaly " << version << '\n'; return;
-        case HelperCommand::help: out_ << usageLine << '\n'; return;
-        default: break;
+        case HelperCommand::version:
+            out_ << "Tessaly " << version << '\n';
+            return;
+        case HelperCommand::help:
+            out_ << usageLine << '\n';
+            return;
+        default:
+            break;
     }
     HelperPlatform platform(log_);
     switch (*command) {
@@ -61,8 +66,11 @@ void HelperCommandLine::perform(const std::vector<std::string>& arguments) {
             status.validate();
             return;
         }
-        case HelperCommand::stop: StatusClient::stopIfRunning(platform.ports); return;
-        default: return;
+        case HelperCommand::stop:
+            StatusClient::stopIfRunning(platform.ports);
+            return;
+        default:
+            return;
     }
 }
 

@@ -48,8 +48,10 @@ bool isWhiteSpace(unsigned codePoint) {
         case 0x2029:
         case 0x202F:
         case 0x205F:
-        case 0x3000: return true;
-        default: return false;
+        case 0x3000:
+            return true;
+        default:
+            return false;
     }
 }
 

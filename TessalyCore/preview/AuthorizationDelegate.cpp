@@ -13,9 +13,9 @@ AuthorizationDelegate::AuthorizationDelegate(Accessibility& accessibility, Works
 void AuthorizationDelegate::applicationDidFinishLaunching() {
     const bool trusted = accessibility_.isProcessTrustedWithOptions(true);
     if (!trusted && !workspace_.openURL(settingsURL)) {
-        log_.write("authorization", LogLevel::error,
-                   "Cannot open Accessibility settings. Open System Settings > Privacy & Security > "
-                   "Accessibility manually.");
+        log_.write(
+            "authorization", LogLevel::error,
+            "Cannot open Accessibility settings. Open System Settings > Privacy & Security > Accessibility manually.");
     }
     waitForPermission();
 }

@@ -39,7 +39,9 @@ void StatusServer::close() {
 std::optional<std::string> StatusServer::handle(std::int32_t messageID) {
     assert(runLoop_.isMainThread());
     switch (static_cast<ServiceRequest>(messageID)) {
-        case ServiceRequest::status: try { return StatusReply{handlers_.status(), std::nullopt}.encode();
+        case ServiceRequest::status:
+            try {
+                return StatusReply{handlers_.status(), std::nullopt}.encode();
             } catch (const std::exception& error) {
                 log_.write(logCategory, LogLevel::error, std::string("Status check failed: ") + error.what());
                 return StatusReply{std::nullopt, std::string(error.what())}.encode();
@@ -48,7 +50,8 @@ std::optional<std::string> StatusServer::handle(std::int32_t messageID) {
             // The reply goes out before the loop ends.
             runLoop_.post([&runLoop = runLoop_] { runLoop.stop(); });
             return std::string("stopping");
-        case ServiceRequest::flush: return handlers_.flush().value_or("flushed");
+        case ServiceRequest::flush:
+            return handlers_.flush().value_or("flushed");
     }
     log_.write(logCategory, LogLevel::error,
                "Rejected an unknown local request: " + std::to_string(messageID) + ".");

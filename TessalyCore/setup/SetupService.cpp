@@ -108,8 +108,7 @@ void SetupService::uninstall() {
     // Checked before anything changes: another account's application is only that account's to remove.
     if (fs::linkStatus(bundlePath()).owner != platform_.process.userID()) {
         throw TessalyError(
-            "This app is managed by another account. Disable audio memory, then ask its owner to remove the "
-            "app.");
+            "This app is managed by another account. Disable audio memory, then ask its owner to remove the app.");
     }
     // Whether the bundle can go to the Trash is known before anything changes, not after disabling.
     const std::string bundle = bundlePath();
@@ -146,11 +145,16 @@ SetupSnapshot SetupService::snapshot() {
 
 std::string SetupService::registration() {
     switch (loginItemStatus()) {
-        case SMAppServiceStatusNotRegistered: return "not-registered";
-        case SMAppServiceStatusEnabled: return "enabled";
-        case SMAppServiceStatusRequiresApproval: return "requires-approval";
-        case SMAppServiceStatusNotFound: return "not-found";
-        default: return "unknown";
+        case SMAppServiceStatusNotRegistered:
+            return "not-registered";
+        case SMAppServiceStatusEnabled:
+            return "enabled";
+        case SMAppServiceStatusRequiresApproval:
+            return "requires-approval";
+        case SMAppServiceStatusNotFound:
+            return "not-found";
+        default:
+            return "unknown";
     }
 }
 

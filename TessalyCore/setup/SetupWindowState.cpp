@@ -37,25 +37,21 @@ void applyStateRow(const SetupSnapshot& snapshot, SetupWindowState& state) {
     if (!snapshot.installed) {
         state.status = "Move to Applications first";
         state.detail =
-            "Drag Tessaly.app into Applications, then open that copy. No administrator access or developer "
-            "tools are needed for a per-user install.";
+            "Drag Tessaly.app into Applications, then open that copy. No administrator access or developer tools are needed for a per-user install.";
         state.primaryTitle = "Show Applications";
         return;
     }
     if (requiresApproval(snapshot)) {
         state.status = "Allow Tessaly in the background";
         state.detail =
-            "In Login Items & Extensions, allow Tessaly to run in the background. macOS will then start your "
-            "helper at login.";
+            "In Login Items & Extensions, allow Tessaly to run in the background. macOS will then start your helper at login.";
         state.primaryTitle = "Open Login Settings";
         return;
     }
     if (snapshot.legacyInstallation) {
         state.status = "Finish the upgrade";
         state.detail =
-            "Enable audio memory to move your existing helper to macOS's built-in login-item management. "
-            "Your "
-            "saved audio choice is preserved.";
+            "Enable audio memory to move your existing helper to macOS's built-in login-item management. Your saved audio choice is preserved.";
         state.primaryTitle = "Finish Setup";
         return;
     }
@@ -75,9 +71,7 @@ void applyStateRow(const SetupSnapshot& snapshot, SetupWindowState& state) {
     if (isEnabled(snapshot) && snapshot.helper) {
         state.status = "Audio memory is on";
         state.detail =
-            "Your choice will be remembered across previews and logins. You can close this window; the "
-            "helper "
-            "keeps running.";
+            "Your choice will be remembered across previews and logins. You can close this window; the helper keeps running.";
         state.primaryTitle = disableTitle;
         return;
     }

@@ -116,13 +116,19 @@ CFValue valueOf(plist_t node, std::size_t depth) {
             if (!text) refuse("is malformed");
             return CFValue(textOf(text, static_cast<std::size_t>(length)));
         }
-        case PLIST_ARRAY: return arrayOf(node, depth);
-        case PLIST_DICT: return dictionaryOf(node, depth);
-        case PLIST_DATE: refuse("holds a date, which Tessaly does not read");
-        case PLIST_DATA: refuse("holds data, which Tessaly does not read");
-        case PLIST_UID: refuse("holds a UID, which Tessaly does not read");
+        case PLIST_ARRAY:
+            return arrayOf(node, depth);
+        case PLIST_DICT:
+            return dictionaryOf(node, depth);
+        case PLIST_DATE:
+            refuse("holds a date, which Tessaly does not read");
+        case PLIST_DATA:
+            refuse("holds data, which Tessaly does not read");
+        case PLIST_UID:
+            refuse("holds a UID, which Tessaly does not read");
         case PLIST_KEY:
-        case PLIST_NONE: break;
+        case PLIST_NONE:
+            break;
     }
     refuse("is malformed");
 }

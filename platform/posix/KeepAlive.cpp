@@ -20,10 +20,14 @@ KeepAlive keepAliveOf(const CFValue* value) {
 bool restartsAfter(KeepAlive keepAlive, int waitStatus) {
     const bool successful = WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
     switch (keepAlive) {
-        case KeepAlive::never: return false;
-        case KeepAlive::always: return true;
-        case KeepAlive::afterUnsuccessfulEnd: return !successful;
-        case KeepAlive::afterSuccessfulExit: return successful;
+        case KeepAlive::never:
+            return false;
+        case KeepAlive::always:
+            return true;
+        case KeepAlive::afterUnsuccessfulEnd:
+            return !successful;
+        case KeepAlive::afterSuccessfulExit:
+            return successful;
     }
     return false;
 }

@@ -137,11 +137,14 @@ Transfer receiveExactly(int fd, void* buffer, std::size_t size, Clock::time_poin
 // "no reply".
 MessagePortReply failedTransfer(Transfer transfer) {
     switch (transfer) {
-        case Transfer::timedOut: return {kCFMessagePortReceiveTimeout, std::nullopt};
-        case Transfer::reset: return {kCFMessagePortBecameInvalidError, std::nullopt};
+        case Transfer::timedOut:
+            return {kCFMessagePortReceiveTimeout, std::nullopt};
+        case Transfer::reset:
+            return {kCFMessagePortBecameInvalidError, std::nullopt};
         case Transfer::complete:
         case Transfer::closed:
-        case Transfer::failed: break;
+        case Transfer::failed:
+            break;
     }
     return {kCFMessagePortTransportError, std::nullopt};
 }

@@ -210,10 +210,14 @@ std::string PosixServiceManagement::autostartPath(const std::string& plistName) 
 int PosixServiceManagement::status(const std::string& plistName) {
     if (!fs::isPlainFileName(plistName)) return SMAppServiceStatusNotFound;
     switch (recordState(recordPath(plistName))) {
-        case RecordState::enabled: return SMAppServiceStatusEnabled;
-        case RecordState::requiresApproval: return SMAppServiceStatusRequiresApproval;
-        case RecordState::unreadable: return unreadableRecordStatus;
-        case RecordState::absent: break;
+        case RecordState::enabled:
+            return SMAppServiceStatusEnabled;
+        case RecordState::requiresApproval:
+            return SMAppServiceStatusRequiresApproval;
+        case RecordState::unreadable:
+            return unreadableRecordStatus;
+        case RecordState::absent:
+            break;
     }
     const std::string definition = bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName;
     return isRegularFile(definition) ? SMAppServiceStatusNotRegistered : SMAppServiceStatusNotFound;
@@ -318,9 +322,7 @@ void PosixServiceManagement::launch(const std::string& plistName) {
 void PosixServiceManagement::writeAutostartEntry(const std::string& plistName) const {
     prepareFolder(settings_.autostartFolder);
     const std::string entry =
-        "[Desktop Entry]\nType=Application\nName=Tessaly\n"
-        "Comment=Starts Tessaly's login helper, as macOS does for its login items\n"
-        "Exec=" +
+        "[Desktop Entry]\nType=Application\nName=Tessaly\nComment=Starts Tessaly's login helper, as macOS does for its login items\nExec=" +
         execArgument(bundlePath_ + "/Contents/MacOS/tessaly-login") + " start " + execArgument(plistName) +
         "\nNoDisplay=true\nTerminal=false\n";
     fs::writeAtomically(autostartPath(plistName), entry, 0600);

@@ -397,20 +397,30 @@ OSStatus SimulatedCoreAudio::read(AudioObjectID object, const AudioObjectPropert
     if (auto found = processes_.find(object); found != processes_.end()) {
         const Process& state = found->second;
         switch (address.selector) {
-            case kAudioProcessPropertyBundleID: value = std::optional<CFValue>(state.bundleID); break;
-            case kAudioProcessPropertyPID: value = static_cast<std::uint32_t>(state.pid); break;
-            case kAudioProcessPropertyIsRunningOutput: value = std::uint32_t{state.playing ? 1u : 0u}; break;
-            default: return kAudioHardwareUnknownPropertyError;
+            case kAudioProcessPropertyBundleID:
+                value = std::optional<CFValue>(state.bundleID);
+                break;
+            case kAudioProcessPropertyPID:
+                value = static_cast<std::uint32_t>(state.pid);
+                break;
+            case kAudioProcessPropertyIsRunningOutput:
+                value = std::uint32_t{state.playing ? 1u : 0u};
+                break;
+            default:
+                return kAudioHardwareUnknownPropertyError;
         }
         return kAudioHardwareNoError;
     }
     if (auto found = taps_.find(object); found != taps_.end()) {
         switch (address.selector) {
-            case kAudioTapPropertyUID: value = std::optional<CFValue>(found->second.uid); break;
+            case kAudioTapPropertyUID:
+                value = std::optional<CFValue>(found->second.uid);
+                break;
             case kAudioTapPropertyDescription:
                 value = std::optional<CFValue>(found->second.description);
                 break;
-            default: return kAudioHardwareUnknownPropertyError;
+            default:
+                return kAudioHardwareUnknownPropertyError;
         }
         return kAudioHardwareNoError;
     }
@@ -429,9 +439,15 @@ OSStatus SimulatedCoreAudio::readAggregate(const Aggregate& device, const AudioO
         case kAudioAggregateDevicePropertyComposition:
             value = std::optional<CFValue>(device.composition);
             break;
-        case kAudioAggregateDevicePropertyTapList: value = texts(device.tapUIDs); break;
-        case kAudioAggregateDevicePropertyFullSubDeviceList: value = texts(device.subDeviceUIDs); break;
-        case kAudioDevicePropertyDeviceIsRunning: value = std::uint32_t{device.running ? 1u : 0u}; break;
+        case kAudioAggregateDevicePropertyTapList:
+            value = texts(device.tapUIDs);
+            break;
+        case kAudioAggregateDevicePropertyFullSubDeviceList:
+            value = texts(device.subDeviceUIDs);
+            break;
+        case kAudioDevicePropertyDeviceIsRunning:
+            value = std::uint32_t{device.running ? 1u : 0u};
+            break;
         case kAudioDevicePropertyStreams:
             if (address.scope == kAudioObjectPropertyScopeOutput) {
                 value = device.outputStreams;
@@ -445,7 +461,8 @@ OSStatus SimulatedCoreAudio::readAggregate(const Aggregate& device, const AudioO
                 return kAudioHardwareUnknownPropertyError;
             }
             break;
-        default: return kAudioHardwareUnknownPropertyError;
+        default:
+            return kAudioHardwareUnknownPropertyError;
     }
     return kAudioHardwareNoError;
 }

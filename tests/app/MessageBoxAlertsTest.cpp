@@ -73,8 +73,7 @@ TEST(MessageBoxAlertsUninstall, AsksWithCancelAsTheDefaultSoOnlyUninstallConfirm
     EXPECT_EQ(text, "Uninstall Tessaly?");
     EXPECT_EQ(
         informative,
-        "This stops audio memory, removes its login registration, and moves this app to Trash. Your saved "
-        "audio choice and media files are kept.");
+        "This stops audio memory, removes its login registration, and moves this app to Trash. Your saved audio choice and media files are kept.");
     titles.sort();
     EXPECT_EQ(titles, (QStringList{"Cancel", "Uninstall"}));
 

@@ -72,16 +72,13 @@ inline std::vector<WindowStateCase> windowStateCases() {
         {nullptr, std::nullopt, "Checking Tessaly...", "", "", "Enable Audio Memory", true, "PLRU",
          Action::nothing},
         {"1-move-to-applications", notInstalled, "Move to Applications first",
-         "Drag Tessaly.app into Applications, then open that copy. No administrator access or developer "
-         "tools are needed for a per-user install.",
+         "Drag Tessaly.app into Applications, then open that copy. No administrator access or developer tools are needed for a per-user install.",
          unavailable, "Show Applications", true, "----", Action::revealApplications},
         {"2-allow-in-background", approval, "Allow Tessaly in the background",
-         "In Login Items & Extensions, allow Tessaly to run in the background. macOS will then start your "
-         "helper at login.",
+         "In Login Items & Extensions, allow Tessaly to run in the background. macOS will then start your helper at login.",
          half, "Open Login Settings", false, "PL-U", Action::openLoginSettings},
         {"3-finish-upgrade", upgrade, "Finish the upgrade",
-         "Enable audio memory to move your existing helper to macOS's built-in login-item management. Your "
-         "saved audio choice is preserved.",
+         "Enable audio memory to move your existing helper to macOS's built-in login-item management. Your saved audio choice is preserved.",
          half, "Finish Setup", true, "--RU", Action::enable},
         {"4-allow-accessibility", untrusted, "Allow Accessibility", accessibility, half,
          "Disable Audio Memory", true, "P-RU", Action::disable},
@@ -92,8 +89,7 @@ inline std::vector<WindowStateCase> windowStateCases() {
         {nullptr, attentionOff, "Tessaly needs attention", problem, half, "Enable Audio Memory", true, "---U",
          Action::enable},
         {"6-on", on, "Audio memory is on",
-         "Your choice will be remembered across previews and logins. You can close this window; the helper "
-         "keeps running.",
+         "Your choice will be remembered across previews and logins. You can close this window; the helper keeps running.",
          "Remembered choice: Muted", "Disable Audio Memory", true, "--RU", Action::disable},
         // Enabled but the helper does not answer: not on, yet pressing still disables.
         {nullptr, silentHelper, "Audio memory is off", off, half, "Enable Audio Memory", true, "--RU",

@@ -80,14 +80,11 @@ protected:
 
     /// The legacy installer's agent, naming the installed helper, loaded and answering.
     void loadLegacyAgent() const {
-        writeFile(legacyAgent(),
-                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                  "<key>Label</key><string>com.orvanne.tessaly</string>"
-                  "<key>ProgramArguments</key><array><string>" +
-                      installedHelper() +
-                      "</string><string>run</string></array>"
-                      "<key>RunAtLoad</key><true/>"
-                      "<key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict></dict></plist>\n");
+        writeFile(
+            legacyAgent(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Label</key><string>com.orvanne.tessaly</string><key>ProgramArguments</key><array><string>" +
+                installedHelper() +
+                "</string><string>run</string></array><key>RunAtLoad</key><true/><key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict></dict></plist>\n");
         const auto loaded = launchctl({"bootstrap", "gui/" + std::to_string(::getuid()), legacyAgent()});
         ASSERT_EQ(loaded.exitStatus, 0) << loaded.out;
         ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
@@ -142,8 +139,7 @@ TEST_F(AppCommandLineTest, AFreshInstallationReportsItsStateAsSortedJson) {
     EXPECT_EQ(status.exitStatus, 0);
     EXPECT_EQ(
         status.out,
-        "{\n  \"accessibilityTrusted\" : true,\n  \"installed\" : false,\n  \"legacyInstallation\" : false,\n"
-        "  \"registration\" : \"not-registered\",\n  \"version\" : \"" +
+        "{\n  \"accessibilityTrusted\" : true,\n  \"installed\" : false,\n  \"legacyInstallation\" : false,\n  \"registration\" : \"not-registered\",\n  \"version\" : \"" +
             std::string(version) + "\",\n  \"volume\" : 0\n}\n");
 }
 

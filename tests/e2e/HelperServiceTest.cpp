@@ -144,9 +144,9 @@ TEST_F(HelperServiceTest, AuthorizeFromATerminalIsRefused) {
     for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"authorize"}}) {
         auto result = helper(arguments);
         EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(result.err,
-                  "Tessaly: Open Tessaly as an application with 'tessaly authorize'; do not authorize the "
-                  "terminal.\n");
+        EXPECT_EQ(
+            result.err,
+            "Tessaly: Open Tessaly as an application with 'tessaly authorize'; do not authorize the terminal.\n");
     }
 }
 

@@ -66,9 +66,10 @@ TEST_F(AccessibilityAuthorizationTest, GivesUpAfterTwoMinutesAndLogsASettingsFai
     desktop.revokeTrust();
     workspace.refuseOpeningURLs();
     EXPECT_EQ(authorize(), 120);
-    EXPECT_EQ(log.messages("authorization"),
-              std::vector<std::string>{"Cannot open Accessibility settings. Open System Settings > Privacy & "
-                                       "Security > Accessibility manually."});
+    EXPECT_EQ(
+        log.messages("authorization"),
+        std::vector<std::string>{
+            "Cannot open Accessibility settings. Open System Settings > Privacy & Security > Accessibility manually."});
 }
 
 }  // namespace

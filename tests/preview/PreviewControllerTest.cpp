@@ -193,11 +193,11 @@ TEST_F(PreviewControllerObservers, PollInsteadOfAnUnsupportedNotification) {
     pass();
     EXPECT_TRUE(controller.usesPolling());
     ASSERT_EQ(log.entries.size(), 1u);
-    EXPECT_EQ(log.entries[0],
-              (testing::CapturingLog::Entry{
-                  "preview", LogLevel::defaultLevel,
-                  "Preview notification AXFocusedUIElementChanged is unavailable; using periodic "
-                  "observation."}));
+    EXPECT_EQ(
+        log.entries[0],
+        (testing::CapturingLog::Entry{
+            "preview", LogLevel::defaultLevel,
+            "Preview notification AXFocusedUIElementChanged is unavailable; using periodic observation."}));
     EXPECT_THAT(desktop.observedNotifications(shown.volume),
                 ElementsAre("AXValueChanged", "AXUIElementDestroyed"));
 }

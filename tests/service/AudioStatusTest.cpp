@@ -171,9 +171,9 @@ TEST(StatusSummary, AddsALineForContainersWaitingForControls) {
     auto status = mutedStatus();
     EXPECT_EQ(status.summary(), "Quick Look audio memory is ON. Muted. Native previews: 0.\n");
     status.pendingControlCount = 3;
-    EXPECT_EQ(status.summary(),
-              "Quick Look audio memory is ON. Muted. Native previews: 0.\n"
-              "Preview containers waiting for native controls: 3.\n");
+    EXPECT_EQ(
+        status.summary(),
+        "Quick Look audio memory is ON. Muted. Native previews: 0.\nPreview containers waiting for native controls: 3.\n");
 }
 
 }  // namespace

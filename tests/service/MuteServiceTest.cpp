@@ -206,8 +206,7 @@ TEST_F(ServiceFailures, AFailingSaveIsRetriedShownAndCleared) {
     std::filesystem::remove(store.path());
     std::filesystem::create_directory(store.path());
     const std::string failure =
-        "Cannot save the chosen Quick Look audio setting: "
-        "The saved audio preference is not a regular, small configuration file.";
+        "Cannot save the chosen Quick Look audio setting: The saved audio preference is not a regular, small configuration file.";
 
     desktop.userMovesVolume(preview, 0.3);
     runLoop.advance(0.2);

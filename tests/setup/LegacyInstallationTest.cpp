@@ -104,9 +104,9 @@ TEST_F(LegacyAgentTest, MissingKeysOrOtherShapesMakeItUnrecognised) {
 TEST_F(LegacyAgentTest, AnAgentThatIsNoPropertyListThrowsTheParseFailure) {
     writeAgent("#!/bin/sh\nexec tessaly-helper run\n");
     EXPECT_THROW(paths.validateLegacyAgent(), DecodingError);
-    EXPECT_EQ(messageOf([&] { paths.validateLegacyAgent(); }),
-              "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
-              "the property list is malformed.");
+    EXPECT_EQ(
+        messageOf([&] { paths.validateLegacyAgent(); }),
+        "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list is malformed.");
 }
 
 TEST_F(LegacyAgentTest, AnAgentOfAnotherAccountIsUnrecognised) {

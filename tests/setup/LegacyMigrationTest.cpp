@@ -89,9 +89,9 @@ TEST_F(LegacyMigration, LegacyAgentThatCannotBeRestartedIsReported) {
     serviceManagement.failNextRegistration("Registration failed.");
     commands.respond(bootstrap(), {5, "Bootstrap failed: 5: Input/output error\n"});
 
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "Registration failed. The previous helper could not be restarted: "
-              "launchctl bootstrap failed: Bootstrap failed: 5: Input/output error");
+    EXPECT_EQ(
+        messageOf([&] { service.enable(); }),
+        "Registration failed. The previous helper could not be restarted: launchctl bootstrap failed: Bootstrap failed: 5: Input/output error");
 }
 
 TEST_F(LegacyMigration, RegistrationStateRefusalIsRolledBackToo) {

@@ -65,9 +65,9 @@ TEST_F(Uninstall, RemovesInListOrderAndStopsAtTheFirstFailure) {
 TEST_F(Uninstall, ApplicationOfAnotherAccountFailsBeforeAnythingChanges) {
     process.uid = uid + 1;
 
-    EXPECT_EQ(messageOf([&] { service.uninstall(); }),
-              "This app is managed by another account. Disable audio memory, then ask its owner to remove "
-              "the app.");
+    EXPECT_EQ(
+        messageOf([&] { service.uninstall(); }),
+        "This app is managed by another account. Disable audio memory, then ask its owner to remove the app.");
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
     EXPECT_THAT(commands.invocations(), IsEmpty());
     EXPECT_THAT(helperRequests, IsEmpty());

@@ -50,16 +50,9 @@ public:
 
     /// An agent definition like the bundle's own, with another BundleProgram.
     static std::string definition(const std::string& bundleProgram) {
-        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-               "<key>Label</key><string>com.orvanne.tessaly.agent</string>\n"
-               "<key>BundleProgram</key><string>" +
-               bundleProgram +
-               "</string>\n"
-               "<key>ProgramArguments</key><array><string>" +
-               bundleProgram +
-               "</string><string>run</string></array>\n"
-               "<key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict>\n"
-               "</dict>\n</plist>\n";
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n<key>Label</key><string>com.orvanne.tessaly.agent</string>\n<key>BundleProgram</key><string>" +
+               bundleProgram + "</string>\n<key>ProgramArguments</key><array><string>" + bundleProgram +
+               "</string><string>run</string></array>\n<key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict>\n</dict>\n</plist>\n";
     }
 
     /// Every start logged so far.
@@ -90,28 +83,10 @@ public:
 
 private:
     std::string script() const {
-        return "#!/bin/sh\n"
-               "log='" +
-               log_ +
-               "'\n"
-               "echo \"start $$ $(date +%s%N) $*\" >> \"$log\"\n"
-               "count=$(grep -c '^start ' \"$log\")\n"
-               "plan=$(sed -n \"${count}p\" '" +
+        return "#!/bin/sh\nlog='" + log_ +
+               "'\necho \"start $$ $(date +%s%N) $*\" >> \"$log\"\ncount=$(grep -c '^start ' \"$log\")\nplan=$(sed -n \"${count}p\" '" +
                plan_ +
-               "')\n"
-               "case \"$plan\" in\n"
-               "    ''|stay) ;;\n"
-               "    ignore-term) trap '' TERM; exec sleep 300 ;;\n"
-               "    die) kill -KILL $$ ;;\n"
-               "    *) exit \"$plan\" ;;\n"
-               "esac\n"
-               "trap 'kill \"$sleeper\" 2>/dev/null; echo \"stop $$\" >> \"$log\"; exit 0' TERM\n"
-               "echo \"ready $$\" >> \"$log\"\n"
-               "while :; do\n"
-               "    sleep 30 &\n"
-               "    sleeper=$!\n"
-               "    wait \"$sleeper\"\n"
-               "done\n";
+               "')\ncase \"$plan\" in\n    ''|stay) ;;\n    ignore-term) trap '' TERM; exec sleep 300 ;;\n    die) kill -KILL $$ ;;\n    *) exit \"$plan\" ;;\nesac\ntrap 'kill \"$sleeper\" 2>/dev/null; echo \"stop $$\" >> \"$log\"; exit 0' TERM\necho \"ready $$\" >> \"$log\"\nwhile :; do\n    sleep 30 &\n    sleeper=$!\n    wait \"$sleeper\"\ndone\n";
     }
 
     std::string path_;

@@ -12,14 +12,10 @@ namespace tessaly {
 namespace {
 
 const std::string malformed =
-    "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
-    "the property list is malformed.";
+    "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list is malformed.";
 
 std::string xmlDocument(const std::string& body) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-           "<plist version=\"1.0\">\n" +
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n" +
            body + "\n</plist>\n";
 }
 
@@ -41,10 +37,8 @@ std::string nestedArraysXml(std::size_t depth) {
 }
 
 TEST(PropertyListReadingTest, ReadsEveryValueTypeFromXml) {
-    const CFValue value = PropertyList::parse(
-        xmlDocument("<dict><key>Label</key><string>a &amp; b</string><key>Count</key><integer>-12</integer>"
-                    "<key>Ratio</key><real>0.25</real><key>On</key><true/><key>Off</key><false/>"
-                    "<key>List</key><array><string>x</string><dict/></array></dict>"));
+    const CFValue value = PropertyList::parse(xmlDocument(
+        "<dict><key>Label</key><string>a &amp; b</string><key>Count</key><integer>-12</integer><key>Ratio</key><real>0.25</real><key>On</key><true/><key>Off</key><false/><key>List</key><array><string>x</string><dict/></array></dict>"));
     const CFValue expected =
         CFDictionary{{"Label", "a & b"}, {"Count", -12}, {"Ratio", 0.25},
                      {"On", true},       {"Off", false}, {"List", CFArray{"x", CFDictionary{}}}};
@@ -91,9 +85,9 @@ TEST(PropertyListReadingTest, InputOverTheSizeLimitIsRefusedUnread) {
     atLimit.insert(atLimit.rfind("</plist>"), std::string(PropertyList::maximumSize - atLimit.size(), ' '));
     EXPECT_EQ(PropertyList::parse(atLimit), CFValue("x"));
     atLimit.insert(atLimit.rfind("</plist>"), " ");
-    EXPECT_EQ(messageOf([&] { PropertyList::parse(atLimit); }),
-              "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
-              "the property list is too large.");
+    EXPECT_EQ(
+        messageOf([&] { PropertyList::parse(atLimit); }),
+        "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list is too large.");
 }
 
 TEST(PropertyListReadingTest, ATruncatedBinaryListIsRefused) {
@@ -111,18 +105,17 @@ TEST(PropertyListReadingTest, ABinaryKeyWithANulByteIsRefusedNotReadIntoAnAbort)
 
 TEST(PropertyListReadingTest, DatesDataAndUIDsAreRefusedRatherThanMistyped) {
     // Data holding "run" must never pass for the text "run".
-    EXPECT_EQ(messageOf([] { PropertyList::parse(xmlDocument("<array><data>cnVu</data></array>")); }),
-              "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
-              "the property list holds data, which Tessaly does not read.");
-    EXPECT_EQ(messageOf([] { PropertyList::parse(xmlDocument("<date>2020-01-01T00:00:00Z</date>")); }),
-              "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
-              "the property list holds a date, which Tessaly does not read.");
+    EXPECT_EQ(
+        messageOf([] { PropertyList::parse(xmlDocument("<array><data>cnVu</data></array>")); }),
+        "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list holds data, which Tessaly does not read.");
+    EXPECT_EQ(
+        messageOf([] { PropertyList::parse(xmlDocument("<date>2020-01-01T00:00:00Z</date>")); }),
+        "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list holds a date, which Tessaly does not read.");
 }
 
 TEST(PropertyListReadingTest, NestingDeeperThanTheLimitIsRefused) {
     const std::string tooDeep =
-        "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: "
-        "the property list is nested too deeply.";
+        "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list is nested too deeply.";
     EXPECT_EQ(PropertyList::parse(nestedArraysXml(PropertyList::maximumDepth)),
               nestedArrays(PropertyList::maximumDepth));
     EXPECT_EQ(messageOf([] { PropertyList::parse(nestedArraysXml(PropertyList::maximumDepth + 1)); }),

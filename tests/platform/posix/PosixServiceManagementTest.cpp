@@ -471,9 +471,9 @@ TEST_F(LoginItemDefinition, AProgramOutsideTheBundleIsRefused) {
         items->registerService(name);
         FAIL() << "registered a program outside the bundle";
     } catch (const TessalyError& error) {
-        EXPECT_EQ(error.message(), "The agent definition " + quoted(bundle->definitionPath()) +
-                                       " cannot be used: its BundleProgram is not a path inside the "
-                                       "application bundle.");
+        EXPECT_EQ(error.message(),
+                  "The agent definition " + quoted(bundle->definitionPath()) +
+                      " cannot be used: its BundleProgram is not a path inside the application bundle.");
     }
     EXPECT_FALSE(fs::exists(record()));
 }
