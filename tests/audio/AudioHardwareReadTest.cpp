@@ -3,12 +3,13 @@
 #include "audio/AudioHardware.h"
 #include "foundation/AudioHardwareError.h"
 #include "foundation/TessalyError.h"
+#include "support/ErrorMessage.h"
 #include "support/QuickLookAudioFixture.h"
-#include "support/Thrown.h"
 
 namespace tessaly {
 namespace {
 
+using testing::messageOf;
 using testing::QuickLookAudioFixture;
 using testing::thrown;
 
@@ -41,9 +42,7 @@ TEST_F(AudioObjectReads, PrintNegativeStatusesWithAMinusSign) {
 TEST_F(AudioObjectReads, FailWhenCoreAudioSucceedsWithoutAnObject) {
     AudioObjectID process = addQuickLookProcess(7);
     audio.overrideObject(process, kAudioProcessPropertyBundleID, std::nullopt);
-    EXPECT_EQ(thrown<TessalyError>([&] {
-                  AudioHardware::object(audio, process, kAudioProcessPropertyBundleID);
-              }).message(),
+    EXPECT_EQ(messageOf([&] { AudioHardware::object(audio, process, kAudioProcessPropertyBundleID); }),
               "Core Audio returned an empty object for " + std::to_string(process) + ".");
 }
 
@@ -133,8 +132,7 @@ TEST_F(AudioObjectListReads, ReportAFailedSizeQuery) {
 TEST_F(AudioObjectListReads, RefuseASizeThatIsNotAWholeNumberOfIds) {
     addQuickLookProcesses(2);
     audio.misreportNextSize(CoreAudioCall::getPropertyDataSize, 6);
-    EXPECT_EQ(thrown<TessalyError>([&] { processList(); }).message(),
-              "Core Audio returned an invalid object-list size.");
+    EXPECT_EQ(messageOf([&] { processList(); }), "Core Audio returned an invalid object-list size.");
     EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyData), 0u);
 }
 
@@ -142,8 +140,7 @@ TEST_F(AudioObjectListReads, RefuseAWrittenSizeLargerThanTheBufferOrNotAWholeNum
     addQuickLookProcesses(2);
     for (std::uint32_t written : {12u, 6u}) {
         audio.misreportNextSize(CoreAudioCall::getPropertyData, written);
-        EXPECT_EQ(thrown<TessalyError>([&] { processList(); }).message(),
-                  "Core Audio returned an invalid object list.");
+        EXPECT_EQ(messageOf([&] { processList(); }), "Core Audio returned an invalid object list.");
     }
 }
 

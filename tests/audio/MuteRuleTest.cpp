@@ -5,12 +5,12 @@
 
 #include "audio/MuteRule.h"
 #include "foundation/TessalyError.h"
-#include "support/Thrown.h"
+#include "support/ErrorMessage.h"
 
 namespace tessaly {
 namespace {
 
-using testing::thrown;
+using testing::messageOf;
 
 constexpr char quickLook[] = "com.apple.quicklook.QuickLookUIService";
 constexpr char muteRuleLost[] = "Core Audio did not retain the Quick Look-only mute rule.";
@@ -76,11 +76,9 @@ TEST(MuteDescriptionChecks, LostMuteSettingsFailBothKindsWithTheMuteRuleMessage)
     for (const Change& change : muteRuleBreaks) {
         auto bundle = changed(MuteRule::bundleDescription(), change);
         auto process = changed(MuteRule::processDescription(90), change);
-        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateMuteProperties(bundle); }).message(),
-                  muteRuleLost);
-        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateBundle(bundle); }).message(), muteRuleLost);
-        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateProcess(process, 90); }).message(),
-                  muteRuleLost);
+        EXPECT_EQ(messageOf([&] { MuteRule::validateMuteProperties(bundle); }), muteRuleLost);
+        EXPECT_EQ(messageOf([&] { MuteRule::validateBundle(bundle); }), muteRuleLost);
+        EXPECT_EQ(messageOf([&] { MuteRule::validateProcess(process, 90); }), muteRuleLost);
     }
 }
 
@@ -93,8 +91,7 @@ TEST(MuteDescriptionChecks, BundleTapMustKeepExactlyTheTargetAndRestoration) {
     };
     for (const Change& change : breaks) {
         auto description = changed(MuteRule::bundleDescription(), change);
-        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateBundle(description); }).message(),
-                  bundleTargetingLost);
+        EXPECT_EQ(messageOf([&] { MuteRule::validateBundle(description); }), bundleTargetingLost);
     }
 }
 
@@ -117,15 +114,13 @@ TEST(MuteDescriptionChecks, ProcessTapMustKeepItsOneProcessWithoutRestoration) {
     };
     for (const Change& change : breaks) {
         auto description = changed(MuteRule::processDescription(90), change);
-        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateProcess(description, 90); }).message(),
-                  processTapChanged);
+        EXPECT_EQ(messageOf([&] { MuteRule::validateProcess(description, 90); }), processTapChanged);
     }
 }
 
 TEST(MuteDescriptionChecks, BundleDescriptionIsNoProcessDescription) {
-    EXPECT_EQ(
-        thrown<TessalyError>([] { MuteRule::validateProcess(MuteRule::bundleDescription(), 90); }).message(),
-        processTapChanged);
+    EXPECT_EQ(messageOf([] { MuteRule::validateProcess(MuteRule::bundleDescription(), 90); }),
+              processTapChanged);
 }
 
 MuteAttachmentState validAttachment() {
@@ -149,8 +144,7 @@ TEST(MuteAttachmentChecks, RefuseEveryOtherShape) {
     for (const auto& change : breaks) {
         MuteAttachmentState state = validAttachment();
         change(state);
-        EXPECT_EQ(thrown<TessalyError>([&] { MuteRule::validateAttachment(state, "TAP"); }).message(),
-                  invalidAttachment);
+        EXPECT_EQ(messageOf([&] { MuteRule::validateAttachment(state, "TAP"); }), invalidAttachment);
     }
 }
 

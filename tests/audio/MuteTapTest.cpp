@@ -5,13 +5,14 @@
 #include "audio/MuteTap.h"
 #include "foundation/AudioHardwareError.h"
 #include "foundation/TessalyError.h"
+#include "support/ErrorMessage.h"
 #include "support/QuickLookAudioFixture.h"
-#include "support/Thrown.h"
 
 namespace tessaly {
 namespace {
 
 using testing::CapturingLog;
+using testing::messageOf;
 using testing::QuickLookAudioFixture;
 using testing::thrown;
 
@@ -156,7 +157,7 @@ protected:
     }
 
     std::string failure() {
-        return thrown<TessalyError>([&] { tap.validateAttachment(audio); }).message();
+        return messageOf([&] { tap.validateAttachment(audio); });
     }
 
     MuteTap tap;
@@ -186,8 +187,7 @@ TEST_F(MuteAttachmentValidation, UnreadableFactsAreReportedAsSuch) {
     for (const auto& [selector, value] : unreadable) {
         MuteTap fresh = MuteTap::create(audio, log, MuteRule::bundleDescription());
         audio.overrideObject(fresh.attachmentID, selector, value);
-        EXPECT_EQ(thrown<TessalyError>([&] { fresh.validateAttachment(audio); }).message(),
-                  unreadableAttachment);
+        EXPECT_EQ(messageOf([&] { fresh.validateAttachment(audio); }), unreadableAttachment);
     }
 }
 
@@ -228,9 +228,8 @@ TEST_F(MuteTapDescriptionReadBack, ReturnsWhatCoreAudioKept) {
     EXPECT_NO_THROW(MuteRule::validateBundle(bundleTap.readDescription(audio)));
 
     audio.alterTapDescription(bundleTap.id, [](CATapDescription& d) { d.isProcessRestoreEnabled = false; });
-    EXPECT_EQ(
-        thrown<TessalyError>([&] { MuteRule::validateBundle(bundleTap.readDescription(audio)); }).message(),
-        "Core Audio did not retain bundle targeting and restoration.");
+    EXPECT_EQ(messageOf([&] { MuteRule::validateBundle(bundleTap.readDescription(audio)); }),
+              "Core Audio did not retain bundle targeting and restoration.");
 }
 
 TEST_F(MuteTapDescriptionReadBack, ProcessTapReportedWithTheBundleIdentifierStillMatches) {
@@ -241,15 +240,14 @@ TEST_F(MuteTapDescriptionReadBack, ProcessTapReportedWithTheBundleIdentifierStil
     EXPECT_NO_THROW(MuteRule::validateProcess(tap.readDescription(audio), 140));
 
     audio.alterTapDescription(tap.id, [](CATapDescription& d) { d.isProcessRestoreEnabled = true; });
-    EXPECT_EQ(
-        thrown<TessalyError>([&] { MuteRule::validateProcess(tap.readDescription(audio), 140); }).message(),
-        "A process-specific mute tap no longer matches its Quick Look instance.");
+    EXPECT_EQ(messageOf([&] { MuteRule::validateProcess(tap.readDescription(audio), 140); }),
+              "A process-specific mute tap no longer matches its Quick Look instance.");
 }
 
 TEST_F(MuteTapDescriptionReadBack, AValueThatIsNoDescriptionLostTheMuteRule) {
     MuteTap tap = MuteTap::create(audio, log, MuteRule::bundleDescription());
     audio.overrideObject(tap.id, kAudioTapPropertyDescription, CFValue("Tessaly - muted previews"));
-    EXPECT_EQ(thrown<TessalyError>([&] { tap.readDescription(audio); }).message(),
+    EXPECT_EQ(messageOf([&] { tap.readDescription(audio); }),
               "Core Audio did not retain the Quick Look-only mute rule.");
 }
 

@@ -4,12 +4,13 @@
 #include "audio/MuteRule.h"
 #include "foundation/AudioHardwareError.h"
 #include "foundation/TessalyError.h"
+#include "support/ErrorMessage.h"
 #include "support/QuickLookAudioFixture.h"
-#include "support/Thrown.h"
 
 namespace tessaly {
 namespace {
 
+using testing::messageOf;
 using testing::QuickLookAudioFixture;
 using testing::quickLookBundleID;
 using testing::thrown;
@@ -92,7 +93,7 @@ TEST_F(ProcessDiscovery, FailsWhenAnOutputFlagReadFailsOtherwiseEvenIfOthersMatc
 TEST_F(ProcessDiscovery, FailsWhenABundleIdentifierIsAnEmptyObject) {
     auto ids = addQuickLookProcesses(2);
     audio.overrideObject(ids[0], kAudioProcessPropertyBundleID, std::nullopt);
-    EXPECT_EQ(thrown<TessalyError>([&] { AudioHardware::matchingProcesses(audio); }).message(),
+    EXPECT_EQ(messageOf([&] { AudioHardware::matchingProcesses(audio); }),
               "Core Audio returned an empty object for " + std::to_string(ids[0]) + ".");
 }
 

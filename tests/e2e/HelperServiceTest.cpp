@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "HelperFixture.h"
+#include "foundation/Version.h"
 
 namespace tessaly::testing {
 namespace {
@@ -57,7 +58,8 @@ TEST_F(HelperServiceTest, StatusJsonIsPrettyAndSorted) {
         status.out.rfind("{\n  \"accessibilityTrusted\" : true,\n  \"mode\" : \"remember-volume\",\n", 0), 0u)
         << status.out;
     EXPECT_NE(status.out.find("  \"muteGuard\" : {\n    \"activeProcessCount\" : 0,\n"), std::string::npos);
-    EXPECT_TRUE(status.out.ends_with("  \"version\" : \"1.4.0\",\n  \"volume\" : 0\n}\n"));
+    EXPECT_TRUE(
+        status.out.ends_with("  \"version\" : \"" + std::string(version) + "\",\n  \"volume\" : 0\n}\n"));
 }
 
 TEST_F(HelperServiceTest, ASecondHelperIsRefusedAndStopEndsTheFirst) {

@@ -7,7 +7,7 @@
 #include "foundation/PreviewAccessibilityError.h"
 #include "preview/PreviewAX.h"
 #include "support/DesktopFixture.h"
-#include "support/Thrown.h"
+#include "support/ErrorMessage.h"
 
 namespace tessaly {
 namespace {

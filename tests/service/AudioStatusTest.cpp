@@ -2,6 +2,7 @@
 
 #include "foundation/DecodingError.h"
 #include "foundation/TessalyError.h"
+#include "foundation/Version.h"
 #include "service/AudioStatus.h"
 #include "service/StatusReply.h"
 
@@ -10,7 +11,7 @@ namespace {
 
 MuteStatus healthyGuard() {
     MuteStatus guard;
-    guard.version = "1.4.0";
+    guard.version = std::string(version);
     guard.pid = 812;
     guard.bundleID = "com.apple.quicklook.QuickLookUIService";
     guard.tapID = 44;
@@ -22,7 +23,7 @@ MuteStatus healthyGuard() {
 
 AudioStatus mutedStatus() {
     AudioStatus status;
-    status.version = "1.4.0";
+    status.version = std::string(version);
     status.pid = 812;
     status.mode = "remember-volume";
     status.accessibilityTrusted = true;

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "foundation/Json.h"
+#include "foundation/Version.h"
 #include "support/SetupFixture.h"
 #include "values/PropertyList.h"
 
@@ -24,7 +25,7 @@ protected:
 TEST_F(Snapshot, FreshInstallationHasNothingToReport) {
     const SetupSnapshot snapshot = service.snapshot();
 
-    EXPECT_EQ(snapshot.version, "1.4.0");
+    EXPECT_EQ(snapshot.version, version);
     EXPECT_TRUE(snapshot.installed);
     EXPECT_TRUE(snapshot.accessibilityTrusted);
     EXPECT_EQ(snapshot.registration, "not-registered");

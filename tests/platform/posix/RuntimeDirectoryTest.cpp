@@ -14,7 +14,6 @@
 #include "foundation/FileError.h"
 #include "posix/RuntimeDirectory.h"
 #include "support/ErrorMessage.h"
-#include "support/Thrown.h"
 
 namespace tessaly {
 namespace {
