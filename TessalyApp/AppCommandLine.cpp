@@ -68,7 +68,7 @@ int AppCommandLine::perform(const std::vector<std::string>& arguments) {
             out_ << "Tessaly was moved to Trash. The saved audio preference was retained.\n";
             return 0;
         case AppCommand::setupStatusJson: {
-            const std::string json = json::writePretty(service_().snapshot().toJson());
+            const std::string json = Json::writePretty(service_().snapshot().toJson());
             out_ << json;
             out_ << '\n';
             return 0;

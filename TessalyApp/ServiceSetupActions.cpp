@@ -42,11 +42,11 @@ SetupSnapshot ServiceSetupActions::snapshot() {
 }
 
 bool ServiceSetupActions::revealApplicationsFolder() {
-    const std::string userFolder = fs::parentPath(paths_.userApplicationsCopy());
-    const std::string systemFolder = fs::parentPath(paths_.systemApplicationsCopy());
-    if (fs::exists(paths_.userApplicationsCopy())) return workspace_.revealFolder(userFolder);
-    if (fs::exists(paths_.systemApplicationsCopy())) return workspace_.revealFolder(systemFolder);
-    return workspace_.revealFolder(fs::exists(userFolder) ? userFolder : systemFolder);
+    const std::string userFolder = FileSystem::parentPath(paths_.userApplicationsCopy());
+    const std::string systemFolder = FileSystem::parentPath(paths_.systemApplicationsCopy());
+    if (FileSystem::exists(paths_.userApplicationsCopy())) return workspace_.revealFolder(userFolder);
+    if (FileSystem::exists(paths_.systemApplicationsCopy())) return workspace_.revealFolder(systemFolder);
+    return workspace_.revealFolder(FileSystem::exists(userFolder) ? userFolder : systemFolder);
 }
 
 }  // namespace tessaly

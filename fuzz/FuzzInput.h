@@ -30,9 +30,9 @@ inline void require(bool holds, const char* what) {
 inline const std::string& scratchFolder() {
     static const std::string folder = [] {
         const std::string path = "/tmp/tessaly-fuzz-" + std::to_string(::getpid());
-        fs::createDirectories(path, 0700);
+        FileSystem::createDirectories(path, 0700);
         // Readers that refuse paths through links must not see one on the way here.
-        return fs::resolvingSymbolicLinks(path);
+        return FileSystem::resolvingSymbolicLinks(path);
     }();
     return folder;
 }

@@ -9,7 +9,7 @@ using namespace tessaly;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string bundle = fuzz::scratchFolder() + "/Tessaly.app";
-    static const bool made = (fs::createDirectories(bundle + "/Contents/MacOS", 0700), true);
+    static const bool made = (FileSystem::createDirectories(bundle + "/Contents/MacOS", 0700), true);
     (void)made;
     fuzz::putFile(bundle + "/Contents/Info.plist", fuzz::bytesOf(data, size));
 

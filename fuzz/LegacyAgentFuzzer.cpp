@@ -15,8 +15,8 @@ using namespace tessaly;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string home = fuzz::scratchFolder() + "/legacy";
     static const InstallationPaths paths = [] {
-        fs::createDirectories(home + "/Library/LaunchAgents", 0700);
-        return InstallationPaths(home, home + "/System Applications", fs::currentUserID());
+        FileSystem::createDirectories(home + "/Library/LaunchAgents", 0700);
+        return InstallationPaths(home, home + "/System Applications", FileSystem::currentUserID());
     }();
     std::string bytes(fuzz::bytesOf(data, size));
     for (auto at = bytes.find("$HOME"); at != std::string::npos; at = bytes.find("$HOME", at + home.size())) {

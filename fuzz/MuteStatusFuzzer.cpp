@@ -11,12 +11,12 @@ using namespace tessaly;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     MuteStatus status;
     try {
-        status = MuteStatus::fromJson(json::ObjectReader(json::parse(fuzz::bytesOf(data, size))));
+        status = MuteStatus::fromJson(Json::ObjectReader(Json::parse(fuzz::bytesOf(data, size))));
     } catch (const Error&) {
         return 0;
     }
-    const json::Value written = json::parse(json::writeCompact(status.toJson()));
-    fuzz::require(MuteStatus::fromJson(json::ObjectReader(written)) == status,
+    const Json::Value written = Json::parse(Json::writeCompact(status.toJson()));
+    fuzz::require(MuteStatus::fromJson(Json::ObjectReader(written)) == status,
                   "a decoded guard status writes back to itself");
     return 0;
 }

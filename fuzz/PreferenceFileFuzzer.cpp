@@ -11,7 +11,7 @@ using namespace tessaly;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string home = fuzz::scratchFolder() + "/preference";
     static const PreferenceStore store = [] {
-        fs::createDirectories(home + "/Library/Application Support/Tessaly", 0700);
+        FileSystem::createDirectories(home + "/Library/Application Support/Tessaly", 0700);
         return PreferenceStore::forHome(home);
     }();
     fuzz::putFile(home + "/Library/Application Support/Tessaly/audio.json", fuzz::bytesOf(data, size));
@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::require(size <= PreferenceStore::maximumFileSize, "a file beyond the size limit is refused");
     fuzz::require(loaded->isMuted() || loaded->volume() == loaded->unmutedVolume(),
                   "a loaded choice has one of two shapes");
-    const std::string saved = json::writePretty(loaded->toJson());
-    fuzz::require(AudioPreference::fromJson(json::parse(saved)) == *loaded,
+    const std::string saved = Json::writePretty(loaded->toJson());
+    fuzz::require(AudioPreference::fromJson(Json::parse(saved)) == *loaded,
                   "a loaded choice saves and loads back");
     return 0;
 }

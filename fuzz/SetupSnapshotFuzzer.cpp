@@ -13,13 +13,13 @@ using namespace tessaly;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     SetupSnapshot snapshot;
     try {
-        const json::Value value = json::parse(fuzz::bytesOf(data, size));
-        snapshot = SetupSnapshot::fromJson(json::ObjectReader(value));
+        const Json::Value value = Json::parse(fuzz::bytesOf(data, size));
+        snapshot = SetupSnapshot::fromJson(Json::ObjectReader(value));
     } catch (const Error&) {
         return 0;
     }
-    const json::Value written = json::parse(json::writePretty(snapshot.toJson()));
-    fuzz::require(SetupSnapshot::fromJson(json::ObjectReader(written)) == snapshot,
+    const Json::Value written = Json::parse(Json::writePretty(snapshot.toJson()));
+    fuzz::require(SetupSnapshot::fromJson(Json::ObjectReader(written)) == snapshot,
                   "a decoded snapshot writes back to itself");
     // The window draws whatever snapshot it is given, healthy or not.
     SetupWindowState::derive(snapshot, false);

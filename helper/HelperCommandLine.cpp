@@ -49,7 +49,7 @@ void HelperCommandLine::perform(const std::vector<std::string>& arguments) {
             return;
         case HelperCommand::run: {
             MuteService service(platform.muteServicePlatform(),
-                                PreferenceStore::forHome(fs::homeDirectory()));
+                                PreferenceStore::forHome(FileSystem::homeDirectory()));
             service.run();
             return;
         }
@@ -61,7 +61,7 @@ void HelperCommandLine::perform(const std::vector<std::string>& arguments) {
         }
         case HelperCommand::statusJson: {
             const AudioStatus status = StatusClient::read(platform.ports);
-            out_ << json::writePretty(status.toJson()) << '\n';
+            out_ << Json::writePretty(status.toJson()) << '\n';
             out_.flush();
             status.validate();
             return;

@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-namespace tessaly::fs {
+namespace tessaly::FileSystem {
 
 /// Owns one file descriptor and closes it on every path out. Never used in a forked child.
 class FileDescriptor {
@@ -64,4 +64,4 @@ inline std::string quoted(const std::string& text) {
     return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
 }
 
-}  // namespace tessaly::fs
+}  // namespace tessaly::FileSystem

@@ -11,7 +11,7 @@ namespace {
 
 std::string describe(const std::string& action, const std::string& path, int errorNumber) {
     std::string reason = std::strerror(errorNumber);
-    return action + " " + fs::quoted(path) + " failed: " + reason + ".";
+    return action + " " + FileSystem::quoted(path) + " failed: " + reason + ".";
 }
 
 }  // namespace

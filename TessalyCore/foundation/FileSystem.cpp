@@ -14,7 +14,7 @@
 
 #include "foundation/FileError.h"
 
-namespace tessaly::fs {
+namespace tessaly::FileSystem {
 
 namespace {
 
@@ -172,4 +172,4 @@ void removeFile(const std::string& path) {
     if (::unlink(path.c_str()) != 0) throw FileError("Removing", path, errno);
 }
 
-}  // namespace tessaly::fs
+}  // namespace tessaly::FileSystem

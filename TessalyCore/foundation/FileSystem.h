@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tessaly::fs {
+namespace tessaly::FileSystem {
 
 /// What lstat tells about a path, without following a link in its last component.
 struct LinkStatus {
@@ -62,4 +62,4 @@ std::string symbolicLinkDestination(const std::string& path);
 /// a folder is refused. Throws FileError (code noSuchFile when nothing is there).
 void removeFile(const std::string& path);
 
-}  // namespace tessaly::fs
+}  // namespace tessaly::FileSystem

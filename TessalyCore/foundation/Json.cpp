@@ -9,7 +9,7 @@
 
 #include "foundation/FileDescriptor.h"
 
-namespace tessaly::json {
+namespace tessaly::Json {
 
 /// The one door to a value's content for the parser, the writer and the reader below.
 struct ValueAccess {
@@ -197,7 +197,7 @@ void writeValue(std::string& out, const Value& value, bool pretty, int depth) {
 // ---- Reading ----
 
 [[noreturn]] void wrongType(std::string_view key) {
-    throw DecodingError("the member " + fs::quoted(std::string(key)) + " has the wrong type");
+    throw DecodingError("the member " + FileSystem::quoted(std::string(key)) + " has the wrong type");
 }
 
 std::optional<double> numberIn(const Value& value) {
@@ -292,7 +292,7 @@ const Value* ObjectReader::optional(std::string_view key) const {
 const Value& ObjectReader::required(std::string_view key) const {
     auto found = object_->find(key);
     if (found == object_->end()) {
-        throw DecodingError("the member " + fs::quoted(std::string(key)) + " is missing");
+        throw DecodingError("the member " + FileSystem::quoted(std::string(key)) + " is missing");
     }
     return found->second;
 }
@@ -359,4 +359,4 @@ std::optional<ObjectReader> ObjectReader::optionalObject(std::string_view key) c
     return ObjectReader(*member);
 }
 
-}  // namespace tessaly::json
+}  // namespace tessaly::Json

@@ -18,7 +18,7 @@
 
 #include "foundation/DecodingError.h"
 
-namespace tessaly::json {
+namespace tessaly::Json {
 
 struct ValueAccess;
 
@@ -116,4 +116,4 @@ private:
     const Value::Object* object_;
 };
 
-}  // namespace tessaly::json
+}  // namespace tessaly::Json

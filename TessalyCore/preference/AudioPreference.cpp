@@ -27,13 +27,13 @@ AudioPreference AudioPreference::make(double volume, double unmutedVolume) {
     return AudioPreference(volume == 0 ? 0.0 : volume, unmutedVolume);
 }
 
-json::Value AudioPreference::toJson() const {
-    return json::Value{
+Json::Value AudioPreference::toJson() const {
+    return Json::Value{
         {"schemaVersion", schemaVersion}, {"volume", volume_}, {"unmutedVolume", unmutedVolume_}};
 }
 
-AudioPreference AudioPreference::fromJson(const json::Value& value) {
-    json::ObjectReader reader(value);
+AudioPreference AudioPreference::fromJson(const Json::Value& value) {
+    Json::ObjectReader reader(value);
     if (reader.integer<std::int64_t>("schemaVersion") != schemaVersion) {
         throw TessalyError("The saved audio preference uses an unsupported format.");
     }

@@ -22,9 +22,9 @@ public:
     bool isMuted() const { return volume_ == 0; }
 
     /// The saved form: {"schemaVersion": 1, "unmutedVolume": …, "volume": …}.
-    json::Value toJson() const;
+    Json::Value toJson() const;
     /// Reads the saved form; an unsupported schema, a missing member or a broken rule throws.
-    static AudioPreference fromJson(const json::Value& value);
+    static AudioPreference fromJson(const Json::Value& value);
 
     friend bool operator==(const AudioPreference&, const AudioPreference&) = default;
 

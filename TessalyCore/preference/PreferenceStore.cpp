@@ -24,7 +24,7 @@ PreferenceStore PreferenceStore::forHome(const std::string& home) {
 }
 
 void PreferenceStore::validateExistingFile() const {
-    const fs::LinkStatus status = fs::linkStatus(path_);
+    const FileSystem::LinkStatus status = FileSystem::linkStatus(path_);
     if (!status.isRegularFile || status.isSymbolicLink || status.size > maximumFileSize) refuseFile();
 }
 
@@ -34,14 +34,14 @@ AudioPreference PreferenceStore::load() const {
     // reads one byte past the limit so a file that grew meanwhile is refused too.
     std::string bytes;
     try {
-        bytes = fs::readBounded(path_, maximumFileSize);
+        bytes = FileSystem::readBounded(path_, maximumFileSize);
     } catch (const FileError& error) {
         // A link (ELOOP under O_NOFOLLOW) or a non-regular file swapped in after the check.
         if (error.errorNumber() == ELOOP || error.errorNumber() == EINVAL) refuseFile();
         throw;
     }
     if (bytes.size() > maximumFileSize) refuseFile();
-    return AudioPreference::fromJson(json::parse(bytes));
+    return AudioPreference::fromJson(Json::parse(bytes));
 }
 
 std::optional<AudioPreference> PreferenceStore::loadIfPresent() const {
@@ -54,14 +54,14 @@ std::optional<AudioPreference> PreferenceStore::loadIfPresent() const {
 }
 
 void PreferenceStore::save(const AudioPreference& preference) const {
-    const std::string folder = fs::parentPath(path_);
-    fs::createDirectories(folder, folderPermissions);
-    const fs::LinkStatus folderStatus = fs::linkStatus(folder);
+    const std::string folder = FileSystem::parentPath(path_);
+    FileSystem::createDirectories(folder, folderPermissions);
+    const FileSystem::LinkStatus folderStatus = FileSystem::linkStatus(folder);
     if (!folderStatus.isDirectory || folderStatus.isSymbolicLink) {
         throw TessalyError("Refusing a redirected audio-preference directory.");
     }
-    if (fs::exists(path_)) validateExistingFile();
-    fs::writeAtomically(path_, json::writePretty(preference.toJson()), filePermissions);
+    if (FileSystem::exists(path_)) validateExistingFile();
+    FileSystem::writeAtomically(path_, Json::writePretty(preference.toJson()), filePermissions);
 }
 
 }  // namespace tessaly

@@ -19,8 +19,8 @@ bool isHealthyMuteGuard(const MuteStatus& guard) {
 
 }  // namespace
 
-json::Value AudioStatus::toJson() const {
-    json::Value value{
+Json::Value AudioStatus::toJson() const {
+    Json::Value value{
         {"version", version},
         {"pid", pid},
         {"mode", mode},
@@ -39,7 +39,7 @@ json::Value AudioStatus::toJson() const {
     return value;
 }
 
-AudioStatus AudioStatus::fromJson(const json::ObjectReader& reader) {
+AudioStatus AudioStatus::fromJson(const Json::ObjectReader& reader) {
     AudioStatus status;
     status.version = reader.text("version");
     status.pid = reader.integer<std::int32_t>("pid");

@@ -31,9 +31,9 @@ struct AudioStatus {
     std::optional<std::string> error;
 
     /// Absent optionals are left out, never written as null.
-    json::Value toJson() const;
+    Json::Value toJson() const;
     /// The twelve plain members are required; muteGuard and error may be absent or null.
-    static AudioStatus fromJson(const json::ObjectReader& reader);
+    static AudioStatus fromJson(const Json::ObjectReader& reader);
 
     /// The text form: "Quick Look audio memory is ON. Muted. Native previews: 0." and, while
     /// containers wait for controls, a second line counting them. Each line ends with a newline.

@@ -2,8 +2,8 @@
 
 namespace tessaly {
 
-json::Value MuteStatus::toJson() const {
-    return json::Value{
+Json::Value MuteStatus::toJson() const {
+    return Json::Value{
         {"version", version},
         {"pid", pid},
         {"bundleID", bundleID},
@@ -20,7 +20,7 @@ json::Value MuteStatus::toJson() const {
     };
 }
 
-MuteStatus MuteStatus::fromJson(const json::ObjectReader& reader) {
+MuteStatus MuteStatus::fromJson(const Json::ObjectReader& reader) {
     MuteStatus status;
     status.version = reader.text("version");
     status.pid = reader.integer<std::int32_t>("pid");

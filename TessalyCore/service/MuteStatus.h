@@ -24,9 +24,9 @@ struct MuteStatus {
     bool restoresProcesses = false;
     bool audioIOStarted = false;
 
-    json::Value toJson() const;
+    Json::Value toJson() const;
     /// Every member is required; a missing or mistyped one throws DecodingError.
-    static MuteStatus fromJson(const json::ObjectReader& reader);
+    static MuteStatus fromJson(const Json::ObjectReader& reader);
 
     friend bool operator==(const MuteStatus&, const MuteStatus&) = default;
 };

@@ -3,15 +3,15 @@
 namespace tessaly {
 
 std::string StatusReply::encode() const {
-    json::Value value = json::Value::object();
+    Json::Value value = Json::Value::object();
     if (status) value["status"] = status->toJson();
     if (error) value["error"] = *error;
-    return json::writeCompact(value);
+    return Json::writeCompact(value);
 }
 
 StatusReply StatusReply::decode(std::string_view bytes) {
-    const json::Value value = json::parse(bytes);
-    json::ObjectReader reader(value);
+    const Json::Value value = Json::parse(bytes);
+    Json::ObjectReader reader(value);
     StatusReply reply;
     if (auto status = reader.optionalObject("status")) reply.status = AudioStatus::fromJson(*status);
     reply.error = reader.optionalText("error");

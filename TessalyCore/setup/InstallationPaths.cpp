@@ -24,16 +24,16 @@ constexpr const char* bundleName = "Tessaly.app";
 }  // namespace
 
 InstallationPaths::InstallationPaths(const std::string& home)
-    : InstallationPaths(home, "/Applications", fs::currentUserID()) {}
+    : InstallationPaths(home, "/Applications", FileSystem::currentUserID()) {}
 
 InstallationPaths::InstallationPaths(const std::string& home, const std::string& systemApplicationsFolder,
                                      std::uint32_t userID)
-    : home_(fs::standardizedPath(home)),
-      systemApplicationsFolder_(fs::standardizedPath(systemApplicationsFolder)),
+    : home_(FileSystem::standardizedPath(home)),
+      systemApplicationsFolder_(FileSystem::standardizedPath(systemApplicationsFolder)),
       userID_(userID) {}
 
 InstallationPaths InstallationPaths::forCurrentUser() {
-    return InstallationPaths(fs::homeDirectory());
+    return InstallationPaths(FileSystem::homeDirectory());
 }
 
 std::string InstallationPaths::userApplicationsCopy() const {
@@ -74,11 +74,11 @@ std::string InstallationPaths::legacyAgent() const {
 }
 
 bool InstallationPaths::isInstalled(const std::string& bundlePath) const {
-    const std::string standardized = fs::standardizedPath(bundlePath);
+    const std::string standardized = FileSystem::standardizedPath(bundlePath);
     if (standardized != userApplicationsCopy() && standardized != systemApplicationsCopy()) return false;
     try {
         // Resolution differs from the standardized path exactly when a link is on the way.
-        return fs::resolvingSymbolicLinks(bundlePath) == standardized;
+        return FileSystem::resolvingSymbolicLinks(bundlePath) == standardized;
     } catch (const FileError&) {
         // A copy that is gone, or cannot be resolved, cannot be shown to be reached without a link.
         return false;
@@ -91,7 +91,7 @@ bool InstallationPaths::validateLegacyAgent() const {
 
     std::string bytes;
     try {
-        bytes = fs::readBounded(agent, maximumLegacyAgentSize);
+        bytes = FileSystem::readBounded(agent, maximumLegacyAgentSize);
     } catch (const FileError& error) {
         // A link (ELOOP) or another kind of file (EINVAL) swapped in since the check above.
         if (error.errorNumber() == ELOOP || error.errorNumber() == EINVAL) refuseRedirectedPath(agent);
@@ -99,7 +99,7 @@ bool InstallationPaths::validateLegacyAgent() const {
     }
     if (bytes.size() > maximumLegacyAgentSize) refuseLegacyAgent();
     if (!isLegacyAgentDefinition(PropertyList::parse(bytes))) refuseLegacyAgent();
-    if (fs::linkStatus(agent).owner != userID_) refuseLegacyAgent();
+    if (FileSystem::linkStatus(agent).owner != userID_) refuseLegacyAgent();
     return true;
 }
 
@@ -113,16 +113,17 @@ std::vector<std::string> InstallationPaths::removableLegacyFiles() const {
 }
 
 bool InstallationPaths::existingRegularFile(const std::string& path) {
-    fs::LinkStatus status;
+    FileSystem::LinkStatus status;
     try {
-        status = fs::linkStatus(path);
+        status = FileSystem::linkStatus(path);
     } catch (const FileError& error) {
         if (error.code() == FileError::Code::noSuchFile) return false;
         throw;
     }
     if (!status.isRegularFile || status.isSymbolicLink) refuseRedirectedPath(path);
     // A linked folder anywhere on the way makes the resolved path differ from the written one.
-    if (fs::standardizedPath(path) != fs::resolvingSymbolicLinks(path)) refuseRedirectedPath(path);
+    if (FileSystem::standardizedPath(path) != FileSystem::resolvingSymbolicLinks(path))
+        refuseRedirectedPath(path);
     return true;
 }
 
@@ -150,10 +151,10 @@ void InstallationPaths::refuseLegacyAgent() const {
 std::vector<std::string> InstallationPaths::removableCommandLink() const {
     const std::string link = legacyCommandLink();
     try {
-        if (!fs::linkStatus(link).isSymbolicLink) refuseReplacedCommand();
+        if (!FileSystem::linkStatus(link).isSymbolicLink) refuseReplacedCommand();
         // Compared as text: a relative link, or another spelling of the same file, is not the
         // legacy installer's link.
-        if (fs::symbolicLinkDestination(link) != legacySupportCommand()) refuseReplacedCommand();
+        if (FileSystem::symbolicLinkDestination(link) != legacySupportCommand()) refuseReplacedCommand();
         return {link};
     } catch (const FileError& error) {
         if (error.code() == FileError::Code::noSuchFile) return {};

@@ -62,7 +62,7 @@ void SetupService::enable() {
     }
 
     // The login item has taken over; the legacy agent must not start a second helper at login.
-    if (state.legacy) fs::removeFile(platform_.paths.legacyAgent());
+    if (state.legacy) FileSystem::removeFile(platform_.paths.legacyAgent());
     if (loginItemStatus() != SMAppServiceStatusEnabled) {
         throw TessalyError("Tessaly needs approval in General > Login Items & Extensions.");
     }
@@ -106,7 +106,7 @@ void SetupService::uninstall() {
     requireInstalledBundle();
     const std::vector<std::string> files = platform_.paths.removableLegacyFiles();
     // Checked before anything changes: another account's application is only that account's to remove.
-    if (fs::linkStatus(bundlePath()).owner != platform_.process.userID()) {
+    if (FileSystem::linkStatus(bundlePath()).owner != platform_.process.userID()) {
         throw TessalyError(
             "This app is managed by another account. Disable audio memory, then ask its owner to remove the app.");
     }
@@ -114,7 +114,7 @@ void SetupService::uninstall() {
     const std::string bundle = bundlePath();
     platform_.workspace.trashFolderFor(bundle);
     disable();
-    for (const auto& file : files) fs::removeFile(file);
+    for (const auto& file : files) FileSystem::removeFile(file);
     platform_.workspace.trashItem(bundle);
 }
 
@@ -220,10 +220,10 @@ void SetupService::requireInstalledBundle() {
         throw TessalyError("Move Tessaly.app into Applications, then open that copy to finish setup.");
     }
 
-    const std::string running = fs::standardizedPath(bundle.path);
+    const std::string running = FileSystem::standardizedPath(bundle.path);
     for (const auto& copy :
          {platform_.paths.userApplicationsCopy(), platform_.paths.systemApplicationsCopy()}) {
-        if (copy != running && fs::exists(copy)) {
+        if (copy != running && FileSystem::exists(copy)) {
             throw TessalyError("Another Tessaly.app exists at " + copy +
                                ". Keep one installed copy before continuing.");
         }
@@ -326,7 +326,7 @@ int SetupService::loginItemStatus() {
 }
 
 std::string SetupService::bundlePath() const {
-    return fs::standardizedPath(platform_.process.mainBundle().path);
+    return FileSystem::standardizedPath(platform_.process.mainBundle().path);
 }
 
 std::string SetupService::userDomain() const {

@@ -2,8 +2,8 @@
 
 namespace tessaly {
 
-json::Value SetupSnapshot::toJson() const {
-    json::Value value{
+Json::Value SetupSnapshot::toJson() const {
+    Json::Value value{
         {"version", version},
         {"installed", installed},
         {"accessibilityTrusted", accessibilityTrusted},
@@ -16,7 +16,7 @@ json::Value SetupSnapshot::toJson() const {
     return value;
 }
 
-SetupSnapshot SetupSnapshot::fromJson(const json::ObjectReader& reader) {
+SetupSnapshot SetupSnapshot::fromJson(const Json::ObjectReader& reader) {
     SetupSnapshot snapshot;
     snapshot.version = reader.text("version");
     snapshot.installed = reader.boolean("installed");

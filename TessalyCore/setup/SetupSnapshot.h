@@ -20,9 +20,9 @@ struct SetupSnapshot {
     std::optional<std::string> error;
 
     /// Absent optionals are left out, never written as null.
-    json::Value toJson() const;
+    Json::Value toJson() const;
     /// The five plain members are required; the optionals may be absent or null.
-    static SetupSnapshot fromJson(const json::ObjectReader& reader);
+    static SetupSnapshot fromJson(const Json::ObjectReader& reader);
 
     friend bool operator==(const SetupSnapshot&, const SetupSnapshot&) = default;
 };

@@ -17,29 +17,28 @@
 
 namespace tessaly {
 
-/// Reads and writes property lists. Holds no state; it names the operations.
-class PropertyList {
-public:
-    PropertyList() = delete;
+/// Reads and writes property lists.
+namespace PropertyList {
 
-    /// Larger input is refused: libplist parses recursively, and a few hundred kilobytes of
-    /// nested arrays are enough to exhaust its stack. Real property lists are far smaller.
-    static constexpr std::size_t maximumSize = 256 * 1024;
-    /// The most levels of nested arrays and dictionaries read, the outermost one counted.
-    static constexpr std::size_t maximumDepth = 512;
+/// Larger input is refused: libplist parses recursively, and a few hundred kilobytes of
+/// nested arrays are enough to exhaust its stack. Real property lists are far smaller.
+inline constexpr std::size_t maximumSize = 256 * 1024;
+/// The most levels of nested arrays and dictionaries read, the outermost one counted.
+inline constexpr std::size_t maximumDepth = 512;
 
-    /// Parses XML or binary property-list bytes, telling the format from the bytes themselves.
-    /// Malformed or too large input, a date, data or UID value, or too deep a nesting throws
-    /// DecodingError.
-    static CFValue parse(std::string_view bytes);
+/// Parses XML or binary property-list bytes, telling the format from the bytes themselves.
+/// Malformed or too large input, a date, data or UID value, or too deep a nesting throws
+/// DecodingError.
+CFValue parse(std::string_view bytes);
 
-    /// The value as an XML property list. Whole numbers that fit 64 bits are written as
-    /// integers, other numbers as reals. Elements, tap descriptions and texts holding a NUL have
-    /// no property-list form: passing one is a programming error and throws std::invalid_argument.
-    static std::string writeXml(const CFValue& value);
+/// The value as an XML property list. Whole numbers that fit 64 bits are written as
+/// integers, other numbers as reals. Elements, tap descriptions and texts holding a NUL have
+/// no property-list form: passing one is a programming error and throws std::invalid_argument.
+std::string writeXml(const CFValue& value);
 
-    /// The value as a binary property list ("bplist00"), with the same mapping as `writeXml`.
-    static std::string writeBinary(const CFValue& value);
-};
+/// The value as a binary property list ("bplist00"), with the same mapping as `writeXml`.
+std::string writeBinary(const CFValue& value);
+
+}  // namespace PropertyList
 
 }  // namespace tessaly

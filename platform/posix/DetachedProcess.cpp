@@ -264,31 +264,31 @@ void takeLock(const ChildPlan& plan) {
 // ---- Run in the caller. ----
 
 /// Keeps a channel off the standard stream numbers, so that detaching cannot overwrite it.
-fs::FileDescriptor lifted(fs::FileDescriptor fd, const std::string& program) {
+FileSystem::FileDescriptor lifted(FileSystem::FileDescriptor fd, const std::string& program) {
     if (fd.get() > 2) return fd;
     const int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3);
     if (moved < 0) throw FileError("Launching", program, errno);
-    return fs::FileDescriptor(moved);
+    return FileSystem::FileDescriptor(moved);
 }
 
 /// A close-on-exec pipe: its read end, then its write end.
-std::pair<fs::FileDescriptor, fs::FileDescriptor> makePipe(const std::string& program) {
+std::pair<FileSystem::FileDescriptor, FileSystem::FileDescriptor> makePipe(const std::string& program) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw FileError("Launching", program, errno);
-    fs::FileDescriptor readEnd(fds[0]);
-    fs::FileDescriptor writeEnd(fds[1]);
+    FileSystem::FileDescriptor readEnd(fds[0]);
+    FileSystem::FileDescriptor writeEnd(fds[1]);
     return {lifted(std::move(readEnd), program), lifted(std::move(writeEnd), program)};
 }
 
 /// A close-on-exec socket pair: a socket, unlike a pipe, can be written to without SIGPIPE when the
 /// other side is gone.
-std::pair<fs::FileDescriptor, fs::FileDescriptor> makeSocketPair(const std::string& program) {
+std::pair<FileSystem::FileDescriptor, FileSystem::FileDescriptor> makeSocketPair(const std::string& program) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         throw FileError("Launching", program, errno);
     }
-    fs::FileDescriptor callerEnd(fds[0]);
-    fs::FileDescriptor childEnd(fds[1]);
+    FileSystem::FileDescriptor callerEnd(fds[0]);
+    FileSystem::FileDescriptor childEnd(fds[1]);
     return {lifted(std::move(callerEnd), program), lifted(std::move(childEnd), program)};
 }
 
@@ -434,7 +434,7 @@ std::optional<ProcessID> DetachedProcess::supervise(const Supervision& supervisi
     if (first->kind == Report::busy) return std::nullopt;
     const ProcessID supervisor = first->value;
     // Taken while the supervisor waits for the go, so that it names that very process later.
-    const fs::FileDescriptor handle(static_cast<int>(::syscall(SYS_pidfd_open, supervisor, 0)));
+    const FileSystem::FileDescriptor handle(static_cast<int>(::syscall(SYS_pidfd_open, supervisor, 0)));
 
     // When it answers false or throws, closing goCaller tells the supervisor to end.
     if (!beforeStart(supervisor)) return std::nullopt;

@@ -37,8 +37,8 @@ sockaddr_un socketAddress(const std::string& path) {
     return address;
 }
 
-fs::FileDescriptor openSocket() {
-    return fs::FileDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+FileSystem::FileDescriptor openSocket() {
+    return FileSystem::FileDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
 // Waits until `fd` is ready for `events`; false when `deadline` passes first. Errors count as

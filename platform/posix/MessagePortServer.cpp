@@ -41,7 +41,8 @@ void clearSocketPath(const std::string& path) {
         throw FileError("Checking", path, errno);
     }
     if (!S_ISSOCK(info.st_mode))
-        throw TessalyError("Something other than a socket is in the way at " + fs::quoted(path) + ".");
+        throw TessalyError("Something other than a socket is in the way at " + FileSystem::quoted(path) +
+                           ".");
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
         throw FileError("Removing the old socket", path, errno);
 }
@@ -56,7 +57,8 @@ bool peerIsOwnUser(int fd) {
 }  // namespace
 
 MessagePortServer::MessagePortServer(AsioRunLoop& loop, Log& log, MessagePorts::Callback callback,
-                                     std::string socketPath, std::string lockPath, fs::FileDescriptor lock)
+                                     std::string socketPath, std::string lockPath,
+                                     FileSystem::FileDescriptor lock)
     : loop_(loop),
       log_(log),
       callback_(std::move(callback)),

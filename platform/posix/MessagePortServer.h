@@ -39,7 +39,7 @@ public:
     /// A server for the socket at `socketPath`, holding `lock` (the file at `lockPath`) that makes it
     /// the one server of its name. Serves nothing until it listens and has a source.
     MessagePortServer(AsioRunLoop& loop, Log& log, MessagePorts::Callback callback, std::string socketPath,
-                      std::string lockPath, fs::FileDescriptor lock);
+                      std::string lockPath, FileSystem::FileDescriptor lock);
 
     AsioRunLoop& loop() { return loop_; }
     bool isValid() const { return valid_; }
@@ -80,7 +80,7 @@ private:
     MessagePorts::Callback callback_;
     std::string socketPath_;
     std::string lockPath_;
-    fs::FileDescriptor lock_;
+    FileSystem::FileDescriptor lock_;
     Protocol::acceptor acceptor_;
     asio::steady_timer retryTimer_;
     // Oldest first.

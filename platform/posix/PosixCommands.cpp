@@ -91,8 +91,8 @@ CommandResult PosixCommands::run(const std::string& path, const std::vector<std:
     int fds[2];
     // Close-on-exec, so that programs other threads start meanwhile do not hold the pipe open.
     if (::pipe2(fds, O_CLOEXEC) != 0) throw FileError("Launching", path, errno);
-    fs::FileDescriptor readEnd(fds[0]);
-    fs::FileDescriptor writeEnd(fds[1]);
+    FileSystem::FileDescriptor readEnd(fds[0]);
+    FileSystem::FileDescriptor writeEnd(fds[1]);
 
     SpawnSetup setup;
     prepare(setup, writeEnd.get());

@@ -42,7 +42,7 @@ const std::string* textAt(const CFDictionary& keys, const std::string& key) {
 /// The definition's content; nothing when it is not one launchd would load.
 std::optional<Agent> readAgent(const std::string& path) {
     try {
-        const std::string bytes = fs::readBounded(path, PropertyList::maximumSize);
+        const std::string bytes = FileSystem::readBounded(path, PropertyList::maximumSize);
         if (bytes.size() > PropertyList::maximumSize) return std::nullopt;
         const CFValue value = PropertyList::parse(bytes);
         const CFDictionary* keys = value.dictionary();
@@ -66,7 +66,7 @@ std::optional<Agent> readAgent(const std::string& path) {
         }
         const auto keepAlive = keys->find("KeepAlive");
         agent.keepAlive = keepAliveOf(keepAlive == keys->end() ? nullptr : &keepAlive->second);
-        if (!fs::isPlainFileName(agent.label)) return std::nullopt;
+        if (!FileSystem::isPlainFileName(agent.label)) return std::nullopt;
         return agent;
     } catch (const std::exception&) {
         return std::nullopt;
@@ -83,7 +83,7 @@ std::string stateFolderFromEnvironment() {
     // The XDG base directory rules ignore a relative path.
     const std::string base = stateHome != nullptr && stateHome[0] == '/'
                                  ? std::string(stateHome)
-                                 : fs::homeDirectory() + "/.local/state";
+                                 : FileSystem::homeDirectory() + "/.local/state";
     return base + "/tessaly";
 }
 
@@ -122,7 +122,7 @@ CommandResult PosixLaunchctl::print(const std::string& label) {
     const bool running = !SupervisorLock(record + ".lock").holders().empty();
     std::string definition;
     try {
-        definition = fs::readBounded(record, 4096);
+        definition = FileSystem::readBounded(record, 4096);
     } catch (const FileError&) {
     }
     return {0, "gui/" + std::to_string(::getuid()) + "/" + label + " = {\n\tpath = " + definition +
@@ -137,8 +137,8 @@ CommandResult PosixLaunchctl::bootstrap(const std::string& definitionPath) {
         return {serviceDisabled, "Bootstrap failed: 119: Service is disabled\n"};
     }
     if (isPresent(record)) return {inputOutputError, "Bootstrap failed: 5: Input/output error\n"};
-    fs::createDirectories(folder(), 0700);
-    fs::writeAtomically(record, definitionPath, 0600);
+    FileSystem::createDirectories(folder(), 0700);
+    FileSystem::writeAtomically(record, definitionPath, 0600);
     if (!agent->runAtLoad && agent->keepAlive == KeepAlive::never) return {0, ""};
     DetachedProcess::Supervision supervision;
     supervision.lockPath = record + ".lock";
@@ -168,8 +168,8 @@ CommandResult PosixLaunchctl::bootout(const std::string& label) {
 CommandResult PosixLaunchctl::setDisabled(const std::string& label, bool disabled) {
     const std::string marker = folder() + "/" + label + ".disabled";
     if (disabled) {
-        fs::createDirectories(folder(), 0700);
-        fs::writeAtomically(marker, "", 0600);
+        FileSystem::createDirectories(folder(), 0700);
+        FileSystem::writeAtomically(marker, "", 0600);
     } else if (::unlink(marker.c_str()) != 0 && errno != ENOENT) {
         throw FileError("Removing", marker, errno);
     }
@@ -180,7 +180,7 @@ std::string PosixLaunchctl::labelOf(const std::string& target) const {
     const std::string domain = "gui/" + std::to_string(::getuid()) + "/";
     if (target.rfind(domain, 0) != 0) return "";
     const std::string label = target.substr(domain.size());
-    return fs::isPlainFileName(label) ? label : "";
+    return FileSystem::isPlainFileName(label) ? label : "";
 }
 
 }  // namespace tessaly

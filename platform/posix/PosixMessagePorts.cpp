@@ -33,10 +33,10 @@ bool isSameFile(int fd, const std::string& path) {
 
 // The exclusive lock that makes its holder the one server of a name; nothing when another live
 // server holds it.
-std::optional<fs::FileDescriptor> lockName(const std::string& lockPath) {
+std::optional<FileSystem::FileDescriptor> lockName(const std::string& lockPath) {
     constexpr int attempts = 8;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        fs::FileDescriptor lock(
+        FileSystem::FileDescriptor lock(
             ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
         if (!lock) throw FileError("Opening the lock file", lockPath, errno);
         if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -48,7 +48,7 @@ std::optional<fs::FileDescriptor> lockName(const std::string& lockPath) {
         // would guard nothing, so lock the file that is there now instead.
         if (isSameFile(lock.get(), lockPath)) return lock;
     }
-    throw TessalyError("The lock file " + fs::quoted(lockPath) + " keeps changing.");
+    throw TessalyError("The lock file " + FileSystem::quoted(lockPath) + " keeps changing.");
 }
 
 }  // namespace
@@ -106,11 +106,11 @@ MessagePorts::LocalPortCreation PosixMessagePorts::createLocal(const std::string
     if (mainLoop_ == nullptr) return {};
     assert(mainLoop_->isMainThread() && "a local message port is created on the main thread");
     try {
-        if (!fs::isPlainFileName(name)) throw TessalyError("The name cannot be used as a file name.");
+        if (!FileSystem::isPlainFileName(name)) throw TessalyError("The name cannot be used as a file name.");
         directory_.prepare();
         const auto socketPath = directory_.entry(name);
         if (!MessagePortClient::fitsSocketAddress(socketPath))
-            throw TessalyError("Its socket path " + fs::quoted(socketPath) + " is too long.");
+            throw TessalyError("Its socket path " + FileSystem::quoted(socketPath) + " is too long.");
         const auto lockPath = socketPath + ".lock";
         auto lock = lockName(lockPath);
         if (!lock) return {nullptr, true};
@@ -130,7 +130,7 @@ MessagePorts::LocalPortCreation PosixMessagePorts::createLocal(const std::string
 }
 
 std::unique_ptr<RemoteMessagePort> PosixMessagePorts::createRemote(const std::string& name) {
-    if (!fs::isPlainFileName(name)) return nullptr;
+    if (!FileSystem::isPlainFileName(name)) return nullptr;
     try {
         if (!directory_.checkExisting()) return nullptr;
     } catch (const Error&) {
@@ -142,7 +142,7 @@ std::unique_ptr<RemoteMessagePort> PosixMessagePorts::createRemote(const std::st
 
 void PosixMessagePorts::logFailure(const std::string& name, const std::string& reason) {
     log_->write(logCategory, LogLevel::error,
-                "Cannot create the message port " + fs::quoted(name) + ". " + reason);
+                "Cannot create the message port " + FileSystem::quoted(name) + ". " + reason);
 }
 
 }  // namespace tessaly

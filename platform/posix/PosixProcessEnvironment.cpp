@@ -33,7 +33,7 @@ MainBundle PosixProcessEnvironment::bundleOf(const std::string& executablePath) 
     bundle.path = macOS.string();
     if (macOS.filename() != "MacOS" || contents.filename() != "Contents") return bundle;
     try {
-        const std::string bytes = fs::readBounded((contents / "Info.plist").string(), infoPlistLimit);
+        const std::string bytes = FileSystem::readBounded((contents / "Info.plist").string(), infoPlistLimit);
         if (bytes.size() > infoPlistLimit) return bundle;
         const CFValue info = PropertyList::parse(bytes);
         if (!info.dictionary()) return bundle;

@@ -43,8 +43,9 @@ struct AgentProgram {
 };
 
 void requireFileName(const std::string& plistName) {
-    if (!fs::isPlainFileName(plistName)) {
-        throw TessalyError("The login item name " + fs::quoted(plistName) + " is not a plain file name.");
+    if (!FileSystem::isPlainFileName(plistName)) {
+        throw TessalyError("The login item name " + FileSystem::quoted(plistName) +
+                           " is not a plain file name.");
     }
 }
 
@@ -58,7 +59,7 @@ public:
         while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR) throw FileError("Locking", path, errno);
             if (std::chrono::steady_clock::now() >= deadline) {
-                throw TessalyError("Another change to the login item " + fs::quoted(path) +
+                throw TessalyError("Another change to the login item " + FileSystem::quoted(path) +
                                    " did not finish.");
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -70,18 +71,19 @@ public:
     Claim& operator=(const Claim&) = delete;
 
 private:
-    fs::FileDescriptor fd_;
+    FileSystem::FileDescriptor fd_;
 };
 
 // ---- The agent definition and the record. ----
 
 [[noreturn]] void refuseDefinition(const std::string& path, const std::string& reason) {
-    throw TessalyError("The agent definition " + fs::quoted(path) + " cannot be used: " + reason + ".");
+    throw TessalyError("The agent definition " + FileSystem::quoted(path) + " cannot be used: " + reason +
+                       ".");
 }
 
 /// BundleProgram inside the bundle and the ProgramArguments (or the program alone).
 AgentProgram readAgentDefinition(const std::string& bundlePath, const std::string& path) {
-    const std::string bytes = fs::readBounded(path, PropertyList::maximumSize);
+    const std::string bytes = FileSystem::readBounded(path, PropertyList::maximumSize);
     if (bytes.size() > PropertyList::maximumSize) refuseDefinition(path, "it is too large");
     std::optional<CFValue> definition;
     try {
@@ -96,7 +98,7 @@ AgentProgram readAgentDefinition(const std::string& bundlePath, const std::strin
     if (bundleProgram == keys->end() || !bundleProgram->second.text()) {
         refuseDefinition(path, "it names no BundleProgram");
     }
-    const std::string relative = fs::standardizedPath(*bundleProgram->second.text());
+    const std::string relative = FileSystem::standardizedPath(*bundleProgram->second.text());
     const bool climbsOut = relative == ".." || relative.rfind("../", 0) == 0;
     if (relative.empty() || relative == "." || relative.front() == '/' || climbsOut) {
         refuseDefinition(path, "its BundleProgram is not a path inside the application bundle");
@@ -127,7 +129,7 @@ RecordState recordState(const std::string& path) {
         return errno == ENOENT || errno == ENOTDIR ? RecordState::absent : RecordState::unreadable;
     }
     try {
-        const std::string bytes = fs::readBounded(path, recordLimit);
+        const std::string bytes = FileSystem::readBounded(path, recordLimit);
         if (bytes.size() > recordLimit) return RecordState::unreadable;
         const CFValue value = PropertyList::parse(bytes);
         const CFDictionary* keys = value.dictionary();
@@ -143,7 +145,7 @@ RecordState recordState(const std::string& path) {
 void writeRecord(const std::string& path, const std::string& state, const std::string& bundlePath,
                  const std::string& program) {
     const CFDictionary keys{{"State", state}, {"Bundle", bundlePath}, {"Program", program}};
-    fs::writeAtomically(path, PropertyList::writeXml(CFValue(keys)), 0600);
+    FileSystem::writeAtomically(path, PropertyList::writeXml(CFValue(keys)), 0600);
 }
 
 void removeIfPresent(const std::string& path) {
@@ -173,7 +175,7 @@ std::string execArgument(const std::string& text) {
 std::string absoluteBase(const char* variable, const std::string& fallback) {
     const char* value = std::getenv(variable);
     // The XDG base directory rules ignore a relative path.
-    return value != nullptr && value[0] == '/' ? std::string(value) : fs::homeDirectory() + fallback;
+    return value != nullptr && value[0] == '/' ? std::string(value) : FileSystem::homeDirectory() + fallback;
 }
 
 }  // namespace
@@ -208,7 +210,7 @@ std::string PosixServiceManagement::autostartPath(const std::string& plistName) 
 }
 
 int PosixServiceManagement::status(const std::string& plistName) {
-    if (!fs::isPlainFileName(plistName)) return SMAppServiceStatusNotFound;
+    if (!FileSystem::isPlainFileName(plistName)) return SMAppServiceStatusNotFound;
     switch (recordState(recordPath(plistName))) {
         case RecordState::enabled:
             return SMAppServiceStatusEnabled;
@@ -250,13 +252,14 @@ void PosixServiceManagement::registerService(const std::string& plistName) {
 }
 
 void PosixServiceManagement::unregisterService(const std::string& plistName) {
-    if (!fs::isPlainFileName(plistName)) return;  // such a name was never registered
+    if (!FileSystem::isPlainFileName(plistName)) return;  // such a name was never registered
     const std::string record = recordPath(plistName);
     if (recordState(record) == RecordState::absent) return;
     const Claim claim(record + ".claim", settings_.stopTimeout + claimPatience);
     if (recordState(record) == RecordState::absent) return;  // another unregistration came first
     if (!SupervisorLock(record + ".lock").stopHolders(settings_.stopTimeout)) {
-        throw TessalyError("The login item " + fs::quoted(plistName) + " did not stop; it stays registered.");
+        throw TessalyError("The login item " + FileSystem::quoted(plistName) +
+                           " did not stop; it stays registered.");
     }
     removeIfPresent(autostartPath(plistName));
     removeIfPresent(record);
@@ -267,7 +270,8 @@ void PosixServiceManagement::openSystemSettingsLoginItems() {
     if (agents == nullptr) return;
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(agents)) {
-        if (fs::isPlainFileName(entry->d_name) && entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+        if (FileSystem::isPlainFileName(entry->d_name) && entry->d_name[0] != '.')
+            names.emplace_back(entry->d_name);
     }
     ::closedir(agents);
     for (const std::string& plistName : names) approve(plistName);
@@ -325,18 +329,18 @@ void PosixServiceManagement::writeAutostartEntry(const std::string& plistName) c
         "[Desktop Entry]\nType=Application\nName=Tessaly\nComment=Starts Tessaly's login helper, as macOS does for its login items\nExec=" +
         execArgument(bundlePath_ + "/Contents/MacOS/tessaly-login") + " start " + execArgument(plistName) +
         "\nNoDisplay=true\nTerminal=false\n";
-    fs::writeAtomically(autostartPath(plistName), entry, 0600);
+    FileSystem::writeAtomically(autostartPath(plistName), entry, 0600);
 }
 
 void PosixServiceManagement::prepareFolder(const std::string& path) const {
     // Checked after creating: a linked folder is refused before anything is made in it.
     struct stat info {};
     if (::lstat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
-        fs::createDirectories(path, 0700);
+        FileSystem::createDirectories(path, 0700);
     }
-    const fs::LinkStatus status = fs::linkStatus(path);
-    if (!status.isDirectory || status.owner != fs::currentUserID()) {
-        throw TessalyError("The login item folder " + fs::quoted(path) +
+    const FileSystem::LinkStatus status = FileSystem::linkStatus(path);
+    if (!status.isDirectory || status.owner != FileSystem::currentUserID()) {
+        throw TessalyError("The login item folder " + FileSystem::quoted(path) +
                            " is not a folder of this user; Tessaly does not follow links there.");
     }
 }

@@ -31,10 +31,10 @@ constexpr int maximumNameAttempts = 10000;
 constexpr double openerTimeout = 10;
 
 std::string absolutePath(const std::string& path) {
-    if (!path.empty() && path.front() == '/') return fs::standardizedPath(path);
+    if (!path.empty() && path.front() == '/') return FileSystem::standardizedPath(path);
     char folder[PATH_MAX];
     if (::getcwd(folder, sizeof folder) == nullptr) throw FileError(trashAction, path, errno);
-    return fs::standardizedPath(std::string(folder) + "/" + path);
+    return FileSystem::standardizedPath(std::string(folder) + "/" + path);
 }
 
 /// The path as the freedesktop.org Trash format stores it: every byte but unreserved URL characters and
@@ -134,7 +134,7 @@ std::string findProgram(const std::string& name, const std::string& searchPath) 
 /// is still on that device.
 std::string mountPointOf(std::string folder, dev_t device) {
     while (folder != "/") {
-        const std::string parent = fs::parentPath(folder);
+        const std::string parent = FileSystem::parentPath(folder);
         struct stat info {};
         if (::stat((parent.empty() ? "/" : parent).c_str(), &info) != 0 || info.st_dev != device) break;
         folder = parent.empty() ? "/" : parent;
@@ -181,14 +181,14 @@ void recordDirectorySize(const std::string& trash, const std::string& name, cons
     const std::string cache = trash + "/directorysizes";
     std::string content;
     try {
-        content = fs::readBounded(cache, 1 << 24);
+        content = FileSystem::readBounded(cache, 1 << 24);
     } catch (const FileError&) {
     }
     if (!content.empty() && content.back() != '\n') content += '\n';
     content += std::to_string(diskUsage(trash + "/files/" + name)) + " " + std::to_string(info.st_mtime) +
                " " + percentEncoded(name) + "\n";
     try {
-        fs::writeAtomically(cache, content, 0600);
+        FileSystem::writeAtomically(cache, content, 0600);
     } catch (const FileError&) {
     }
 }
@@ -197,7 +197,7 @@ std::string trashFolderFromEnvironment() {
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     // The XDG base directory rules ignore a relative path.
     if (dataHome != nullptr && dataHome[0] == '/') return std::string(dataHome) + "/Trash";
-    return fs::homeDirectory() + "/.local/share/Trash";
+    return FileSystem::homeDirectory() + "/.local/share/Trash";
 }
 
 std::string searchPathFromEnvironment() {
@@ -249,14 +249,14 @@ std::string PosixWorkspace::trashFolderFor(const std::string& path) {
 PosixWorkspace::Trash PosixWorkspace::trashFor(const std::string& item) const {
     struct stat itemInfo {};
     if (::lstat(item.c_str(), &itemInfo) != 0) throw FileError(trashAction, item, errno);
-    fs::createDirectories(trashFolder_ + "/files", 0700);
-    fs::createDirectories(trashFolder_ + "/info", 0700);
+    FileSystem::createDirectories(trashFolder_ + "/files", 0700);
+    FileSystem::createDirectories(trashFolder_ + "/info", 0700);
     struct stat homeTrash {};
     if (::stat(trashFolder_.c_str(), &homeTrash) != 0) throw FileError(trashAction, trashFolder_, errno);
     if (homeTrash.st_dev == itemInfo.st_dev) return {trashFolder_, ""};
 
     // Another file system: the Trash at the top of it, as the freedesktop.org Trash standard says.
-    const std::string topdir = mountPointOf(fs::parentPath(item), itemInfo.st_dev);
+    const std::string topdir = mountPointOf(FileSystem::parentPath(item), itemInfo.st_dev);
     const std::string uid = std::to_string(::getuid());
     const std::string shared = (topdir == "/" ? "" : topdir) + "/.Trash";
     struct stat sharedInfo {};
@@ -266,8 +266,9 @@ PosixWorkspace::Trash PosixWorkspace::trashFor(const std::string& item) const {
         if (auto folder = privateTrash(shared + "/" + uid)) return {*folder, topdir};
     }
     if (auto folder = privateTrash(shared + "-" + uid)) return {*folder, topdir};
-    throw TessalyError("Cannot move " + fs::quoted(item) + " to the Trash: no Trash on its file system at " +
-                       fs::quoted(topdir) + " can take it.");
+    throw TessalyError("Cannot move " + FileSystem::quoted(item) +
+                       " to the Trash: no Trash on its file system at " + FileSystem::quoted(topdir) +
+                       " can take it.");
 }
 
 void PosixWorkspace::trashItem(const std::string& path) {
@@ -276,7 +277,7 @@ void PosixWorkspace::trashItem(const std::string& path) {
     if (name.empty()) throw FileError(trashAction, item, EINVAL);
     const Trash trash = trashFor(item);
     if (item == trash.folder || item.rfind(trash.folder + "/", 0) == 0) {
-        throw TessalyError(fs::quoted(item) + " is in the Trash already.");
+        throw TessalyError(FileSystem::quoted(item) + " is in the Trash already.");
     }
     struct stat itemInfo {};
     const bool isFolder = ::lstat(item.c_str(), &itemInfo) == 0 && S_ISDIR(itemInfo.st_mode);

@@ -21,7 +21,7 @@ std::string withoutTrailingSlashes(std::string path) {
 }
 
 void refuse(const std::string& path, const std::string& problem) {
-    throw TessalyError("The runtime folder " + fs::quoted(path) + " " + problem);
+    throw TessalyError("The runtime folder " + FileSystem::quoted(path) + " " + problem);
 }
 
 }  // namespace
@@ -60,7 +60,8 @@ void RuntimeDirectory::prepare() const {
         return;
     }
     // The umask may have taken bits away; the owner needs all three.
-    const fs::FileDescriptor folder(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const FileSystem::FileDescriptor folder(
+        ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder) throw FileError("Opening the runtime folder", path_, errno);
     if (::fchmod(folder.get(), 0700) != 0)
         throw FileError("Setting the permissions of the runtime folder", path_, errno);

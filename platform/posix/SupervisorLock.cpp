@@ -54,18 +54,19 @@ bool hasOpen(ProcessID pid, const FileIdentity& file) {
 
 /// A pidfd for `pid`, but only when that process holds the file: the pidfd is taken first, so
 /// the check is made on the very process it names.
-fs::FileDescriptor verifiedHandle(ProcessID pid, const FileIdentity& file) {
-    fs::FileDescriptor handle(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    if (!handle || !hasOpen(pid, file)) return fs::FileDescriptor();
+FileSystem::FileDescriptor verifiedHandle(ProcessID pid, const FileIdentity& file) {
+    FileSystem::FileDescriptor handle(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (!handle || !hasOpen(pid, file)) return FileSystem::FileDescriptor();
     return handle;
 }
 
-void signal(const fs::FileDescriptor& handle, int number) {
+void signal(const FileSystem::FileDescriptor& handle, int number) {
     ::syscall(SYS_pidfd_send_signal, handle.get(), number, nullptr, 0);
 }
 
 /// Waits until every handle's process has ended or `seconds` have passed; the handles left.
-std::vector<fs::FileDescriptor> waitForEnd(std::vector<fs::FileDescriptor> handles, double seconds) {
+std::vector<FileSystem::FileDescriptor> waitForEnd(std::vector<FileSystem::FileDescriptor> handles,
+                                                   double seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!handles.empty()) {
         std::vector<pollfd> watched;
@@ -75,7 +76,7 @@ std::vector<fs::FileDescriptor> waitForEnd(std::vector<fs::FileDescriptor> handl
         if (left.count() <= 0) break;
         if (::poll(watched.data(), watched.size(), static_cast<int>(left.count())) < 0 && errno != EINTR)
             break;
-        std::vector<fs::FileDescriptor> running;
+        std::vector<FileSystem::FileDescriptor> running;
         for (std::size_t i = 0; i < handles.size(); ++i) {
             if ((watched[i].revents & POLLIN) == 0) running.push_back(std::move(handles[i]));
         }
@@ -110,7 +111,7 @@ bool SupervisorLock::stopHolders(double stopTimeout) const {
     struct stat lock {};
     if (::lstat(path_.c_str(), &lock) != 0 || !S_ISREG(lock.st_mode)) return true;
     const FileIdentity file{lock.st_dev, lock.st_ino};
-    std::vector<fs::FileDescriptor> handles;
+    std::vector<FileSystem::FileDescriptor> handles;
     for (const ProcessID pid : holders()) {
         if (auto handle = verifiedHandle(pid, file)) handles.push_back(std::move(handle));
     }

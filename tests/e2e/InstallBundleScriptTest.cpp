@@ -51,7 +51,7 @@ TEST_F(InstallBundle, CopiesIntoTheUsersApplicationsFolderAndPrintsThePath) {
     EXPECT_EQ(result.out, installed + "\n");
     EXPECT_EQ(readFile(installed + "/Contents/Info.plist"), "new plist");
     EXPECT_EQ(testing::permissionsOf(installed + "/Contents/MacOS/Tessaly"), 0755u);
-    EXPECT_EQ(fs::symbolicLinkDestination(installed + "/Contents/MacOS/alias"), "Tessaly");
+    EXPECT_EQ(FileSystem::symbolicLinkDestination(installed + "/Contents/MacOS/alias"), "Tessaly");
 }
 
 TEST_F(InstallBundle, ReplacesAnExistingCopyAsAWholeAndLeavesNoTemporaryFolder) {
@@ -63,7 +63,7 @@ TEST_F(InstallBundle, ReplacesAnExistingCopyAsAWholeAndLeavesNoTemporaryFolder) 
 
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(readFile(destination + "/Contents/Info.plist"), "new plist");
-    EXPECT_FALSE(fs::exists(destination + "/Contents/obsolete"));
+    EXPECT_FALSE(FileSystem::exists(destination + "/Contents/obsolete"));
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder / "Applications"))
         ++entries;
@@ -81,7 +81,7 @@ TEST_F(InstallBundle, RefusesALinkAtTheDestinationAndLeavesItsTargetAlone) {
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.err, "install-bundle: " + destination +
                               " is a symbolic link; remove it or choose another destination.\n");
-    EXPECT_TRUE(fs::linkStatus(destination).isSymbolicLink);
+    EXPECT_TRUE(FileSystem::linkStatus(destination).isSymbolicLink);
     EXPECT_EQ(readFile(folder / "elsewhere/Contents/Info.plist"), "someone else's");
 }
 
@@ -91,7 +91,7 @@ TEST_F(InstallBundle, RefusesSomethingThatIsNotABuiltBundle) {
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.err, "install-bundle: " + (folder / "nothing") +
                               " is not a built Tessaly.app; run scripts/build first.\n");
-    EXPECT_FALSE(fs::exists(folder / "Applications/Tessaly.app"));
+    EXPECT_FALSE(FileSystem::exists(folder / "Applications/Tessaly.app"));
 }
 
 }  // namespace

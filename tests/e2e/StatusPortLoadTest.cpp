@@ -30,13 +30,13 @@ protected:
         return std::filesystem::exists(portPath()) && helper({"status"}).exitStatus == 0;
     }
 
-    fs::FileDescriptor idleConnection() const {
-        fs::FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    FileSystem::FileDescriptor idleConnection() const {
+        FileSystem::FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", portPath().c_str());
         if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            return fs::FileDescriptor();
+            return FileSystem::FileDescriptor();
         return socket;
     }
 
@@ -49,7 +49,7 @@ TEST_F(StatusPortLoadTest, StatusAnswersWhileAHundredIdleConnectionsAreHeldOpen)
         ASSERT_LT(attempt, 200) << "the helper did not answer: " << readFile(home / "run.err");
         ASSERT_FALSE(ProcessRunner::waitFor(pid, 0.05)) << "the helper ended: " << readFile(home / "run.err");
     }
-    std::vector<fs::FileDescriptor> idle;
+    std::vector<FileSystem::FileDescriptor> idle;
     for (int index = 0; index < 100; ++index) {
         idle.push_back(idleConnection());
         ASSERT_TRUE(idle.back()) << "connection " << index;

@@ -12,17 +12,17 @@ namespace {
 
 // Every kind of value the records write: the output must stay byte for byte what the platform
 // encoder writes, since clients and saved files compare it as text.
-json::Value everyKind() {
-    json::Value nested{{"inner", -7},
+Json::Value everyKind() {
+    Json::Value nested{{"inner", -7},
                        {"list", std::vector<std::uint32_t>{1u, 4294967295u}},
-                       {"empty", json::Value::object()}};
-    return json::Value{{"b", 0.35},
+                       {"empty", Json::Value::object()}};
+    return Json::Value{{"b", 0.35},
                        {"a", 1.0},
-                       {"c", json::Value::array({90, 140})},
+                       {"c", Json::Value::array({90, 140})},
                        {"d", "x/y\n"},
                        {"e", nested},
-                       {"f", json::Value::object()},
-                       {"g", json::Value::array({})},
+                       {"f", Json::Value::object()},
+                       {"g", Json::Value::array({})},
                        {"h", true},
                        {"h2", false},
                        {"i", std::int64_t{-9223372036854775807 - 1}},
@@ -40,7 +40,7 @@ json::Value everyKind() {
 }
 
 TEST(JsonWriter, WritesThePlatformsPrettySortedForm) {
-    EXPECT_EQ(json::writePretty(everyKind()), R"({
+    EXPECT_EQ(Json::writePretty(everyKind()), R"({
   "Z" : -2.5e-07,
   "a" : 1,
   "b" : 0.35,
@@ -87,7 +87,7 @@ TEST(JsonWriter, WritesThePlatformsPrettySortedForm) {
 }
 
 TEST(JsonWriter, WritesThePlatformsCompactSortedForm) {
-    EXPECT_EQ(json::writeCompact(everyKind()),
+    EXPECT_EQ(Json::writeCompact(everyKind()),
               R"({"Z":-2.5e-07,"a":1,"b":0.35,"c":[90,140],"d":"x\/y\n","e":{"empty":{},"inner":-7,)"
               R"("list":[1,4294967295]},"f":{},"g":[],"h":true,"h2":false,"i":-9223372036854775808,)"
               R"("j":"\u0001\u001f\t\"\\\b\f\r )"
@@ -98,8 +98,8 @@ TEST(JsonWriter, WritesThePlatformsCompactSortedForm) {
 
 TEST(JsonWriter, KeepsEveryDoubleExact) {
     for (double number : {0.1, 0.35, 1.0 / 3.0, 5e-324, 0.004999999, 1e300}) {
-        const json::Value parsed = json::parse(json::writePretty(json::Value{{"v", number}}));
-        EXPECT_EQ(json::ObjectReader(parsed).number("v"), number);
+        const Json::Value parsed = Json::parse(Json::writePretty(Json::Value{{"v", number}}));
+        EXPECT_EQ(Json::ObjectReader(parsed).number("v"), number);
     }
 }
 
@@ -124,8 +124,8 @@ TEST(JsonReader, TakesOnlyWholeNumbersThatFitTheField) {
         {"1e300", false, false, false},
     };
     for (const Case& c : cases) {
-        const json::Value value = json::parse(std::string(R"({"n":)") + c.number + "}");
-        const json::ObjectReader reader(value);
+        const Json::Value value = Json::parse(std::string(R"({"n":)") + c.number + "}");
+        const Json::ObjectReader reader(value);
         auto fits = [&](auto read) {
             try {
                 read();
@@ -142,13 +142,13 @@ TEST(JsonReader, TakesOnlyWholeNumbersThatFitTheField) {
 
 TEST(JsonReader, RefusesNestingDeeperThanItsLimit) {
     auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-    EXPECT_NO_THROW(json::parse(nested(json::maximumDepth)));
-    EXPECT_THROW(json::parse(nested(json::maximumDepth + 1)), DecodingError);
+    EXPECT_NO_THROW(Json::parse(nested(Json::maximumDepth)));
+    EXPECT_THROW(Json::parse(nested(Json::maximumDepth + 1)), DecodingError);
     // A peer's reply may be a megabyte of brackets: refused, not a stack overflow.
-    EXPECT_THROW(json::parse(std::string(1 << 20, '[')), DecodingError);
+    EXPECT_THROW(Json::parse(std::string(1 << 20, '[')), DecodingError);
     std::string objects;
     for (int level = 0; level < 100000; ++level) objects += R"({"a":)";
-    EXPECT_THROW(json::parse(objects), DecodingError);
+    EXPECT_THROW(Json::parse(objects), DecodingError);
 }
 
 }  // namespace

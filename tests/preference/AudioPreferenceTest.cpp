@@ -44,7 +44,7 @@ TEST(AudioPreferenceRules, ChecksTheRangeBeforeConsistency) {
 }
 
 TEST(AudioPreferenceDecoding, ChecksTheSchemaBeforeTheVolumes) {
-    auto decode = [](const char* text) { return AudioPreference::fromJson(json::parse(text)); };
+    auto decode = [](const char* text) { return AudioPreference::fromJson(Json::parse(text)); };
     EXPECT_EQ(decode(R"({"schemaVersion":1,"volume":0,"unmutedVolume":0.4})"), AudioPreference::make(0, 0.4));
     EXPECT_EQ(decode(R"({"schemaVersion":1,"volume":1,"unmutedVolume":1,"extra":[1]})"),
               AudioPreference::make(1, 1));

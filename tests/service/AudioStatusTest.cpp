@@ -109,7 +109,7 @@ TEST(StatusValidation, ChecksInTheDocumentedOrder) {
 }
 
 TEST(StatusJson, LeavesAbsentOptionalsOut) {
-    const auto text = json::writeCompact(audibleStatus(0.5).toJson());
+    const auto text = Json::writeCompact(audibleStatus(0.5).toJson());
     EXPECT_EQ(text.find("muteGuard"), std::string::npos);
     EXPECT_EQ(text.find("error"), std::string::npos);
     EXPECT_EQ(text.find("null"), std::string::npos);
@@ -147,7 +147,7 @@ TEST(StatusJson, DecodesTheDocumentedExampleAndRefusesMissingMembers) {
 
     auto guardJson = healthyGuard().toJson();
     guardJson.erase("audioIOStarted");
-    EXPECT_THROW(MuteStatus::fromJson(json::ObjectReader(guardJson)), DecodingError);
+    EXPECT_THROW(MuteStatus::fromJson(Json::ObjectReader(guardJson)), DecodingError);
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ TEST_F(Disable, LegacyAgentIsDisabledAndBootedOutButItsFileStays) {
     EXPECT_THAT(launchctlCalls(),
                 ElementsAre(Arguments{"disable", legacyTarget()}, Arguments{"print", legacyTarget()},
                             Arguments{"bootout", legacyTarget()}));
-    EXPECT_TRUE(fs::exists(paths.legacyAgent()));
+    EXPECT_TRUE(FileSystem::exists(paths.legacyAgent()));
     EXPECT_FALSE(helperRunning());
 }
 

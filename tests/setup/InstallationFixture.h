@@ -59,7 +59,7 @@ protected:
     }
 
     TemporaryDirectory temporary;
-    std::string root = fs::resolvingSymbolicLinks(temporary.path());
+    std::string root = FileSystem::resolvingSymbolicLinks(temporary.path());
     std::string home = root + "/home";
     std::string systemApplications = root + "/Applications";
     InstallationPaths paths{home, systemApplications, static_cast<std::uint32_t>(::getuid())};

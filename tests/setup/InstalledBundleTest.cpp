@@ -59,7 +59,7 @@ TEST_F(InstalledBundleCheck, RunningCopyWrittenWithATrailingSlashIsNotAnotherCop
 }
 
 TEST_F(InstalledBundleCheck, MissingAgentDefinitionAsksForAReinstall) {
-    fs::removeFile(bundle + "/Contents/Library/LaunchAgents/com.orvanne.tessaly.agent.plist");
+    FileSystem::removeFile(bundle + "/Contents/Library/LaunchAgents/com.orvanne.tessaly.agent.plist");
 
     EXPECT_EQ(messageOf([&] { service.enable(); }),
               "The bundled login-helper definition is missing. Reinstall Tessaly.");
@@ -69,7 +69,7 @@ TEST_F(InstalledBundleCheck, MissingAgentDefinitionAsksForAReinstall) {
 TEST_F(InstalledBundleCheck, LinkedAgentDefinitionIsRefused) {
     const std::string definition = bundle + "/Contents/Library/LaunchAgents/com.orvanne.tessaly.agent.plist";
     writeFile(root + "/elsewhere.plist", readFile(definition));
-    fs::removeFile(definition);
+    FileSystem::removeFile(definition);
     ASSERT_EQ(::symlink((root + "/elsewhere.plist").c_str(), definition.c_str()), 0);
 
     EXPECT_EQ(messageOf([&] { service.enable(); }),

@@ -39,7 +39,7 @@ TEST_F(LegacyMigration, LoadedAgentIsBootedOutReplacedAndItsFileRemoved) {
     EXPECT_THAT(launchctlCalls(), ElementsAre(print(), bootout()));
     EXPECT_EQ(commands.invocations().front().path, "/bin/launchctl");
     EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
-    EXPECT_FALSE(fs::exists(paths.legacyAgent()));
+    EXPECT_FALSE(FileSystem::exists(paths.legacyAgent()));
     EXPECT_THAT(helperRequests, ElementsAre(1));
 }
 
@@ -63,7 +63,7 @@ TEST_F(LegacyMigration, FailedRegistrationBootstrapsTheLegacyAgentAgain) {
     EXPECT_THAT(launchctlCalls(), ElementsAre(print(), bootout(), bootstrap()));
     // Nothing was registered, so there was nothing to undo; the agent file is needed for the bootstrap.
     EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
-    EXPECT_TRUE(fs::exists(paths.legacyAgent()));
+    EXPECT_TRUE(FileSystem::exists(paths.legacyAgent()));
 }
 
 TEST_F(LegacyMigration, HalfDoneRegistrationIsUndoneBeforeTheLegacyAgentReturns) {
@@ -107,8 +107,8 @@ TEST_F(LegacyMigration, RegistrationStateRefusalIsRolledBackToo) {
 TEST_F(LegacyMigration, LegacyAgentFileThatCannotBeRemovedFailsWithoutRollback) {
     serviceManagement.onRegister([&] {
         // Swapped for a folder after it was recognised: unlink refuses it.
-        fs::removeFile(paths.legacyAgent());
-        fs::createDirectories(paths.legacyAgent(), 0700);
+        FileSystem::removeFile(paths.legacyAgent());
+        FileSystem::createDirectories(paths.legacyAgent(), 0700);
         startHelper();
     });
 
@@ -125,7 +125,7 @@ TEST_F(LegacyMigration, FailedBootoutChangesNothing) {
     EXPECT_EQ(messageOf([&] { service.enable(); }),
               "launchctl bootout failed: Boot-out failed: 3: No such process");
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_TRUE(fs::exists(paths.legacyAgent()));
+    EXPECT_TRUE(FileSystem::exists(paths.legacyAgent()));
 }
 
 TEST_F(LegacyMigration, LaunchctlThatCannotBeLaunchedPassesItsErrorThrough) {
@@ -159,7 +159,7 @@ TEST_F(LegacyAgentInspection, ServiceLaunchdCannotFindCountsAsNotLoaded) {
 
     EXPECT_THAT(launchctlCalls(), ElementsAre(Arguments{"print", legacyTarget()}));
     EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
-    EXPECT_FALSE(fs::exists(paths.legacyAgent()));
+    EXPECT_FALSE(FileSystem::exists(paths.legacyAgent()));
 }
 
 TEST_F(LegacyAgentInspection, NotLoadedAgentStillWaitsForAHelperToLeave) {
@@ -227,7 +227,7 @@ TEST_F(LegacyAgentInspection, AnUnloadedAgentBesideTheEnabledLoginItemsHelperIsN
     service.enable();
 
     EXPECT_THAT(sleeps, IsEmpty());
-    EXPECT_FALSE(fs::exists(paths.legacyAgent()));
+    EXPECT_FALSE(FileSystem::exists(paths.legacyAgent()));
 }
 
 }  // namespace

@@ -150,7 +150,7 @@ TEST_F(SnapshotJson, MembersAreListedAlphabetically) {
     helperStatus.accessibilityTrusted = false;
     startHelper();
 
-    const std::string text = json::writePretty(service.snapshot().toJson());
+    const std::string text = Json::writePretty(service.snapshot().toJson());
 
     // Top-level members are the lines indented by exactly two spaces.
     std::vector<std::string> keys;

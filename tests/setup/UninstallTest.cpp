@@ -18,7 +18,7 @@ protected:
         serviceManagement.setStatus(SMAppServiceStatusEnabled);
         startHelper();
         storeChoice(0.25, 0.25);
-        fs::createDirectories(home + "/.local/bin", 0755);
+        FileSystem::createDirectories(home + "/.local/bin", 0755);
         EXPECT_EQ(::symlink(paths.legacySupportCommand().c_str(), paths.legacyCommandLink().c_str()), 0);
         for (const auto& file : paths.legacySupportFiles()) writeFile(file, "legacy");
         installLegacyAgent();
@@ -48,8 +48,8 @@ TEST_F(Uninstall, RemovesInListOrderAndStopsAtTheFirstFailure) {
     const std::string installCommon = paths.legacySupportFiles()[1];
     serviceManagement.onUnregister([&] {
         stopHelper();
-        fs::removeFile(installCommon);
-        fs::createDirectories(installCommon, 0700);
+        FileSystem::removeFile(installCommon);
+        FileSystem::createDirectories(installCommon, 0700);
     });
 
     EXPECT_EQ(messageOf([&] { service.uninstall(); }),
@@ -77,7 +77,7 @@ TEST_F(Uninstall, ApplicationOfAnotherAccountFailsBeforeAnythingChanges) {
 }
 
 TEST_F(Uninstall, ReplacedCommandFailsBeforeAnythingChanges) {
-    fs::removeFile(paths.legacyCommandLink());
+    FileSystem::removeFile(paths.legacyCommandLink());
     writeFile(paths.legacyCommandLink(), "#!/bin/sh\n");
 
     EXPECT_EQ(messageOf([&] { service.uninstall(); }),

@@ -11,7 +11,7 @@ namespace tessaly::testing {
 
 SetupFixture::SetupFixture() {
     makeBundle(bundle);
-    fs::createDirectories(systemApplications, 0755);
+    FileSystem::createDirectories(systemApplications, 0755);
     process.bundle.path = bundle;
     process.uid = uid;
     serviceManagement.onRegister([this] { startHelper(); });

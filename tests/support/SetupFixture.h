@@ -69,7 +69,7 @@ protected:
 
     TemporaryDirectory temporary;
     // Resolved, so that a linked temporary folder does not look like a redirection.
-    std::string root = fs::resolvingSymbolicLinks(temporary.path());
+    std::string root = FileSystem::resolvingSymbolicLinks(temporary.path());
     std::string home = root + "/home";
     std::string systemApplications = root + "/Applications";
     std::uint32_t uid = static_cast<std::uint32_t>(::getuid());

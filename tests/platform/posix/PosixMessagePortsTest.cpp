@@ -35,7 +35,7 @@ namespace tessaly {
 namespace {
 
 using namespace std::chrono_literals;
-using fs::FileDescriptor;
+using FileSystem::FileDescriptor;
 using testing::CapturingLog;
 using testing::LoopThread;
 using testing::TemporaryDirectory;

@@ -152,9 +152,9 @@ TEST_F(LoginItemRegistration, RunsTheProgramDetachedFromTheRegisteringProcess) {
     EXPECT_NE(::getsid(program), ::getsid(0));
     EXPECT_EQ(testing::statField(program, 4), "0") << "no controlling terminal";
     for (const char* stream : {"/fd/0", "/fd/1", "/fd/2"}) {
-        EXPECT_EQ(fs::symbolicLinkDestination(proc + stream), "/dev/null") << stream;
+        EXPECT_EQ(FileSystem::symbolicLinkDestination(proc + stream), "/dev/null") << stream;
     }
-    EXPECT_EQ(fs::symbolicLinkDestination(proc + "/cwd"), "/");
+    EXPECT_EQ(FileSystem::symbolicLinkDestination(proc + "/cwd"), "/");
     EXPECT_NE(::getppid(), program);
 }
 
@@ -243,7 +243,7 @@ TEST_F(LoginItemUnregistration, StopsProgramAndSupervisorBeforeItReturns) {
     EXPECT_FALSE(isRunning(program));
     EXPECT_FALSE(isRunning(watcher));
     EXPECT_TRUE(bundle->stopped(program)) << "the program got SIGTERM, not SIGKILL";
-    EXPECT_FALSE(fs::exists(record()));
+    EXPECT_FALSE(FileSystem::exists(record()));
     EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
 }
 
@@ -260,7 +260,7 @@ TEST_F(LoginItemUnregistration, AProgramThatIgnoresSigtermIsKilled) {
     items->unregisterService(name);
 
     EXPECT_FALSE(isRunning(program));
-    EXPECT_FALSE(fs::exists(record()));
+    EXPECT_FALSE(FileSystem::exists(record()));
 }
 
 TEST_F(LoginItemUnregistration, AProgramBetweenRestartsIsNotStartedAgain) {
@@ -352,7 +352,7 @@ TEST_F(LoginItemUnregistration, AStaleOrForgedRecordNeverStopsAnotherProcess) {
     items->unregisterService(name);
 
     EXPECT_TRUE(isRunning(stranger));
-    EXPECT_FALSE(fs::exists(record()));
+    EXPECT_FALSE(FileSystem::exists(record()));
     ::kill(stranger, SIGKILL);
 }
 
@@ -393,13 +393,13 @@ TEST_F(LoginItemApproval, OpeningLoginItemsSettingsSwitchesTheItemOnAndStartsIt)
     chosen.requireApproval = true;
     makeItems(chosen);
     items->registerService(name);
-    EXPECT_FALSE(fs::exists(items->autostartPath(name)));
+    EXPECT_FALSE(FileSystem::exists(items->autostartPath(name)));
 
     items->openSystemSettingsLoginItems();
 
     EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
     ASSERT_TRUE(startedTimes(1));
-    EXPECT_TRUE(fs::exists(items->autostartPath(name)));
+    EXPECT_TRUE(FileSystem::exists(items->autostartPath(name)));
 }
 
 TEST_F(LoginItemApproval, UnregisteringClearsAnItemAwaitingApproval) {
@@ -460,7 +460,7 @@ TEST_F(LoginItemDefinition, AMissingDefinitionIsNotFoundAndCannotBeRegistered) {
             error.what(),
             ("Reading " + quoted(bundle->definitionPath()) + " failed: No such file or directory.").c_str());
     }
-    EXPECT_FALSE(fs::exists(record()));
+    EXPECT_FALSE(FileSystem::exists(record()));
 }
 
 TEST_F(LoginItemDefinition, AProgramOutsideTheBundleIsRefused) {
@@ -475,7 +475,7 @@ TEST_F(LoginItemDefinition, AProgramOutsideTheBundleIsRefused) {
                   "The agent definition " + quoted(bundle->definitionPath()) +
                       " cannot be used: its BundleProgram is not a path inside the application bundle.");
     }
-    EXPECT_FALSE(fs::exists(record()));
+    EXPECT_FALSE(FileSystem::exists(record()));
 }
 
 TEST_F(LoginItemDefinition, ADefinitionWithoutBundleProgramIsRefused) {
@@ -502,7 +502,7 @@ TEST_F(LoginItemDefinition, AProgramThatCannotBeExecutedFailsAndLeavesNoRecord) 
         EXPECT_STREQ(error.what(),
                      ("Launching " + quoted(bundle->program()) + " failed: Permission denied.").c_str());
     }
-    EXPECT_FALSE(fs::exists(record()));
+    EXPECT_FALSE(FileSystem::exists(record()));
     EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
     EXPECT_TRUE(eventually([&] { return SupervisorLock(record() + ".lock").holders().empty(); }))
         << "no supervisor keeps failing to start it";

@@ -52,7 +52,7 @@ TEST_F(TrashItem, MovesTheItemAndRecordsWhereItCameFromAndWhen) {
 
     workspace.trashItem(item);
 
-    EXPECT_FALSE(fs::exists(item));
+    EXPECT_FALSE(FileSystem::exists(item));
     EXPECT_EQ(readFile(trashed("Tessaly.app") + "/Contents/Info.plist"), "plist");
     const std::string content = readFile(info("Tessaly.app"));
     const std::regex expected("\\[Trash Info\\]\nPath=" + item +
@@ -131,7 +131,7 @@ TEST_F(TrashItem, AFileLeftInTheTrashWithoutInfoIsNeverReplaced) {
 
     EXPECT_EQ(readFile(trashed("item")), "left behind");
     EXPECT_EQ(readFile(trashed("item.2")), "new");
-    EXPECT_FALSE(fs::exists(info("item")));
+    EXPECT_FALSE(FileSystem::exists(info("item")));
 }
 
 TEST_F(TrashItem, ASymbolicLinkIsTrashedAsALinkAndItsDestinationStays) {
@@ -140,8 +140,8 @@ TEST_F(TrashItem, ASymbolicLinkIsTrashedAsALinkAndItsDestinationStays) {
 
     workspace.trashItem(folder / "Tessaly.app");
 
-    EXPECT_TRUE(fs::linkStatus(trashed("Tessaly.app")).isSymbolicLink);
-    EXPECT_EQ(fs::symbolicLinkDestination(trashed("Tessaly.app")), folder / "real/Tessaly.app");
+    EXPECT_TRUE(FileSystem::linkStatus(trashed("Tessaly.app")).isSymbolicLink);
+    EXPECT_EQ(FileSystem::symbolicLinkDestination(trashed("Tessaly.app")), folder / "real/Tessaly.app");
     EXPECT_EQ(readFile(folder / "real/Tessaly.app/Contents/Info.plist"), "plist");
     EXPECT_NE(readFile(info("Tessaly.app")).find("Path=" + folder.path() + "/Tessaly.app\n"),
               std::string::npos);
@@ -156,7 +156,7 @@ TEST_F(TrashItem, ARelativePathIsTrashedFromTheWorkingFolder) {
     workspace.trashItem("work/./item");
 
     ASSERT_EQ(::chdir(previous), 0);
-    EXPECT_TRUE(fs::exists(trashed("item")));
+    EXPECT_TRUE(FileSystem::exists(trashed("item")));
     EXPECT_NE(readFile(info("item")).find("Path=" + folder.path() + "/work/item\n"), std::string::npos);
 }
 
@@ -170,7 +170,7 @@ TEST_F(TrashItem, AMissingItemThrowsNoSuchFileAndLeavesNoInfo) {
         EXPECT_STREQ(error.what(),
                      ("Moving to the Trash " + quoted(item) + " failed: No such file or directory.").c_str());
     }
-    EXPECT_FALSE(fs::exists(info("gone.app")));
+    EXPECT_FALSE(FileSystem::exists(info("gone.app")));
 }
 
 TEST_F(TrashItem, AnItemThatCannotBeMovedLeavesNoInfoBehind) {
@@ -180,8 +180,8 @@ TEST_F(TrashItem, AnItemThatCannotBeMovedLeavesNoInfoBehind) {
 
     EXPECT_THROW(trashInside.trashItem(folder / "box"), FileError);
 
-    EXPECT_TRUE(fs::exists(folder / "box/content"));
-    EXPECT_FALSE(fs::exists(folder / "box/Trash/info/box.trashinfo"));
+    EXPECT_TRUE(FileSystem::exists(folder / "box/content"));
+    EXPECT_FALSE(FileSystem::exists(folder / "box/Trash/info/box.trashinfo"));
 }
 
 TEST_F(TrashItem, AnItemOnAnotherFileSystemGoesToTheTrashAtItsTop) {
@@ -198,7 +198,7 @@ TEST_F(TrashItem, AnItemOnAnotherFileSystemGoesToTheTrashAtItsTop) {
     EXPECT_EQ(workspace.trashFolderFor("/dev/shm/" + name), topTrash);
     workspace.trashItem("/dev/shm/" + name);
 
-    EXPECT_FALSE(fs::exists("/dev/shm/" + name));
+    EXPECT_FALSE(FileSystem::exists("/dev/shm/" + name));
     EXPECT_EQ(readFile(topTrash + "/files/" + name + "/content"), "moved");
     EXPECT_NE(readFile(topTrash + "/info/" + name + ".trashinfo").find("\nPath=" + name + "\n"),
               std::string::npos)
@@ -251,7 +251,7 @@ protected:
     }
 
     std::string opened() const {
-        if (!testing::eventually([&] { return fs::exists(folder / "opened"); })) return "";
+        if (!testing::eventually([&] { return FileSystem::exists(folder / "opened"); })) return "";
         return readFile(folder / "opened");
     }
 
@@ -288,7 +288,7 @@ TEST_F(DesktopOpening, SuccessIsXdgOpensExitStatusNotThatItStarted) {
 TEST_F(DesktopOpening, AMissingFolderIsNotRevealed) {
     PosixWorkspace workspace(folder / "Trash", bin.path());
     EXPECT_FALSE(workspace.revealFolder(folder / "missing"));
-    EXPECT_FALSE(fs::exists(folder / "opened"));
+    EXPECT_FALSE(FileSystem::exists(folder / "opened"));
 }
 
 TEST_F(DesktopOpening, WithoutXdgOpenNothingOpens) {
