@@ -60,60 +60,46 @@ protected:
     struct Failure {
         std::function<void()> fail;
         std::string message;
-        std::vector<Arguments> launchctl;
-        std::vector<std::string> registrations;
+        std::size_t launchctlCalls;  // the first of print, bootout and bootstrap
+        std::size_t loginItemCalls;  // the first of register and unregister
     };
 
     std::vector<Failure> failures() {
-        const std::string registerCall = "register com.orvanne.tessaly.agent.plist";
-        const std::string unregisterCall = "unregister com.orvanne.tessaly.agent.plist";
         return {
             // Nothing was registered, so nothing is undone; the agent file is kept for the bootstrap.
             {[this] {
                  serviceManagement.failNextRegistration(
                      "The operation couldn\u2019t be completed. (SMAppServiceErrorDomain error 1.)");
              },
-             "The operation couldn\u2019t be completed. (SMAppServiceErrorDomain error 1.)",
-             {print(), bootout(), bootstrap()},
-             {registerCall}},
+             "The operation couldn\u2019t be completed. (SMAppServiceErrorDomain error 1.)", 3, 1},
             // A half-done registration is undone before the legacy agent returns.
             {[this] {
                  serviceManagement.failNextRegistration("Registration failed.",
                                                         SMAppServiceStatusRequiresApproval);
              },
-             "Registration failed.",
-             {print(), bootout(), bootstrap()},
-             {registerCall, unregisterCall}},
+             "Registration failed.", 3, 2},
             // One that cannot be undone leaves the legacy agent out.
             {[this] {
                  serviceManagement.failNextRegistration("Registration failed.", SMAppServiceStatusEnabled);
                  serviceManagement.failNextUnregistration("Unregistering failed.");
              },
-             "Registration failed. The new registration could not be rolled back: Unregistering failed.",
-             {print(), bootout()},
-             {registerCall, unregisterCall}},
+             "Registration failed. The new registration could not be rolled back: Unregistering failed.", 2,
+             2},
             {[this] {
                  serviceManagement.failNextRegistration("Registration failed.");
                  commands.respond(bootstrap(), {5, "Bootstrap failed: 5: Input/output error\n"});
              },
              "Registration failed. The previous helper could not be restarted: launchctl bootstrap failed: Bootstrap failed: 5: Input/output error",
-             {print(), bootout(), bootstrap()},
-             {registerCall}},
+             3, 1},
             // Registered before the call: the registration is the user's, only the legacy agent comes back.
             {[this] { serviceManagement.setStatus(SMAppServiceStatusRequiresApproval); },
-             "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.",
-             {print(), bootout(), bootstrap()},
-             {}},
+             "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.", 3, 0},
             {[this] {
                  commands.respond(bootout(), {3, "Boot-out failed: 3: No such process"});
              },
-             "launchctl bootout failed: Boot-out failed: 3: No such process",
-             {print(), bootout()},
-             {}},
+             "launchctl bootout failed: Boot-out failed: 3: No such process", 2, 0},
             {[this] { commands.failLaunching(ENOENT); },
-             "Launching \u201C/bin/launchctl\u201D failed: No such file or directory.",
-             {print()},
-             {}},
+             "Launching \u201C/bin/launchctl\u201D failed: No such file or directory.", 1, 0},
         };
     }
 };
@@ -124,10 +110,14 @@ TEST_P(LegacyMigrationFailure, IsReportedAndRolledBackAsFarAsItCanBe) {
 
     EXPECT_EQ(messageOf([&] { service.enable(); }), failed.message);
 
-    EXPECT_EQ(launchctlCalls(), failed.launchctl);
-    EXPECT_EQ(serviceManagement.calls(), failed.registrations);
+    const std::vector<Arguments> steps{print(), bootout(), bootstrap()};
+    EXPECT_EQ(launchctlCalls(), std::vector(steps.begin(), steps.begin() + failed.launchctlCalls));
+    const std::vector<std::string> loginItems{"register com.orvanne.tessaly.agent.plist",
+                                              "unregister com.orvanne.tessaly.agent.plist"};
+    EXPECT_EQ(serviceManagement.calls(),
+              std::vector(loginItems.begin(), loginItems.begin() + failed.loginItemCalls));
     EXPECT_TRUE(FileSystem::exists(paths.legacyAgent()));
-    if (failed.registrations.size() == 2 && failed.launchctl.size() == 3) {
+    if (failed.loginItemCalls == 2 && failed.launchctlCalls == 3) {
         EXPECT_EQ(service.registration(), "not-registered");
     }
 }
