@@ -26,6 +26,7 @@
 #include "LoopThread.h"
 #include "TemporaryRuntimeDirectory.h"
 #include "foundation/FileDescriptor.h"
+#include "foundation/FileSystem.h"
 #include "posix/MessagePortFrame.h"
 #include "posix/MessagePortServer.h"
 #include "posix/PosixMessagePorts.h"
@@ -35,6 +36,7 @@ namespace tessaly {
 namespace {
 
 using namespace std::chrono_literals;
+using FileSystem::exists;
 using FileSystem::FileDescriptor;
 using testing::CapturingLog;
 using testing::LoopThread;
@@ -149,11 +151,6 @@ private:
     std::thread thread_;
 };
 
-bool exists(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
 class PosixMessagePortsTest : public ::testing::Test {
 protected:
     void TearDown() override { stopServing(); }
@@ -211,7 +208,7 @@ protected:
 
 using PosixMessagePortFiles = PosixMessagePortsTest;
 
-TEST_F(PosixMessagePortFiles, PortIsAPrivateSocketNextToItsLockUntilInvalidated) {
+TEST_F(PosixMessagePortFiles, PortIsAPrivateSocketNextToItsLockUntilInvalidatedAndTakesOverFilesLeftBehind) {
     serveEcho();
 
     struct stat info {};
@@ -223,9 +220,9 @@ TEST_F(PosixMessagePortFiles, PortIsAPrivateSocketNextToItsLockUntilInvalidated)
     loopThread.call([this] { port->invalidate(); });
     EXPECT_FALSE(exists(socketPath()));
     EXPECT_FALSE(exists(socketPath() + ".lock"));
-}
+    stopServing();
 
-TEST_F(PosixMessagePortFiles, FilesLeftByAServerThatDiedAreTakenOver) {
+    // Files left by a server that died are taken over.
     const std::pair<std::string, std::function<void()>> leftovers[] = {
         {"a socket nobody listens on", [&] { listeningAt(socketPath()); }},  // closed, its file stays
         {"a lock file nobody holds", [&] { ::close(::creat((socketPath() + ".lock").c_str(), 0600)); }},
@@ -289,9 +286,7 @@ TEST_F(PosixMessagePortFiles, OnlyTheServerCreatesAMissingRuntimeFolder) {
     auto creation = createLocal(nestedPorts, portName);
 
     ASSERT_NE(creation.port, nullptr);
-    struct stat info {};
-    ASSERT_EQ(::lstat(nested.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(testing::permissionsOf(nested), 0700u);
     loopThread.call([&] { creation.port.reset(); });
 }
 
