@@ -22,26 +22,14 @@ struct sigaction dispositionOf(int signalNumber) {
     return current;
 }
 
-TEST(AsioRunLoopThreads, TaskPostedFromAnotherThreadRunsOnTheLoopThread) {
+TEST(AsioRunLoopThreads, ATaskPostedFromAnotherThreadRunsOnTheLoopThreadAndStopFromAnotherThreadEndsRun) {
     AsioRunLoop loop;
     std::promise<bool> ranOnLoopThread;
-    std::thread worker([&] {
-        loop.post([&] {
-            ranOnLoopThread.set_value(loop.isMainThread());
-            loop.stop();
-        });
-    });
-    loop.run();
-    worker.join();
-    EXPECT_TRUE(ranOnLoopThread.get_future().get());
-}
-
-TEST(AsioRunLoopThreads, StopFromAnotherThreadEndsRun) {
-    AsioRunLoop loop;
-    std::promise<void> running;
-    loop.post([&] { running.set_value(); });
     auto finished = std::async(std::launch::async, [&] { loop.run(); });
-    ASSERT_EQ(running.get_future().wait_for(generousWait), std::future_status::ready);
+    std::thread([&] { loop.post([&] { ranOnLoopThread.set_value(loop.isMainThread()); }); }).join();
+    auto ran = ranOnLoopThread.get_future();
+    const bool ranInTime = ran.wait_for(generousWait) == std::future_status::ready;
+    EXPECT_TRUE(ranInTime && ran.get());
 
     loop.stop();
 
