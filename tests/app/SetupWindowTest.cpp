@@ -308,13 +308,20 @@ TEST_F(SetupWindowTermination, AFailedOperationShowsItsAlertBeforeTheDeferredQui
     EXPECT_EQ(terminations.count(), 1);
 }
 
-TEST_F(SetupWindowTermination, ClosingTheWindowWhileBusyHidesItAtOnceAndQuitsAfterTheOperation) {
+TEST_F(SetupWindowTermination,
+       ClosingTheWindowWhileBusyHidesItAtOnceAndQuitsAfterTheOperationEvenIfReopened) {
     launchAndSettle();
     actions.hold("enable");
     primary()->click();
     window->window()->close();
     EXPECT_FALSE(window->window()->isVisible());
     EXPECT_EQ(terminations.count(), 0);
+
+    window->reopen();
+    EXPECT_TRUE(window->window()->isVisible());
+    window->window()->showMinimized();
+    window->reopen();
+    EXPECT_FALSE(window->window()->isMinimized());
 
     actions.release("enable");
     settle();
@@ -328,18 +335,6 @@ TEST_F(SetupWindowTermination, DoneClosesTheWindowAndQuits) {
     }
     EXPECT_FALSE(window->window()->isVisible());
     EXPECT_EQ(terminations.count(), 1);
-}
-
-TEST_F(SetupWindowTermination, ReopeningBringsBackAWindowClosedDuringAnOperation) {
-    launchAndSettle();
-    actions.hold("enable");
-    primary()->click();
-    window->window()->close();
-    window->reopen();
-    EXPECT_TRUE(window->window()->isVisible());
-    window->window()->showMinimized();
-    window->reopen();
-    EXPECT_FALSE(window->window()->isMinimized());
 }
 
 using SetupWindowUninstall = SetupWindowFixture;
