@@ -178,7 +178,7 @@ TEST_F(AppCommandLineTest, AnInstalledCopyEnablesRestartsDisablesAndUninstalls) 
     EXPECT_TRUE(std::filesystem::exists(home / "Library/Application Support/Tessaly/audio.json"));
 }
 
-TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperThatDisablesAtOnceStop) {
+TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperDisablesAtOnceStopItAndUninstallsAtOnceTrashOnce) {
     install();
 
     for (const auto& result : atOnce({{"enable"}, {"enable"}, {"restart"}}))
@@ -189,11 +189,9 @@ TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperThatDisablesAtOnceStop) {
         EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_TRUE(helpers().empty());
     EXPECT_FALSE(eventually([&] { return !helpers().empty(); }, 1)) << "nothing starts a helper again";
-}
 
-TEST_F(AppCommandLineTest, UninstallsAtOnceTrashTheBundleOnceAndReportTheOther) {
-    install();
-    // Enabled, so that both are past their checks, disabling, when the first one trashes the bundle.
+    // Uninstalls at once trash the bundle once and report the other. Enabled, so that both are past their
+    // checks, disabling, when the first one trashes the bundle.
     ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
 
     const auto results = atOnce({{"uninstall"}, {"uninstall"}});
@@ -229,23 +227,6 @@ TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) 
     EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
 }
 
-TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsMigratedByEnable) {
-    install();
-    loadLegacyAgent();
-    EXPECT_NE(
-        appRunner.run(installedApp(), {"setup-status", "--json"}).out.find("\"legacyInstallation\" : true"),
-        std::string::npos);
-
-    auto enable = appRunner.run(installedApp(), {"enable"});
-
-    EXPECT_EQ(enable.exitStatus, 0) << enable.err;
-    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
-    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
-    EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
-    EXPECT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
-    EXPECT_TRUE(helpers().empty());
-}
-
 TEST_F(AppCommandLineTest, ALegacyAgentIsStoppedByDisableAndRemovedByUninstall) {
     install();
     loadLegacyAgent();
@@ -262,21 +243,33 @@ TEST_F(AppCommandLineTest, ALegacyAgentIsStoppedByDisableAndRemovedByUninstall) 
     EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
 }
 
-TEST_F(AppCommandLineTest, AFailedRegistrationLoadsTheLegacyAgentAgain) {
+TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsLoadedAgainAfterAFailedRegistrationAndMigratedByEnable) {
     install();
     loadLegacyAgent();
+    EXPECT_NE(
+        appRunner.run(installedApp(), {"setup-status", "--json"}).out.find("\"legacyInstallation\" : true"),
+        std::string::npos);
     // A login-item folder that is a link makes the registration fail after the bootout.
     std::filesystem::create_directories(home / "elsewhere");
     std::filesystem::create_symlink(home / "elsewhere", home / ".local/state/tessaly/login-items");
 
-    auto enable = appRunner.run(installedApp(), {"enable"});
+    auto failed = appRunner.run(installedApp(), {"enable"});
 
-    EXPECT_EQ(enable.exitStatus, 1);
-    EXPECT_NE(enable.err.find("is not a folder of this user"), std::string::npos) << enable.err;
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_NE(failed.err.find("is not a folder of this user"), std::string::npos) << failed.err;
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 0);
     EXPECT_TRUE(std::filesystem::exists(legacyAgent()));
     EXPECT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
-    EXPECT_EQ(launchctl({"bootout", legacyTarget()}).exitStatus, 0);
+
+    std::filesystem::remove(home / ".local/state/tessaly/login-items");
+    auto enable = appRunner.run(installedApp(), {"enable"});
+
+    EXPECT_EQ(enable.exitStatus, 0) << enable.err;
+    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
+    EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
+    EXPECT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
+    EXPECT_TRUE(helpers().empty());
 }
 
 }  // namespace
