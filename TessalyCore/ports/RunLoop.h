@@ -11,8 +11,9 @@ namespace tessaly {
 class RunLoopTimer {
 public:
     virtual ~RunLoopTimer() = default;
-    /// Next firing `firstAfter` seconds from now, then every `interval` seconds.
-    virtual void reschedule(double firstAfter, double interval) = 0;
+    /// Next firing `firstAfter` seconds from now, then every `interval` seconds; each firing may
+    /// come up to `leeway` seconds late (dispatch_source_set_timer).
+    virtual void reschedule(double firstAfter, double interval, double leeway) = 0;
     /// Stops the timer for good; its handler is never called again.
     virtual void cancel() = 0;
 };
@@ -35,10 +36,15 @@ public:
     virtual void post(Task task) = 0;
     /// dispatch_after on the main queue: runs `task` `seconds` from now.
     virtual void postAfter(double seconds, Task task) = 0;
-    /// A repeating timer, first firing `firstAfter` seconds from now, then every `interval`.
-    virtual std::unique_ptr<RunLoopTimer> makeTimer(double firstAfter, double interval, Task handler) = 0;
-    /// Delivers `signalNumber` to `handler` on the main thread. The caller sets the signal's
-    /// disposition to ignore first, as with a dispatch signal source.
+    /// A repeating timer, first firing `firstAfter` seconds from now, then every `interval`, each
+    /// firing up to `leeway` seconds late. The leeway lets the system group wake-ups; a loop may
+    /// keep closer time than asked (the Linux loop ignores it).
+    virtual std::unique_ptr<RunLoopTimer> makeTimer(double firstAfter, double interval, double leeway,
+                                                    Task handler) = 0;
+    /// signal(signalNumber, SIG_IGN): the signal no longer ends the process by its default action.
+    virtual void ignoreSignal(int signalNumber) = 0;
+    /// Delivers `signalNumber` to `handler` on the main thread. The caller ignores the signal first
+    /// (ignoreSignal), as with a dispatch signal source: a source does not change the disposition.
     virtual std::unique_ptr<SignalSource> watchSignal(int signalNumber, Task handler) = 0;
 
     /// CFRunLoopRun: serves until stop() is called.

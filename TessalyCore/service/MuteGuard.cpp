@@ -6,6 +6,7 @@
 
 #include "audio/AudioHardware.h"
 #include "audio/MuteRule.h"
+#include "foundation/AudioHardwareError.h"
 #include "foundation/TessalyError.h"
 #include "foundation/Version.h"
 
@@ -21,6 +22,16 @@ void MuteGuard::set(bool engaged) {
     reconcile();
 }
 
+// A preview that closes between discovery and its tap takes its process object with it: a routine
+// race, skipped as discovery skips it. Any other failure still ends the reconciliation.
+bool MuteGuard::vanished(const AudioHardwareError& error, AudioObjectID process) {
+    if (error.status() != kAudioHardwareBadObjectError || error.operation() != "Creating a mute tap")
+        return false;
+    const auto listed =
+        AudioHardware::objectIDs(audio_, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+    return std::find(listed.begin(), listed.end(), process) == listed.end();
+}
+
 std::vector<AudioProcess> MuteGuard::reconcile() {
     if (!bundleTap_) throw TessalyError("The bundle mute tap has not been initialized.");
     auto processes = AudioHardware::matchingProcesses(audio_);
@@ -28,8 +39,12 @@ std::vector<AudioProcess> MuteGuard::reconcile() {
     for (const auto& process : processes) {
         discovered.insert(process.id);
         if (processTaps_.count(process.id)) continue;
-        processTaps_.emplace(process.id,
-                             MuteTap::create(audio_, log_, MuteRule::processDescription(process.id)));
+        try {
+            processTaps_.emplace(process.id,
+                                 MuteTap::create(audio_, log_, MuteRule::processDescription(process.id)));
+        } catch (const AudioHardwareError& error) {
+            if (!vanished(error, process.id)) throw;
+        }
     }
     std::vector<AudioObjectID> gone;
     for (const auto& [id, tap] : processTaps_) {

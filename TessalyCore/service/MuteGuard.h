@@ -7,6 +7,7 @@
 
 #include "audio/AudioProcess.h"
 #include "audio/MuteTap.h"
+#include "foundation/AudioHardwareError.h"
 #include "ports/CoreAudio.h"
 #include "ports/Log.h"
 #include "service/MuteStatus.h"
@@ -40,6 +41,9 @@ public:
     const std::map<AudioObjectID, MuteTap>& processTaps() const { return processTaps_; }
 
 private:
+    /// Whether a failed per-process tap creation means the process exited after discovery.
+    bool vanished(const AudioHardwareError& error, AudioObjectID process);
+
     CoreAudio& audio_;
     Log& log_;
     std::function<ProcessID()> processID_;

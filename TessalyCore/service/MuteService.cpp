@@ -15,6 +15,9 @@ namespace {
 constexpr const char* logCategory = "mute";
 constexpr double idlePollInterval = 2.0;
 constexpr double busyPollInterval = 0.25;
+// How late the system may fire the poll timer, to save power; a rescheduled timer keeps closer time.
+constexpr double pollLeeway = 0.2;
+constexpr double rescheduleLeeway = 0.025;
 constexpr double followUpDelays[] = {0.05, 0.2, 0.5};
 
 const char* const untrustedMessage = "Open Tessaly and allow Accessibility to finish setup.";
@@ -52,7 +55,10 @@ MuteService::Action MuteService::guarded(std::function<void(MuteService&)> actio
 
 void MuteService::run() {
     start();
-    for (int signalNumber : {SIGTERM, SIGINT}) {
+    // A login session's end sends SIGHUP. Each signal is ignored before its source is made, so that
+    // one arriving during teardown cannot end the helper before its cleanup.
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        platform_.runLoop.ignoreSignal(signalNumber);
         signals_.push_back(platform_.runLoop.watchSignal(signalNumber, [this] { platform_.runLoop.stop(); }));
     }
     platform_.runLoop.run();
@@ -63,11 +69,17 @@ void MuteService::start() {
     if (running_) throw TessalyError("Tessaly is already running.");
     const AudioPreference loaded =
         saver_.store().loadIfPresent().value_or(AudioPreference::defaultPreference());
-    saver_.store().save(loaded);
+    // Only the helper that owns the port may write the file: a running one may be saving it now.
+    try {
+        startStatusServer();
+        saver_.store().save(loaded);
+    } catch (...) {
+        statusServer_.close();
+        throw;
+    }
     saver_.adoptSaved(loaded);
     running_ = true;
     try {
-        startStatusServer();
         listen(kAudioHardwarePropertyProcessObjectList, [this] {
             if (!guard_.engaged()) return;
             try {
@@ -93,7 +105,7 @@ void MuteService::start() {
         },
         hostPIDs_.value_or(PreviewController::HostPIDs{}));
     pollInterval_ = idlePollInterval;
-    pollTimer_ = platform_.runLoop.makeTimer(idlePollInterval, idlePollInterval,
+    pollTimer_ = platform_.runLoop.makeTimer(idlePollInterval, idlePollInterval, pollLeeway,
                                              guarded([](MuteService& service) { service.refresh(); }));
     refresh();
     platform_.log.write(logCategory, LogLevel::defaultLevel, "Quick Look audio memory is running.");
@@ -114,9 +126,11 @@ void MuteService::listen(AudioObjectPropertySelector selector, Action action) {
                                              kAudioObjectPropertyElementMain};
     // Core Audio calls the block on the main queue; the action still runs as a task of its own,
     // never inside Core Audio's callback.
-    auto block = makeListenerBlock(
-        [&runLoop = platform_.runLoop, task = guarded([action](MuteService&) { action(); })](
-            const std::vector<AudioObjectPropertyAddress>&) { runLoop.post(task); });
+    auto block =
+        makeListenerBlock([&runLoop = platform_.runLoop,
+                           task = guarded([action](MuteService& service) {
+                               if (service.running_) action();  // an event queued before a stop is stale
+                           })](const std::vector<AudioObjectPropertyAddress>&) { runLoop.post(task); });
     const OSStatus status = platform_.audio.AudioObjectAddPropertyListenerBlock(
         kAudioObjectSystemObject, address, platform_.runLoop, block);
     if (status != 0) throw AudioHardwareError("Registering a Core Audio change listener", status);
@@ -139,8 +153,8 @@ void MuteService::refresh() {
     } catch (const std::exception& error) {
         reportPreviewError(error.what());
         resetController();
-        return;
     }
+    // Also after a failed pass: a failed save is retried and the poll period follows the lists.
     if (controller_->tracked().size() < trackedBefore || saver_.error()) saver_.save();
     choosePollInterval();
 }
@@ -151,7 +165,7 @@ void MuteService::choosePollInterval() {
     const double interval = busy ? busyPollInterval : idlePollInterval;
     if (interval == pollInterval_) return;
     pollInterval_ = interval;
-    if (pollTimer_) pollTimer_->reschedule(interval, interval);
+    if (pollTimer_) pollTimer_->reschedule(interval, interval, rescheduleLeeway);
 }
 
 void MuteService::resetController() {
@@ -179,7 +193,10 @@ void MuteService::userChose(const AudioPreference& choice) {
     try {
         guard_.set(choice.isMuted());
     } catch (const std::exception& error) {
-        fail(error.what());
+        // This runs inside the controller's pass: end the process from a task of its own, once
+        // the controller's frames have left the stack.
+        platform_.runLoop.post(
+            guarded([message = std::string(error.what())](MuteService& service) { service.fail(message); }));
     }
 }
 

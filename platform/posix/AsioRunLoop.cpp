@@ -44,7 +44,7 @@ public:
     Timer(const Timer&) = delete;
     Timer& operator=(const Timer&) = delete;
 
-    void reschedule(double firstAfter, double interval) override {
+    void reschedule(double firstAfter, double interval, double /*leeway*/) override {
         if (state_->cancelled) return;
         state_->interval = toDuration(interval);
         state_->repeats = state_->interval > Clock::duration::zero();
@@ -161,10 +161,15 @@ void AsioRunLoop::postAfter(double seconds, Task task) {
     });
 }
 
-std::unique_ptr<RunLoopTimer> AsioRunLoop::makeTimer(double firstAfter, double interval, Task handler) {
+std::unique_ptr<RunLoopTimer> AsioRunLoop::makeTimer(double firstAfter, double interval, double leeway,
+                                                     Task handler) {
     auto timer = std::make_unique<Timer>(context_, std::move(handler));
-    timer->reschedule(firstAfter, interval);
+    timer->reschedule(firstAfter, interval, leeway);
     return timer;
+}
+
+void AsioRunLoop::ignoreSignal(int signalNumber) {
+    ::signal(signalNumber, SIG_IGN);
 }
 
 std::unique_ptr<SignalSource> AsioRunLoop::watchSignal(int signalNumber, Task handler) {

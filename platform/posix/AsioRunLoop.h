@@ -27,8 +27,11 @@ public:
     void post(Task task) override;
     /// A delay of zero or less is a plain post, so the task still runs after earlier posts.
     void postAfter(double seconds, Task task) override;
-    /// A non-positive interval makes a one-shot timer rather than one that fires without pause.
-    std::unique_ptr<RunLoopTimer> makeTimer(double firstAfter, double interval, Task handler) override;
+    /// A non-positive interval makes a one-shot timer rather than one that fires without pause. The
+    /// leeway is ignored: the timer fires as close to its time as the loop can.
+    std::unique_ptr<RunLoopTimer> makeTimer(double firstAfter, double interval, double leeway,
+                                            Task handler) override;
+    void ignoreSignal(int signalNumber) override;
     /// When the last source for a signal goes, the signal stays ignored if it was not at its default
     /// action before, so a late SIGTERM cannot kill the helper while it shuts down.
     std::unique_ptr<SignalSource> watchSignal(int signalNumber, Task handler) override;

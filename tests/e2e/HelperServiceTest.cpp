@@ -64,7 +64,11 @@ TEST_F(HelperServiceTest, StatusJsonIsPrettyAndSorted) {
 
 TEST_F(HelperServiceTest, ASecondHelperIsRefusedAndStopEndsTheFirst) {
     startHelper();
+    // What the running helper saved is not the second one's to rewrite.
+    const std::string saved = R"({"schemaVersion":1,"volume":0,"unmutedVolume":0.6})";
+    writeFile(preferenceFile(), saved);
     auto second = helper({"run"});
+    EXPECT_EQ(readFile(preferenceFile()), saved);
     EXPECT_EQ(second.exitStatus, 1);
     EXPECT_EQ(second.err,
               "Tessaly: Another Tessaly helper is already running, or its status port is unavailable.\n");

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 
@@ -49,6 +50,10 @@ TEST_F(MuteServiceStart, AnInvalidFileStopsTheStartAndIsLeftAsItWas) {
 }
 
 TEST_F(MuteServiceStart, ATakenPortStopsTheStartAndLeavesNothingBehind) {
+    // The helper that owns the port may be saving the file: a second one must not write it.
+    const std::string saved = R"({"schemaVersion":1,"volume":0.4,"unmutedVolume":0.4})";
+    writeFile(store.path(), saved);
+    const auto identity = fileIdentity();
     auto other = ports.createLocal("com.orvanne.tessaly", [](std::int32_t) { return std::nullopt; });
     try {
         service->start();
@@ -60,6 +65,8 @@ TEST_F(MuteServiceStart, ATakenPortStopsTheStartAndLeavesNothingBehind) {
     EXPECT_FALSE(service->isRunning());
     EXPECT_EQ(audio.listenerCount(), 0u);
     EXPECT_THROW(service->start(), TessalyError);  // still refused: the port is still taken
+    EXPECT_EQ(readFile(store.path()), saved);
+    EXPECT_EQ(fileIdentity(), identity);
 }
 
 TEST_F(MuteServiceStart, AFailedListenerRegistrationIsReportedAndUndone) {
@@ -147,33 +154,111 @@ TEST_F(RoadOfOnePreview, ProcessListChangesFollowTheGuardOnlyWhileMuted) {
 
     service->stop();
     storeChoice(0.5, 0.5);
-    MuteServiceFixture::service = std::make_unique<MuteService>(
-        MuteServicePlatform{audio, desktop, workspace, runLoop, ports, log, [] { return helperPID; },
-                            [](int status) { throw ProcessExit{status}; }},
-        store);
+    makeService();
     start();
     audio.addProcess(quickLook, 901);
     runLoop.runUntilIdle();
     EXPECT_TRUE(audio.tapIDs().empty());
 }
 
+class EndingSignals : public MuteServiceFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EndingSignals, SaveThePendingChoiceAndCannotEndTheHelperBeforeItsCleanup) {
+    storeChoice(0.5, 0.5);
+    auto preview = openPreview();
+    runLoop.postAfter(1, [&] { desktop.userMovesVolume(preview, 0.3); });
+    runLoop.postAfter(1.05, [&] { runLoop.raise(GetParam()); });  // within the save's delay
+    service->run();
+    EXPECT_EQ(runLoop.killedBy(), std::nullopt);
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0.3, 0.3));
+    EXPECT_FALSE(service->isRunning());
+    runLoop.raise(GetParam());  // a second one, while the helper winds down
+    EXPECT_EQ(runLoop.killedBy(), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(MuteService, EndingSignals, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& tested) { return std::string(sigabbrev_np(tested.param)); });
+
 class ServiceFailures : public MuteServiceFixture {};
 
-TEST_F(ServiceFailures, ACoreAudioRestartEndsTheProcessWithStatusOne) {
+// What ends the helper with status 1 after it started, and the message it logs.
+enum class Fatal { coreAudioRestart, reconcileFails, badObjectStillListed, guardFailsAfterAUserChoice };
+struct FatalFault {
+    const char* name;
+    Fatal fault;
+    const char* message;
+};
+
+class FatalFaults : public MuteServiceFixture, public ::testing::WithParamInterface<FatalFault> {
+protected:
+    void cause(Fatal fault) {
+        switch (fault) {
+            case Fatal::coreAudioRestart:
+                audio.restartService();
+                return;
+            case Fatal::reconcileFails:
+                audio.failNext(CoreAudioCall::createProcessTap, -50);
+                audio.addProcess(quickLook, 900);
+                return;
+            case Fatal::badObjectStillListed:
+                audio.failNext(CoreAudioCall::createProcessTap, kAudioHardwareBadObjectError);
+                audio.addProcess(quickLook, 900);
+                return;
+            case Fatal::guardFailsAfterAUserChoice: {
+                auto preview = openPreview();
+                runLoop.runUntilIdle();
+                audio.failNext(CoreAudioCall::createProcessTap, -50);
+                desktop.userPressesSpeaker(preview);
+                return;
+            }
+        }
+    }
+};
+
+TEST_P(FatalFaults, EndTheProcessWithStatusOneAndNothingLeftBehind) {
+    storeChoice(GetParam().fault == Fatal::guardFailsAfterAUserChoice ? 0.5 : 0, 0.5);
     start();
-    audio.restartService();
+    cause(GetParam().fault);
     try {
         runLoop.runUntilIdle();
-        FAIL();
+        FAIL() << "the process did not end";
     } catch (const ProcessExit& exit) {
         EXPECT_EQ(exit.status, 1);
     }
     EXPECT_FALSE(service->isRunning());
     EXPECT_TRUE(audio.tapIDs().empty());
-    const auto messages = log.messages("mute");
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        "Core Audio restarted; launchd must recreate the audio guard."),
-              messages.end());
+    EXPECT_THAT(log.messages("mute"), ::testing::Contains(GetParam().message));
+}
+
+const char* const tapFailure = "Creating a mute tap failed (Core Audio status -50).";
+
+INSTANTIATE_TEST_SUITE_P(
+    MuteService, FatalFaults,
+    ::testing::Values(FatalFault{"CoreAudioRestart", Fatal::coreAudioRestart,
+                                 "Core Audio restarted; launchd must recreate the audio guard."},
+                      FatalFault{"ReconcileFails", Fatal::reconcileFails, tapFailure},
+                      FatalFault{"BadObjectForAProcessStillListed", Fatal::badObjectStillListed,
+                                 "Creating a mute tap failed (Core Audio status 560947818)."},
+                      FatalFault{"GuardFailsAfterAUserChoice", Fatal::guardFailsAfterAUserChoice,
+                                 tapFailure}),
+    [](const auto& tested) { return std::string(tested.param.name); });
+
+TEST_F(ServiceFailures, AQuickLookProcessThatExitsBeforeItsTapIsSkipped) {
+    start();
+    const AudioObjectID closing = audio.addProcess(quickLook, 900);
+    audio.failNext(CoreAudioCall::createProcessTap, kAudioHardwareBadObjectError);
+    audio.afterNext(CoreAudioCall::createProcessTap, [&] { audio.removeProcess(closing); });
+    runLoop.runUntilIdle();
+    EXPECT_TRUE(service->isRunning());
+    EXPECT_TRUE(service->processTaps().empty());
+    EXPECT_NO_THROW(service->status());
+}
+
+TEST_F(ServiceFailures, ACoreAudioRestartQueuedBeforeAStopIsIgnored) {
+    start();
+    audio.restartService();
+    service->stop();
+    EXPECT_NO_THROW(runLoop.runUntilIdle());
 }
 
 TEST_F(ServiceFailures, RevokedTrustReleasesTheGuardUntilItIsGrantedAgain) {
@@ -253,19 +338,65 @@ TEST_F(ServiceFailures, APreviewErrorReleasesTheGuardAndClearsOnSuccess) {
     EXPECT_FALSE(audible(process));
 }
 
+TEST_F(ServiceFailures, AFailedPassStillRetriesTheSaveAndChoosesThePollPeriod) {
+    storeChoice(0.5, 0.5);
+    start();
+    auto preview = openPreview();
+    openPreview(
+        {.document = "file:///Users/tess/Movies/Dunes.mov", .title = "Dunes.mov", .controlsExposed = false});
+    runLoop.runUntilIdle();
+    ASSERT_EQ(service->pollInterval(), 0.25);
+    std::filesystem::remove(store.path());
+    std::filesystem::create_directory(store.path());  // every save fails
+    desktop.userMovesVolume(preview, 0.3);
+    runLoop.advance(0.2);
+    ASSERT_TRUE(service->persistenceError());
+
+    desktop.failAttribute(preview.window, "AXChildren", kAXErrorFailure);
+    std::filesystem::remove(store.path());
+    runLoop.advance(0.25);
+    EXPECT_TRUE(service->previewError());
+    EXPECT_FALSE(service->preferenceDirty());
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0.3, 0.3));
+    EXPECT_EQ(service->pollInterval(), 2.0);  // nothing is awaited any more
+}
+
 class PollPeriod : public MuteServiceFixture {};
 
-TEST_F(PollPeriod, QuickensWhileControlsAreAwaited) {
+using ::testing::DoubleNear;
+using ::testing::Pointwise;
+
+TEST_F(PollPeriod, QuickensWhileControlsAreAwaitedAndFiresByItself) {
     storeChoice(0.5, 0.5);
     start();
     EXPECT_EQ(service->pollInterval(), 2.0);
+    EXPECT_THAT(runLoop.timerLeeways(), ElementsAre(0.2));
     auto preview = openPreview({.controlsExposed = false});
     runLoop.runUntilIdle();
     EXPECT_EQ(service->pollInterval(), 0.25);
+    EXPECT_THAT(runLoop.timerLeeways(), ElementsAre(0.025));
+
+    runLoop.advance(1);  // past the follow-ups of the window's creation
+    refreshTimes.clear();
+    runLoop.advance(1);
+    EXPECT_THAT(refreshTimes, Pointwise(DoubleNear(1e-9), std::vector<double>{1.25, 1.5, 1.75, 2.0}));
+
     desktop.exposeControls(preview);
     runLoop.advance(0.25);
     EXPECT_EQ(service->pollInterval(), 2.0);
     EXPECT_DOUBLE_EQ(desktop.outputLevel(preview), 0.5);
+}
+
+TEST_F(PollPeriod, ANewWindowIsRefreshedAgainAfterItsControlsSettle) {
+    storeChoice(0.5, 0.5);
+    start();
+    runLoop.advance(1);
+    refreshTimes.clear();
+    openPreview();
+    runLoop.advance(0.9);
+    // Each notification of the new window asks for its own follow-ups; they are not merged.
+    refreshTimes.erase(std::unique(refreshTimes.begin(), refreshTimes.end()), refreshTimes.end());
+    EXPECT_THAT(refreshTimes, Pointwise(DoubleNear(1e-9), std::vector<double>{1.0, 1.05, 1.2, 1.5}));
 }
 
 class StatusPort : public MuteServiceFixture {};

@@ -22,7 +22,7 @@ protected:
     }
 };
 
-TEST_F(Snapshot, FreshInstallationHasNothingToReportAndShowsTheApplicationsOwnTrustAndSavedVolume) {
+TEST_F(Snapshot, FreshInstallationHasNothingToReport) {
     const SetupSnapshot snapshot = service.snapshot();
 
     EXPECT_EQ(snapshot.version, version);
@@ -33,15 +33,19 @@ TEST_F(Snapshot, FreshInstallationHasNothingToReportAndShowsTheApplicationsOwnTr
     EXPECT_THAT(snapshot.volume, Optional(0.0));
     EXPECT_FALSE(snapshot.helper);
     EXPECT_FALSE(snapshot.error);
-
-    // Without a helper, the application's own trust and the saved volume are shown.
-    desktop.revokeTrust();
-    storeChoice(0.3, 0.3);
-    EXPECT_FALSE(service.snapshot().accessibilityTrusted);
-    EXPECT_THAT(service.snapshot().volume, Optional(0.3));
 }
 
-TEST_F(Snapshot, RegisteredButSilentHelperAsksForARestartUnlessTheItemAwaitsApproval) {
+TEST_F(Snapshot, WithoutAHelperTheApplicationsOwnTrustAndTheSavedVolumeAreShown) {
+    desktop.revokeTrust();
+    storeChoice(0.3, 0.3);
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_FALSE(snapshot.accessibilityTrusted);
+    EXPECT_THAT(snapshot.volume, Optional(0.3));
+}
+
+TEST_F(Snapshot, RegisteredButSilentHelperAsksForARestart) {
     serviceManagement.setStatus(SMAppServiceStatusEnabled);
     storeChoice(0, 0.6);
 
@@ -53,13 +57,15 @@ TEST_F(Snapshot, RegisteredButSilentHelperAsksForARestartUnlessTheItemAwaitsAppr
     EXPECT_FALSE(snapshot.helper);
     EXPECT_THAT(snapshot.volume, Optional(0.0));
     EXPECT_EQ(snapshot.registration, "enabled");
+}
 
-    // An item awaiting approval without a helper is no problem yet.
+TEST_F(Snapshot, ItemAwaitingApprovalWithoutHelperIsNoProblemYet) {
     serviceManagement.setStatus(SMAppServiceStatusRequiresApproval);
+
     EXPECT_FALSE(service.snapshot().error);
 }
 
-TEST_F(Snapshot, HealthyHelperReportsItsOwnVolumeAndAnUntrustedOneOutweighsTheApplicationsTrust) {
+TEST_F(Snapshot, HealthyHelperReportsItsOwnVolume) {
     serviceManagement.setStatus(SMAppServiceStatusEnabled);
     startHelper();
     storeChoice(0.9, 0.9);
@@ -69,14 +75,18 @@ TEST_F(Snapshot, HealthyHelperReportsItsOwnVolumeAndAnUntrustedOneOutweighsTheAp
     EXPECT_EQ(snapshot.helper, helperStatus);
     EXPECT_THAT(snapshot.volume, Optional(0.5));
     EXPECT_FALSE(snapshot.error);
+}
 
-    // An untrusted helper outweighs the application's own trust.
+TEST_F(Snapshot, UntrustedHelperOutweighsTheApplicationsTrust) {
     helperStatus.accessibilityTrusted = false;
-    const SetupSnapshot untrusted = service.snapshot();
-    EXPECT_FALSE(untrusted.accessibilityTrusted);
-    EXPECT_THAT(untrusted.error,
+    startHelper();
+
+    const SetupSnapshot snapshot = service.snapshot();
+
+    EXPECT_FALSE(snapshot.accessibilityTrusted);
+    EXPECT_THAT(snapshot.error,
                 Optional(std::string("Open Tessaly and allow Accessibility to finish setup.")));
-    EXPECT_TRUE(untrusted.helper);
+    EXPECT_TRUE(snapshot.helper);
 }
 
 TEST_F(Snapshot, LegacyHelperIsReportedWithoutValidation) {

@@ -6,6 +6,10 @@ namespace tessaly::testing {
 
 MuteServiceFixture::MuteServiceFixture() {
     desktop.launchApplication("com.apple.finder", finder);
+    makeService();
+}
+
+void MuteServiceFixture::makeService() {
     MuteServicePlatform platform{audio,
                                  desktop,
                                  workspace,
@@ -14,7 +18,12 @@ MuteServiceFixture::MuteServiceFixture() {
                                  log,
                                  [] { return helperPID; },
                                  [](int status) { throw ProcessExit{status}; }};
-    service = std::make_unique<MuteService>(platform, store);
+    // Every pass asks for the hosts once: a record of when the service refreshed.
+    auto hosts = [this] {
+        refreshTimes.push_back(runLoop.now());
+        return std::vector<ProcessID>{finder};
+    };
+    service = std::make_unique<MuteService>(platform, store, hosts);
 }
 
 void MuteServiceFixture::storeChoice(double volume, double unmutedVolume) {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "service/MuteService.h"
 #include "simulated/SimulatedCoreAudio.h"
@@ -30,6 +31,8 @@ protected:
     static constexpr const char* quickLook = "com.apple.quicklook.QuickLookUIService";
 
     MuteServiceFixture();
+    /// A new service on the same world, not started (the fixture starts with one).
+    void makeService();
 
     /// Writes audio.json before the service starts.
     void storeChoice(double volume, double unmutedVolume);
@@ -56,6 +59,8 @@ protected:
     TemporaryDirectory home;
     PreferenceStore store = PreferenceStore::forHome(home.path());
     std::unique_ptr<MuteService> service;
+    /// When the service's refreshes ran, on the virtual clock.
+    std::vector<double> refreshTimes;
 };
 
 }  // namespace tessaly::testing

@@ -15,15 +15,21 @@ class VirtualRunLoop::Timer : public RunLoopTimer {
 public:
     Timer(VirtualRunLoop& loop, Task handler) : loop_(loop), state_(std::make_shared<State>()) {
         state_->handler = std::move(handler);
+        leeway_ = std::make_shared<double>(0);
+        loop_.leeways_.push_back(leeway_);
     }
     ~Timer() override { cancel(); }
 
-    void reschedule(double firstAfter, double interval) override {
+    void reschedule(double firstAfter, double interval, double leeway) override {
         if (state_->cancelled) return;
         state_->interval = interval;
+        *leeway_ = leeway;
         arm(loop_, state_, ++state_->generation, loop_.now() + firstAfter);
     }
-    void cancel() override { state_->cancelled = true; }
+    void cancel() override {
+        state_->cancelled = true;
+        leeway_.reset();
+    }
 
 private:
     struct State {
@@ -48,6 +54,7 @@ private:
 
     VirtualRunLoop& loop_;
     std::shared_ptr<State> state_;
+    std::shared_ptr<double> leeway_;  // gone once cancelled, so the loop no longer lists it
 };
 
 class VirtualRunLoop::Signal : public SignalSource {
@@ -74,10 +81,19 @@ void VirtualRunLoop::postAfter(double seconds, Task task) {
     schedule(now_ + std::max(seconds, 0.0), std::move(task));
 }
 
-std::unique_ptr<RunLoopTimer> VirtualRunLoop::makeTimer(double firstAfter, double interval, Task handler) {
+std::unique_ptr<RunLoopTimer> VirtualRunLoop::makeTimer(double firstAfter, double interval, double leeway,
+                                                        Task handler) {
     auto timer = std::make_unique<Timer>(*this, std::move(handler));
-    timer->reschedule(firstAfter, interval);
+    timer->reschedule(firstAfter, interval, leeway);
     return timer;
+}
+
+std::vector<double> VirtualRunLoop::timerLeeways() const {
+    std::vector<double> result;
+    for (const auto& weak : leeways_) {
+        if (auto leeway = weak.lock()) result.push_back(*leeway);
+    }
+    return result;
 }
 
 std::unique_ptr<SignalSource> VirtualRunLoop::watchSignal(int signalNumber, Task handler) {
@@ -87,6 +103,11 @@ std::unique_ptr<SignalSource> VirtualRunLoop::watchSignal(int signalNumber, Task
 }
 
 void VirtualRunLoop::raise(int signalNumber) {
+    if (!ignored_.count(signalNumber)) {
+        killedBy_ = signalNumber;
+        stop();
+        return;
+    }
     for (auto& [number, handler] : signals_) {
         if (number != signalNumber) continue;
         std::weak_ptr<Task> weak = handler;

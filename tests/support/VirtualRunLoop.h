@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -20,7 +22,10 @@ public:
 
     void post(Task task) override;
     void postAfter(double seconds, Task task) override;
-    std::unique_ptr<RunLoopTimer> makeTimer(double firstAfter, double interval, Task handler) override;
+    /// Keeps exact time; the leeway is only recorded (timerLeeways()).
+    std::unique_ptr<RunLoopTimer> makeTimer(double firstAfter, double interval, double leeway,
+                                            Task handler) override;
+    void ignoreSignal(int signalNumber) override { ignored_.insert(signalNumber); }
     std::unique_ptr<SignalSource> watchSignal(int signalNumber, Task handler) override;
     /// Runs tasks in time order, moving the clock, until stop() is called. Aborts the test when
     /// nothing is left to run, since a real loop would then wait forever.
@@ -33,8 +38,13 @@ public:
     void runUntilIdle();
     /// Moves the clock `seconds` forward, running each task at its due time.
     void advance(double seconds);
-    /// Delivers a signal to its sources, as the kernel would; the handlers run on the next turn.
+    /// Delivers a signal as the kernel would: to its sources, whose handlers run on the next turn,
+    /// when it is ignored; otherwise its default action ends the process (see killedBy()).
     void raise(int signalNumber);
+    /// The signal whose default action ended the process (run() then stops), if any.
+    std::optional<int> killedBy() const { return killedBy_; }
+    /// The leeway of every timer not yet cancelled, in the order they were made.
+    std::vector<double> timerLeeways() const;
 
     /// How many tasks, timer firings included, are waiting.
     std::size_t pendingCount() const { return entries_.size(); }
@@ -57,6 +67,9 @@ private:
     std::uint64_t nextSequence_ = 0;
     std::map<Key, Task> entries_;
     std::vector<std::pair<int, std::shared_ptr<Task>>> signals_;
+    std::set<int> ignored_;
+    std::optional<int> killedBy_;
+    std::vector<std::weak_ptr<const double>> leeways_;
     bool stopRequested_ = false;
     bool stopped_ = false;
     std::thread::id mainThread_;

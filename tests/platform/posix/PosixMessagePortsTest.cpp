@@ -26,7 +26,6 @@
 #include "LoopThread.h"
 #include "TemporaryRuntimeDirectory.h"
 #include "foundation/FileDescriptor.h"
-#include "foundation/FileSystem.h"
 #include "posix/MessagePortFrame.h"
 #include "posix/MessagePortServer.h"
 #include "posix/PosixMessagePorts.h"
@@ -36,7 +35,6 @@ namespace tessaly {
 namespace {
 
 using namespace std::chrono_literals;
-using FileSystem::exists;
 using FileSystem::FileDescriptor;
 using testing::CapturingLog;
 using testing::LoopThread;
@@ -151,6 +149,15 @@ private:
     std::thread thread_;
 };
 
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::string inQuotes(const std::string& text) {
+    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
+}
+
 class PosixMessagePortsTest : public ::testing::Test {
 protected:
     void TearDown() override { stopServing(); }
@@ -208,7 +215,7 @@ protected:
 
 using PosixMessagePortFiles = PosixMessagePortsTest;
 
-TEST_F(PosixMessagePortFiles, PortIsAPrivateSocketNextToItsLockUntilInvalidatedAndTakesOverFilesLeftBehind) {
+TEST_F(PosixMessagePortFiles, PortIsAPrivateSocketNextToItsLockUntilInvalidated) {
     serveEcho();
 
     struct stat info {};
@@ -220,9 +227,9 @@ TEST_F(PosixMessagePortFiles, PortIsAPrivateSocketNextToItsLockUntilInvalidatedA
     loopThread.call([this] { port->invalidate(); });
     EXPECT_FALSE(exists(socketPath()));
     EXPECT_FALSE(exists(socketPath() + ".lock"));
-    stopServing();
+}
 
-    // Files left by a server that died are taken over.
+TEST_F(PosixMessagePortFiles, FilesLeftByAServerThatDiedAreTakenOver) {
     const std::pair<std::string, std::function<void()>> leftovers[] = {
         {"a socket nobody listens on", [&] { listeningAt(socketPath()); }},  // closed, its file stays
         {"a lock file nobody holds", [&] { ::close(::creat((socketPath() + ".lock").c_str(), 0600)); }},
@@ -286,7 +293,9 @@ TEST_F(PosixMessagePortFiles, OnlyTheServerCreatesAMissingRuntimeFolder) {
     auto creation = createLocal(nestedPorts, portName);
 
     ASSERT_NE(creation.port, nullptr);
-    EXPECT_EQ(testing::permissionsOf(nested), 0700u);
+    struct stat info {};
+    ASSERT_EQ(::lstat(nested.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
     loopThread.call([&] { creation.port.reset(); });
 }
 
@@ -310,12 +319,12 @@ TEST_F(PosixMessagePortRefusals, UnusableNameOrPlaceGivesNoPortAndSaysWhy) {
         {"..", directory.path(), [] {}, "The name cannot be used as a file name."},
         {"", directory.path(), [] {}, "The name cannot be used as a file name."},
         {longName, directory.path(), [] {},
-         "Its socket path " + FileSystem::quoted(directory.entry(longName)) + " is too long."},
+         "Its socket path " + inQuotes(directory.entry(longName)) + " is too long."},
         {portName, link, [] {},
-         "The runtime folder " + FileSystem::quoted(link) +
+         "The runtime folder " + inQuotes(link) +
              " is a symbolic link; Tessaly does not follow links there."},
         {portName, directory.path(), [&] { ::close(::creat(socketPath().c_str(), 0600)); },
-         "Something other than a socket is in the way at " + FileSystem::quoted(socketPath()) + "."},
+         "Something other than a socket is in the way at " + inQuotes(socketPath()) + "."},
     };
     for (const auto& [name, folder, prepare, reason] : cases) {
         prepare();
@@ -327,9 +336,9 @@ TEST_F(PosixMessagePortRefusals, UnusableNameOrPlaceGivesNoPortAndSaysWhy) {
         EXPECT_EQ(creation.port, nullptr) << name;
         EXPECT_FALSE(creation.shouldFreeInfo) << name;
         EXPECT_EQ(casePorts.createRemote(name), nullptr) << name;
-        EXPECT_EQ(loopThread.call([&] { return caseLog.messages("mute"); }),
-                  std::vector<std::string>{"Cannot create the message port " + FileSystem::quoted(name) +
-                                           ". " + reason});
+        EXPECT_EQ(
+            loopThread.call([&] { return caseLog.messages("mute"); }),
+            std::vector<std::string>{"Cannot create the message port " + inQuotes(name) + ". " + reason});
     }
     EXPECT_TRUE(exists(socketPath())) << "what was in the way was removed";
     EXPECT_FALSE(exists(socketPath() + ".lock")) << "a port that failed keeps no lock";
@@ -383,18 +392,8 @@ TEST_F(PosixMessagePortRefusals, PeerOfAnotherUserIsClosedWithoutAnAnswer) {
 
 using PosixMessagePortMisbehavingClients = PosixMessagePortsTest;
 
-TEST_F(PosixMessagePortMisbehavingClients, SilentOrPartialClientsDoNotDelayOthersAndAreHungUpOn) {
+TEST_F(PosixMessagePortMisbehavingClients, SilentOrPartialClientDoesNotDelayOthersAndIsHungUpOn) {
     serveEcho();
-    {
-        std::vector<FileDescriptor> crowd;
-        for (int index = 0; index < 100; ++index) {
-            crowd.push_back(connectedTo(socketPath()));
-            ASSERT_TRUE(crowd.back());
-        }
-        const auto started = Clock::now();
-        EXPECT_EQ(send(1), success("reply to 1"));
-        EXPECT_LT(Clock::now() - started, promptly) << "a crowd of silent clients delayed a request";
-    }
     for (const std::string& sent : {std::string(), requestBytes(1).substr(0, 2)}) {
         const auto client = connectedTo(socketPath());
         ASSERT_TRUE(sendBytes(client, sent));
@@ -405,7 +404,7 @@ TEST_F(PosixMessagePortMisbehavingClients, SilentOrPartialClientsDoNotDelayOther
 
         EXPECT_EQ(drainUntilClosed(client, eventually), 0) << sent.size() << " bytes sent";
     }
-    EXPECT_EQ(calls, 3) << "a partial request was answered";
+    EXPECT_EQ(calls, 2) << "a partial request was answered";
 }
 
 TEST_F(PosixMessagePortMisbehavingClients, ClientThatNeverReadsItsReplyCannotStallTheServer) {
@@ -423,6 +422,19 @@ TEST_F(PosixMessagePortMisbehavingClients, ClientThatNeverReadsItsReplyCannotSta
 
     ASSERT_TRUE(hungUpWithin(stalled, eventually)) << "the server never hung up on the stalled client";
     EXPECT_LT(drainUntilClosed(stalled, eventually), static_cast<long long>(huge.size()));
+}
+
+TEST_F(PosixMessagePortMisbehavingClients, CrowdOfSilentClientsDoesNotDelayOthers) {
+    serveEcho();
+    std::vector<FileDescriptor> crowd;
+    for (int index = 0; index < 100; ++index) {
+        crowd.push_back(connectedTo(socketPath()));
+        ASSERT_TRUE(crowd.back());
+    }
+
+    const auto started = Clock::now();
+    EXPECT_EQ(send(1), success("reply to 1"));
+    EXPECT_LT(Clock::now() - started, promptly);
 }
 
 // ---- Servers that misbehave ----

@@ -42,8 +42,7 @@ struct LoopDriver<AsioRunLoop> {
     }
 };
 
-// Sets a signal to "ignore" for the test (as the helper does before watching it), then puts the old
-// disposition back.
+// Keeps the test's own disposition of a signal and puts it back afterwards, whatever the loop set.
 class IgnoredSignal {
 public:
     explicit IgnoredSignal(int signalNumber) : signalNumber_(signalNumber) {
@@ -160,7 +159,7 @@ TYPED_TEST(RunLoopContract, DelayedTaskNeverRunsEarly) {
 
 TYPED_TEST(RunLoopContract, TimerRepeatsUntilStopped) {
     int firings = 0;
-    auto timer = this->loop.makeTimer(0.01, 0.01, [&] {
+    auto timer = this->loop.makeTimer(0.01, 0.01, 0, [&] {
         if (++firings == 3) this->loop.stop();
     });
     this->runUntilStopped();
@@ -170,7 +169,7 @@ TYPED_TEST(RunLoopContract, TimerRepeatsUntilStopped) {
 TYPED_TEST(RunLoopContract, TimerFirstFiresAfterItsFirstDelay) {
     const double createdAt = this->loop.now();
     double firstFiring = createdAt;
-    auto timer = this->loop.makeTimer(0.02, 10, [&] {
+    auto timer = this->loop.makeTimer(0.02, 10, 0, [&] {
         firstFiring = this->loop.now();
         this->loop.stop();
     });
@@ -179,15 +178,15 @@ TYPED_TEST(RunLoopContract, TimerFirstFiresAfterItsFirstDelay) {
 }
 
 TYPED_TEST(RunLoopContract, RescheduleBringsTheNextFiringForward) {
-    auto timer = this->loop.makeTimer(100, 100, this->recordAndStop("timer"));
-    timer->reschedule(0.01, 100);
+    auto timer = this->loop.makeTimer(100, 100, 0, this->recordAndStop("timer"));
+    timer->reschedule(0.01, 100, 0);
     this->runUntilStopped();
     EXPECT_EQ(this->events, (Events{"timer"}));
 }
 
 TYPED_TEST(RunLoopContract, ReschedulePutsTheNextFiringOff) {
-    auto timer = this->loop.makeTimer(0.01, 0.01, this->record("timer"));
-    timer->reschedule(100, 100);
+    auto timer = this->loop.makeTimer(0.01, 0.01, 0, this->record("timer"));
+    timer->reschedule(100, 100, 0);
     this->stopAfter(0.05);
     this->runUntilStopped();
     EXPECT_EQ(this->events, Events{});
@@ -196,12 +195,12 @@ TYPED_TEST(RunLoopContract, ReschedulePutsTheNextFiringOff) {
 TYPED_TEST(RunLoopContract, RescheduleFromItsOwnHandlerTakesEffect) {
     int firings = 0;
     std::unique_ptr<RunLoopTimer> timer;
-    timer = this->loop.makeTimer(0.01, 100, [&] {
+    timer = this->loop.makeTimer(0.01, 100, 0, [&] {
         if (++firings == 3) {
             this->loop.stop();
             return;
         }
-        timer->reschedule(0.01, 100);
+        timer->reschedule(0.01, 100, 0);
     });
     this->runUntilStopped();
     EXPECT_EQ(firings, 3);
@@ -210,10 +209,10 @@ TYPED_TEST(RunLoopContract, RescheduleFromItsOwnHandlerTakesEffect) {
 TYPED_TEST(RunLoopContract, CancelledTimerNeverFiresAgain) {
     int firings = 0;
     std::unique_ptr<RunLoopTimer> timer;
-    timer = this->loop.makeTimer(0.01, 0.01, [&] {
+    timer = this->loop.makeTimer(0.01, 0.01, 0, [&] {
         ++firings;
         timer->cancel();
-        timer->reschedule(0.01, 0.01);  // a cancelled timer stays cancelled
+        timer->reschedule(0.01, 0.01, 0);  // a cancelled timer stays cancelled
     });
     this->stopAfter(0.1);
     this->runUntilStopped();
@@ -224,11 +223,11 @@ TYPED_TEST(RunLoopContract, TimerCancelledWhileItsFiringIsAlreadyDueStaysSilent)
     std::unique_ptr<RunLoopTimer> first;
     std::unique_ptr<RunLoopTimer> second;
     this->loop.post([&] {
-        first = this->loop.makeTimer(0.01, 100, [&] {
+        first = this->loop.makeTimer(0.01, 100, 0, [&] {
             this->events.push_back("first");
             second->cancel();
         });
-        second = this->loop.makeTimer(0.01, 100, [&] {
+        second = this->loop.makeTimer(0.01, 100, 0, [&] {
             this->events.push_back("second");
             first->cancel();
         });
@@ -241,7 +240,7 @@ TYPED_TEST(RunLoopContract, TimerCancelledWhileItsFiringIsAlreadyDueStaysSilent)
 }
 
 TYPED_TEST(RunLoopContract, DestroyingTheTimerCancelsIt) {
-    auto timer = this->loop.makeTimer(0.01, 0.01, this->record("timer"));
+    auto timer = this->loop.makeTimer(0.01, 0.01, 0, this->record("timer"));
     timer.reset();
     this->stopAfter(0.05);
     this->runUntilStopped();
@@ -250,7 +249,7 @@ TYPED_TEST(RunLoopContract, DestroyingTheTimerCancelsIt) {
 
 TYPED_TEST(RunLoopContract, TimerMayBeDestroyedByItsOwnHandler) {
     std::unique_ptr<RunLoopTimer> timer;
-    timer = this->loop.makeTimer(0.01, 0.01, [&] {
+    timer = this->loop.makeTimer(0.01, 0.01, 0, [&] {
         this->events.push_back("timer");
         timer.reset();
     });
@@ -280,6 +279,7 @@ TYPED_TEST(RunLoopContract, StopWhileNotRunningIsForgotten) {
 
 TYPED_TEST(RunLoopContract, SignalHandlerRunsOnTheLoopThread) {
     IgnoredSignal ignored(SIGTERM);
+    this->loop.ignoreSignal(SIGTERM);
     bool onMainThread = false;
     auto source = this->loop.watchSignal(SIGTERM, [&] {
         onMainThread = this->loop.isMainThread();
@@ -294,6 +294,7 @@ TYPED_TEST(RunLoopContract, SignalHandlerRunsOnTheLoopThread) {
 
 TYPED_TEST(RunLoopContract, CancelledSignalSourceDeliversNothing) {
     IgnoredSignal ignored(SIGINT);
+    this->loop.ignoreSignal(SIGINT);
     auto source = this->loop.watchSignal(SIGINT, this->record("SIGINT"));
     source->cancel();
     this->loop.post([this] { TestFixture::Driver::deliver(this->loop, SIGINT); });

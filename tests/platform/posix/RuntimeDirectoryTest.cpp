@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "TemporaryRuntimeDirectory.h"
-#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 #include "posix/RuntimeDirectory.h"
 #include "support/ErrorMessage.h"
@@ -24,6 +23,10 @@ using testing::ScopedEnvironment;
 using testing::TemporaryDirectory;
 
 const std::string fallback = "/tmp/tessaly-" + std::to_string(::getuid());
+
+std::string inQuotes(const std::string& path) {
+    return "\xE2\x80\x9C" + path + "\xE2\x80\x9D";
+}
 
 // The message a refused folder gives, or "no error" when it is accepted.
 std::string refusalOf(const std::string& path) {
@@ -43,7 +46,7 @@ TEST(RuntimeDirectoryLocation, IsAnAbsoluteXdgRuntimeDirOrElseAFolderInTmpNamedA
     }
 }
 
-TEST(RuntimeDirectoryCreation, MissingFolderIsCreatedPrivateWhateverTheUmaskButNotAMissingParent) {
+TEST(RuntimeDirectoryCreation, MissingFolderIsCreatedPrivateWhateverTheUmask) {
     TemporaryDirectory parent;
     const std::string path = parent / "runtime";
     const mode_t previousMask = ::umask(0377);
@@ -53,11 +56,13 @@ TEST(RuntimeDirectoryCreation, MissingFolderIsCreatedPrivateWhateverTheUmaskButN
     ::umask(previousMask);
     EXPECT_EQ(permissionsOf(path), 0700u);
     EXPECT_TRUE(RuntimeDirectory(path).checkExisting());
+}
 
-    const std::string orphan = parent / "missing/runtime";
-    EXPECT_EQ(
-        std::string(testing::thrown<FileError>([&] { RuntimeDirectory(orphan).prepare(); }).what()),
-        "Creating the runtime folder " + FileSystem::quoted(orphan) + " failed: No such file or directory.");
+TEST(RuntimeDirectoryCreation, MissingParentIsAFileError) {
+    TemporaryDirectory parent;
+    const std::string path = parent / "missing/runtime";
+    EXPECT_EQ(std::string(testing::thrown<FileError>([&] { RuntimeDirectory(path).prepare(); }).what()),
+              "Creating the runtime folder " + inQuotes(path) + " failed: No such file or directory.");
 }
 
 TEST(RuntimeDirectoryRefusal, OnlyAPrivateFolderOfTheUserIsAcceptedAndNoneIsRepaired) {
@@ -84,9 +89,8 @@ TEST(RuntimeDirectoryRefusal, OnlyAPrivateFolderOfTheUserIsAcceptedAndNoneIsRepa
         {theirs, "belongs to another user."},
     };
     for (const auto& [path, problem] : cases) {
-        EXPECT_EQ(refusalOf(path), problem == "no error"
-                                       ? problem
-                                       : "The runtime folder " + FileSystem::quoted(path) + " " + problem);
+        EXPECT_EQ(refusalOf(path),
+                  problem == "no error" ? problem : "The runtime folder " + inQuotes(path) + " " + problem);
     }
     EXPECT_EQ(permissionsOf(open), 0755u);
 }
