@@ -6,20 +6,26 @@
 #include "posix/PosixServiceManagement.h"
 #include "posix/PosixWorkspace.h"
 #include "posix/SyslogLog.h"
+#include "session/SessionConnection.h"
 #include "setup/SetupService.h"
 #include "simulated/SimulatedDesktop.h"
+
+#include <memory>
 
 namespace tessaly {
 
 /// The setup application's composition root on Linux: the real process, login items, the
-/// launchctl stand-in, workspace and status port, with Accessibility answered by an empty simulated
-/// desktop that trusts the application (Linux has no Accessibility permission to grant).
+/// launchctl stand-in, workspace and status port. Accessibility trust is the user's simulated
+/// session's (tessaly-session) when its socket answers at start; otherwise an empty simulated
+/// desktop trusts the application (Linux has no Accessibility permission to grant).
 class AppPlatform {
 public:
     AppPlatform();
+    ~AppPlatform();
 
     SyslogLog log;
-    SimulatedDesktop desktop;
+    std::shared_ptr<SessionConnection> session;
+    std::unique_ptr<Accessibility> desktop;
     PosixProcessEnvironment process;
     PosixServiceManagement serviceManagement;
     PosixLaunchctl commands;

@@ -47,6 +47,8 @@ public:
     /// An array of integers.
     template <std::integral Integer>
     Value(const std::vector<Integer>& numbers) : content_(Array(numbers.begin(), numbers.end())) {}
+    /// An array holding `elements`.
+    explicit Value(Array elements) : content_(std::move(elements)) {}
     /// An object from its members: `Value{{"volume", 0.5}, {"muted", false}}`.
     Value(std::initializer_list<std::pair<const std::string, Value>> members) : content_(Object(members)) {}
 

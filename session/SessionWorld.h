@@ -1,0 +1,166 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/Json.h"
+#include "ports/RunLoop.h"
+#include "simulated/SimulatedCoreAudio.h"
+#include "simulated/SimulatedDesktop.h"
+#include "simulated/SimulatedWorkspace.h"
+
+namespace tessaly {
+
+/// What each port call costs in the session, in seconds. The defaults resemble a Mac: an
+/// Accessibility call crosses into Finder, a Core Audio call into the audio server.
+struct SessionLatency {
+    double accessibility = 0.0003;
+    double coreAudio = 0.0001;
+};
+
+/// One change of what the speakers play for a preview: from `time` (seconds since the session
+/// started) on, the preview sounds at `level` (0 to 1).
+struct HeardSample {
+    double time = 0;
+    int preview = 0;
+    double level = 0;
+};
+
+/// The rest of macOS for the real executables: the audio server, Finder with a few ordinary
+/// windows, the Quick Look UI service with its previews, Accessibility trust and the running
+/// applications, plus what the user hears from each preview over time. All of it lives on one run
+/// loop; the verbs below are what the user does.
+class SessionWorld {
+public:
+    static constexpr ProcessID finderPID = 301;
+    static constexpr char finderBundleID[] = "com.apple.finder";
+    /// How many ordinary Finder windows the session starts with, and the rows of each file list.
+    static constexpr int finderWindowCount = 3;
+    static constexpr int finderRowCount = 60;
+    /// The system-wide Accessibility messaging timeout when no client set one, in seconds.
+    static constexpr double defaultMessagingTimeout = 6.0;
+
+    /// How a preview opens.
+    struct PreviewOptions {
+        std::string file = "Harbour.mov";
+        bool playing = true;
+        /// Seconds until the player shows its controls; nothing: at once.
+        std::optional<double> controlsAfter;
+    };
+
+    /// One open preview, as the user sees and hears it.
+    struct PreviewState {
+        int number = 0;
+        std::string file;
+        bool playing = false;
+        bool controlsShown = false;
+        double slider = 0;  // what the slider shows (0 while muted)
+        bool muted = false;
+        double heard = 0;
+        /// The level the helper remembered when the preview opened, if its file could be read.
+        std::optional<double> remembered;
+    };
+
+    SessionWorld(RunLoop& runLoop, std::string home);
+    SessionWorld(const SessionWorld&) = delete;
+    SessionWorld& operator=(const SessionWorld&) = delete;
+
+    SimulatedCoreAudio audio;
+    SimulatedDesktop desktop;
+    SimulatedWorkspace workspace;
+    SessionLatency latency;
+
+    // The user's verbs. Those naming a preview throw TessalyError for one that is not open.
+    void launchQuickLook();
+    void quitQuickLook();
+    bool quickLookRunning() const { return quickLook_.has_value(); }
+    int openPreview(const PreviewOptions& options);
+    void showControls(int preview);
+    void pressSpeaker(int preview);
+    void setSlider(int preview, double level);
+    void setPlaying(int preview, bool playing);
+    void closePreview(int preview);
+    void setTrusted(bool trusted);
+    bool trusted() const { return desktop.isProcessTrusted(); }
+    void restartAudioServer();
+    void setSlowFinder(bool slow);
+    bool slowFinder() const { return slowFinder_; }
+
+    /// Seconds an Accessibility call on `element` takes before it fails while Finder is slow: the
+    /// messaging timeout set on it, else on Finder's application, else the system default.
+    double slowFinderDelay(const AXUIElement& element) const;
+
+    /// Records who made an audio object (a tap or aggregate device), for the state.
+    void setOwner(AudioObjectID object, std::string owner) { owners_[object] = std::move(owner); }
+    /// Books one call of `cost` seconds on the Accessibility side (Finder) or the Core Audio side (the
+    /// audio server), each answering one call at a time; returns the seconds from now until it is done.
+    double book(bool accessibility, double cost);
+    /// Counts one port call that reached the session.
+    void countCall(bool accessibility) { ++(accessibility ? accessibilityCalls_ : coreAudioCalls_); }
+
+    /// Samples what every preview sounds like now and appends the changes to the timeline; runs
+    /// the watchers. Called after anything that can change it.
+    void noteChanges();
+    /// Calls `watcher` after every change until it answers true.
+    void watch(std::function<bool()> watcher) { watchers_.push_back(std::move(watcher)); }
+
+    /// The open previews, in the order they opened.
+    std::vector<PreviewState> previews() const;
+    std::optional<PreviewState> preview(int number) const;
+    const std::vector<HeardSample>& timeline() const { return timeline_; }
+    /// Seconds since the session started.
+    double now() const { return runLoop_.now() - started_; }
+    /// One preview from its opening to its closing.
+    struct PreviewLife {
+        std::string file;
+        double opened = 0;
+        std::optional<double> closed;
+        /// The level the helper's file remembered when the preview opened, if it could be read.
+        std::optional<double> remembered;
+    };
+    /// Every preview ever opened, by number.
+    const std::map<int, PreviewLife>& lives() const { return lives_; }
+
+    /// The whole state as `state --json` prints it.
+    Json::Value state() const;
+    /// The whole state as `state` prints it, one item a line.
+    std::string stateText() const;
+
+private:
+    struct OpenPreview {
+        SimulatedPreview handles;
+        std::string file;
+        bool playing = false;
+        bool controlsShown = false;
+    };
+
+    void openFinderWindows();
+    OpenPreview& open(int preview);
+    double heardLevel(const OpenPreview& preview) const;
+    std::optional<double> readRemembered() const;
+    std::pair<std::string, std::int32_t> describeProcess(AudioObjectID process) const;
+
+    RunLoop& runLoop_;
+    const std::string home_;
+    const double started_;
+    std::optional<AudioObjectID> quickLook_;
+    ProcessID quickLookPID_ = 0;
+    ProcessID nextPID_ = 512;
+    bool slowFinder_ = false;
+    int nextPreview_ = 1;
+    std::map<int, OpenPreview> previews_;
+    std::map<int, double> lastHeard_;
+    std::map<int, PreviewLife> lives_;
+    std::vector<HeardSample> timeline_;
+    std::vector<std::function<bool()>> watchers_;
+    std::map<AudioObjectID, std::string> owners_;
+    double accessibilityBusyUntil_ = 0;
+    double coreAudioBusyUntil_ = 0;
+    std::uint64_t accessibilityCalls_ = 0;
+    std::uint64_t coreAudioCalls_ = 0;
+};
+
+}  // namespace tessaly
