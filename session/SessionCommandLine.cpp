@@ -1,6 +1,7 @@
 #include "SessionCommandLine.h"
 
-#include <csignal>
+#include <signal.h>
+
 #include <cstdlib>
 
 #include "SessionCommands.h"
@@ -63,8 +64,8 @@ int SessionCommandLine::serve(const std::vector<std::string>& arguments) {
         SessionServer server(
             loop, world, runtime.entry(SessionProtocol::socketName),
             [&commands](const auto& words, auto done) { commands.run(words, std::move(done)); });
-        std::signal(SIGTERM, SIG_IGN);
-        std::signal(SIGINT, SIG_IGN);
+        loop.ignoreSignal(SIGTERM);
+        loop.ignoreSignal(SIGINT);
         auto terminate = loop.watchSignal(SIGTERM, [&loop] { loop.stop(); });
         auto interrupt = loop.watchSignal(SIGINT, [&loop] { loop.stop(); });
         out_ << "Session running at " << runtime.entry(SessionProtocol::socketName) << "." << std::endl;

@@ -86,7 +86,7 @@ Image draw(const SessionWorld& world) {
     image.height = std::max<int>(1, static_cast<int>(lives.size())) * stripHeight;
     image.pixels.assign(static_cast<std::size_t>(image.width) * image.height * 3, 255);
     int strip = 0;
-    const int plotWidth = width - 2 * margin - 60;
+    const int plotWidth = width - 2 * margin - 100;
     for (const auto& [number, life] : lives) {
         const int top = strip++ * stripHeight + plotTop;
         const double start = life.opened;

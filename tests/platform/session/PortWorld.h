@@ -37,7 +37,7 @@ public:
     bool runUntil(const std::function<bool()>& done, double seconds = 5) {
         if (done()) return true;
         const double deadline = loop.now() + seconds;
-        auto timer = loop.makeTimer(0.001, 0.001, [&] {
+        auto timer = loop.makeTimer(0.001, 0.001, 0, [&] {
             if (done() || loop.now() > deadline) loop.stop();
         });
         loop.run();
