@@ -1,24 +1,16 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
-#include "foundation/Error.h"
+#include "foundation/CallError.h"
 
 namespace tessaly {
 
-/// A Core Audio call that returned a non-zero status.
-class AudioHardwareError : public Error {
+/// A Core Audio call that returned a non-zero OSStatus.
+class AudioHardwareError : public CallError {
 public:
-    /// `operation` reads well before " failed", e.g. "Creating a mute tap".
-    AudioHardwareError(std::string operation, std::int32_t status);
+    AudioHardwareError(std::string operation, std::int32_t status)
+        : CallError(std::move(operation), "Core Audio", status) {}
 
-    const std::string& operation() const { return operation_; }
-    std::int32_t status() const { return status_; }
-
-private:
-    std::string operation_;
-    std::int32_t status_;
+    std::int32_t status() const { return value(); }
 };
 
 }  // namespace tessaly

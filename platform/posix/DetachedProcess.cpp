@@ -330,6 +330,26 @@ void reap(pid_t pid) {
     }
 }
 
+/// Starts `program` detached in `mode`: `plan` is completed with the program, its arguments, this
+/// environment and a new report pipe, the intermediate child is forked and reaped, and the caller's
+/// end of the report pipe is returned.
+FileSystem::FileDescriptor startDetached(const std::string& program,
+                                         const std::vector<std::string>& arguments, Mode mode,
+                                         ChildPlan plan) {
+    const std::vector<char*> argv = pointersTo(arguments);
+    auto [reportRead, reportWrite] = makePipe(program);
+    plan.program = program.c_str();
+    plan.argv = argv.data();
+    plan.envp = environ;
+    plan.reportFd = reportWrite.get();
+    plan.parentReportFd = reportRead.get();
+    plan.openMax = openDescriptorLimit();
+    const pid_t intermediate = forkIntermediate(plan, mode, program);
+    reportWrite.close();
+    reap(intermediate);
+    return std::move(reportRead);
+}
+
 /// The next report, or nothing when every writer has closed the pipe.
 std::optional<Report> readReport(int fd) {
     Report report;
@@ -362,19 +382,7 @@ DetachedProcess::DetachedProcess(std::string program, std::vector<std::string> a
 }
 
 void DetachedProcess::launch() const {
-    const std::vector<char*> argv = pointersTo(arguments_);
-    auto [reportRead, reportWrite] = makePipe(program_);
-    ChildPlan plan;
-    plan.program = program_.c_str();
-    plan.argv = argv.data();
-    plan.envp = environ;
-    plan.reportFd = reportWrite.get();
-    plan.parentReportFd = reportRead.get();
-    plan.openMax = openDescriptorLimit();
-
-    const pid_t intermediate = forkIntermediate(plan, Mode::launched, program_);
-    reportWrite.close();
-    reap(intermediate);
+    const FileSystem::FileDescriptor reportRead = startDetached(program_, arguments_, Mode::launched, {});
     // The pipe closes when the program is executed; a report comes only when that failed.
     const auto report = readReport(reportRead.get());
     if (report && report->kind == Report::failed) throw FileError("Launching", program_, report->value);
@@ -384,19 +392,7 @@ std::optional<int> DetachedProcess::run(double timeout) const {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                                std::chrono::duration<double>(std::min(timeout, 1e6)));
-    const std::vector<char*> argv = pointersTo(arguments_);
-    auto [reportRead, reportWrite] = makePipe(program_);
-    ChildPlan plan;
-    plan.program = program_.c_str();
-    plan.argv = argv.data();
-    plan.envp = environ;
-    plan.reportFd = reportWrite.get();
-    plan.parentReportFd = reportRead.get();
-    plan.openMax = openDescriptorLimit();
-
-    const pid_t intermediate = forkIntermediate(plan, Mode::waited, program_);
-    reportWrite.close();
-    reap(intermediate);
+    const FileSystem::FileDescriptor reportRead = startDetached(program_, arguments_, Mode::waited, {});
     if (!readableBefore(reportRead.get(), deadline)) return std::nullopt;
     const auto report = readReport(reportRead.get());
     if (!report) throw FileError("Launching", program_, EIO);
@@ -406,27 +402,16 @@ std::optional<int> DetachedProcess::run(double timeout) const {
 
 std::optional<ProcessID> DetachedProcess::supervise(const Supervision& supervision,
                                                     const std::function<bool(ProcessID)>& beforeStart) const {
-    const std::vector<char*> argv = pointersTo(arguments_);
-    auto [reportRead, reportWrite] = makePipe(program_);
     auto [goCaller, goSupervisor] = makeSocketPair(program_);
     ChildPlan plan;
-    plan.program = program_.c_str();
-    plan.argv = argv.data();
-    plan.envp = environ;
-    plan.reportFd = reportWrite.get();
     plan.goFd = goSupervisor.get();
-    plan.parentReportFd = reportRead.get();
     plan.parentGoFd = goCaller.get();
-    plan.openMax = openDescriptorLimit();
     plan.lockPath = supervision.lockPath.c_str();
     plan.keepAlive = supervision.keepAlive;
     plan.throttle = nanosecondsOf(supervision.throttleInterval);
     plan.stopTimeout = nanosecondsOf(supervision.stopTimeout);
-
-    const pid_t intermediate = forkIntermediate(plan, Mode::supervised, program_);
-    reportWrite.close();
+    const FileSystem::FileDescriptor reportRead = startDetached(program_, arguments_, Mode::supervised, plan);
     goSupervisor.close();
-    reap(intermediate);
 
     const auto first = readReport(reportRead.get());
     if (!first) throw FileError("Launching", program_, EIO);

@@ -240,13 +240,23 @@ void PosixServiceManagement::registerService(const std::string& plistName) {
         writeRecord(record, requiresApprovalState, bundlePath_, agent.program);
         return;
     }
-    writeRecord(record, enabledState, bundlePath_, agent.program);
+    switchOn(plistName, agent.program, nullptr);
+}
+
+void PosixServiceManagement::switchOn(const std::string& plistName, const std::string& program,
+                                      const char* stateBefore) {
+    const std::string record = recordPath(plistName);
+    writeRecord(record, enabledState, bundlePath_, program);
     try {
         writeAutostartEntry(plistName);
         launch(plistName);
     } catch (...) {
         ::unlink(autostartPath(plistName).c_str());
-        ::unlink(record.c_str());
+        if (stateBefore == nullptr) {
+            ::unlink(record.c_str());
+        } else {
+            writeRecord(record, stateBefore, bundlePath_, program);
+        }
         throw;
     }
 }
@@ -285,16 +295,8 @@ void PosixServiceManagement::approve(const std::string& plistName) {
             readAgentDefinition(bundlePath_, bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName);
         const Claim claim(record + ".claim", settings_.stopTimeout + claimPatience);
         if (recordState(record) != RecordState::requiresApproval) return;
-        writeRecord(record, enabledState, bundlePath_, agent.program);
-        try {
-            writeAutostartEntry(plistName);
-            launch(plistName);
-        } catch (...) {
-            // An item that cannot start stays switched off, as the window keeps saying.
-            ::unlink(autostartPath(plistName).c_str());
-            writeRecord(record, requiresApprovalState, bundlePath_, agent.program);
-            throw;
-        }
+        // An item that cannot start stays switched off, as the window keeps saying.
+        switchOn(plistName, agent.program, requiresApprovalState);
     } catch (const std::exception&) {
         // Opening the settings cannot fail; the item's state tells what happened.
     }

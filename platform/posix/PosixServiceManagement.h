@@ -82,6 +82,10 @@ public:
 private:
     /// Starts the supervisor of an enabled item, unless one runs; the claim is held by the caller.
     void launch(const std::string& plistName);
+    /// Records the item enabled, writes its autostart entry and starts it; the claim is held by the
+    /// caller. When it cannot start, the entry goes and the record is put back to `stateBefore`
+    /// (removed when that is null).
+    void switchOn(const std::string& plistName, const std::string& program, const char* stateBefore);
     /// Switches one item that requires approval on and starts it.
     void approve(const std::string& plistName);
     void writeAutostartEntry(const std::string& plistName) const;
