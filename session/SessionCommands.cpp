@@ -197,7 +197,8 @@ void SessionCommands::open(const std::vector<std::string>& words, const Done& do
 void SessionCommands::waitHeard(int preview, double level, double within, double since, std::string opening,
                                 const Done& done) {
     auto finished = std::make_shared<bool>(false);
-    auto report = [this, preview, level, since, opening, done, finished]() {
+    const std::uint64_t callsBefore = world_.accessibilityCalls();
+    auto report = [this, preview, level, since, opening, done, finished, callsBefore]() {
         auto state = world_.preview(preview);
         // Settled: the speakers play the level and the player shows it, so a user acting now acts
         // on a preview the helper has finished with.
@@ -205,8 +206,9 @@ void SessionCommands::waitHeard(int preview, double level, double within, double
             return *finished;
         *finished = true;
         const std::string prefix = opening.empty() ? "Preview " + std::to_string(preview) : opening + ";";
-        done(0,
-             prefix + " heard at " + percent(level) + " after " + milliseconds(world_.now() - since) + ".\n");
+        done(0, prefix + " heard at " + percent(level) + " after " + milliseconds(world_.now() - since) +
+                    " and " + std::to_string(world_.accessibilityCalls() - callsBefore) +
+                    " Accessibility calls.\n");
         return true;
     };
     if (report()) return;

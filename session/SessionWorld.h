@@ -100,6 +100,8 @@ public:
     double book(bool accessibility, double cost);
     /// Counts one port call that reached the session.
     void countCall(bool accessibility) { ++(accessibility ? accessibilityCalls_ : coreAudioCalls_); }
+    /// Accessibility calls that reached the session so far.
+    std::uint64_t accessibilityCalls() const { return accessibilityCalls_; }
 
     /// Samples what every preview sounds like now and appends the changes to the timeline; runs
     /// the watchers. Called after anything that can change it.

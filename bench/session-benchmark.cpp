@@ -1,0 +1,259 @@
+// Prints the figures of Tessaly at work against a simulated Mac session (tessaly-session with its
+// default latencies: 0.3 ms per Accessibility call, 0.1 ms per Core Audio call), with the real
+// helper: the time from a preview's window appearing to the remembered level reaching the speakers;
+// how long each new preview plays at another level and how many sound frames leak while the choice
+// is mute; the Accessibility calls on that critical path and the floor they set; the calls of a
+// steady refresh per preview and per ordinary Finder window and the share of each 2 s period spent
+// waiting on them; and the helper's CPU time per idle minute.
+
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "posix/RuntimeDirectory.h"
+#include "session/SessionConnection.h"
+
+namespace {
+
+constexpr double accessibilityLatency = 0.0003;
+constexpr double framesPerSecond = 48000;
+constexpr int previewsPerChoice = 30;
+// How long the user keeps each preview open: past the helper's follow-up refreshes (0.05, 0.2 and
+// 0.5 s after a window appears), as a user watching a clip does.
+constexpr auto previewShown = std::chrono::milliseconds(700);
+constexpr int finderWindows = 3;  // the session's ordinary Finder windows
+
+double percentile(std::vector<double> samples, double fraction) {
+    std::sort(samples.begin(), samples.end());
+    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1))];
+}
+
+double median(const std::vector<double>& samples) {
+    return percentile(samples, 0.5);
+}
+
+pid_t spawn(const std::string& program, const std::string& argument) {
+    pid_t pid = 0;
+    char* arguments[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()), nullptr};
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, arguments, environ) != 0) return -1;
+    return pid;
+}
+
+/// The running session, acted on through its command words.
+class Session {
+public:
+    explicit Session(std::shared_ptr<tessaly::SessionConnection> connection)
+        : connection_(std::move(connection)) {}
+
+    std::string act(const std::vector<std::string>& words) {
+        const auto reply = connection_->call(tessaly::SessionProtocol::command,
+                                             tessaly::SessionFrame::Writer().texts(words));
+        if (!reply) throw std::runtime_error("the session went away");
+        tessaly::SessionFrame::Reader fields(*reply);
+        const int status = fields.i32();
+        std::string output = fields.text();
+        if (status != 0) throw std::runtime_error(output);
+        return output;
+    }
+
+    /// Accessibility calls the session has answered so far.
+    double accessibilityCalls() {
+        std::smatch found;
+        const std::string state = act({"state", "--json"});
+        std::regex_search(state, found, std::regex("\"accessibility\" : ([0-9]+)"));
+        return std::stod(found[1]);
+    }
+
+private:
+    std::shared_ptr<tessaly::SessionConnection> connection_;
+};
+
+struct Opening {
+    int preview = 0;
+    double milliseconds = 0;
+    double calls = 0;
+};
+
+Opening openAndSettle(Session& session, const std::string& file, const std::string& level) {
+    const std::string report = session.act({"open", file, "--expect", level});
+    std::smatch found;
+    if (!std::regex_search(report, found,
+                           std::regex("^Preview ([0-9]+) .* after ([0-9.]+) ms and ([0-9]+) Accessibility")))
+        throw std::runtime_error("unexpected report: " + report);
+    return {std::stoi(found[1]), std::stod(found[2]), std::stod(found[3])};
+}
+
+/// Seconds each preview was heard at a level other than `remembered`, from the session's timeline.
+std::map<int, double> wrongLevelTimes(Session& session, double remembered) {
+    std::map<int, std::vector<std::pair<double, double>>> samples;
+    std::istringstream timeline(session.act({"timeline"}));
+    double time = 0;
+    double level = 0;
+    int preview = 0;
+    std::string word;
+    while (timeline >> time >> word >> preview >> word >> level) samples[preview].push_back({time, level});
+    std::map<int, double> wrong;
+    for (const auto& [number, changes] : samples) {
+        double total = 0;
+        for (std::size_t index = 0; index + 1 < changes.size(); ++index) {
+            if (std::abs(changes[index].second - remembered) > 1e-6)
+                total += changes[index + 1].first - changes[index].first;
+        }
+        wrong[number] = total;
+    }
+    return wrong;
+}
+
+void roadFigures(Session& session, const std::string& level, double remembered, const char* choice) {
+    std::vector<double> times;
+    std::vector<double> calls;
+    std::vector<int> previews;
+    for (int index = 0; index < previewsPerChoice; ++index) {
+        const Opening opening = openAndSettle(session, "clip-" + std::to_string(index) + ".mov", level);
+        times.push_back(opening.milliseconds);
+        calls.push_back(opening.calls);
+        previews.push_back(opening.preview);
+        std::this_thread::sleep_for(previewShown);
+        session.act({"close", std::to_string(opening.preview)});
+    }
+    const auto wrong = wrongLevelTimes(session, remembered);
+    std::vector<double> wrongMilliseconds;
+    double leaked = 0;
+    for (int preview : previews) {
+        auto found = wrong.find(preview);
+        const double seconds = found == wrong.end() ? 0 : found->second;
+        wrongMilliseconds.push_back(seconds * 1000);
+        leaked += seconds * framesPerSecond;
+    }
+    const double floor = median(calls) * accessibilityLatency * 1000;
+    std::printf("\nremembered choice %s, %d previews:\n", choice, previewsPerChoice);
+    std::printf("  window appearing to remembered level at the speakers: median %.1f ms, p99 %.1f ms\n",
+                median(times), percentile(times, 0.99));
+    std::printf("  time heard at another level per preview: median %.1f ms, p99 %.1f ms\n",
+                median(wrongMilliseconds), percentile(wrongMilliseconds, 0.99));
+    if (remembered == 0)
+        std::printf("  sound frames leaked while muted (48 kHz): %.0f in all (goal: 0)\n", leaked);
+    std::printf(
+        "  Accessibility calls on the critical path: median %.0f; floor %.0f x 0.3 ms = %.1f ms; "
+        "measured / floor = %.2f\n",
+        median(calls), median(calls), floor, median(times) / floor);
+}
+
+/// Accessibility calls of one steady refresh (the 2 s poll) with `previews` settled previews open.
+double steadyPassCalls(Session& session, int previews, const std::string& level) {
+    std::vector<int> open;
+    for (int index = 0; index < previews; ++index)
+        open.push_back(openAndSettle(session, "steady.mov", level).preview);
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(1200));  // the follow-up refreshes of the openings end
+    const double before = session.accessibilityCalls();
+    std::this_thread::sleep_for(std::chrono::seconds(6));  // three poll periods
+    const double perPass = (session.accessibilityCalls() - before) / 3;
+    for (int preview : open) session.act({"close", std::to_string(preview)});
+    return perPass;
+}
+
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(content.substr(content.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int index = 3; index <= 15 && fields >> field; ++index) {
+        if (index == 14 || index == 15) ticks += std::stod(field);  // utime, stime
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+int main() {
+    char folder[] = "/tmp/tessaly-session-bench-XXXXXX";
+    if (!mkdtemp(folder)) return 1;
+    const std::string home = std::string(folder) + "/home";
+    const std::string runtime = std::string(folder) + "/run";
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+
+    const pid_t sessionPid = spawn(TESSALY_SESSION_PATH, "run");
+    std::shared_ptr<tessaly::SessionConnection> connection;
+    for (int attempt = 0; attempt < 500 && !connection; ++attempt) {
+        connection = tessaly::SessionConnection::connectIfRunning(tessaly::RuntimeDirectory(runtime),
+                                                                  "session-benchmark");
+        if (!connection) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!connection) {
+        std::printf("cannot start the session\n");
+        return 1;
+    }
+    Session session(connection);
+    const pid_t helperPid = spawn(TESSALY_HELPER_PATH, "run");
+    int status = 0;
+    try {
+        // The helper serves its status port once its first refresh is done.
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            const pid_t asking = spawn(TESSALY_HELPER_PATH, "status");
+            int exit = 1;
+            waitpid(asking, &exit, 0);
+            if (WIFEXITED(exit) && WEXITSTATUS(exit) == 0) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        session.act({"launch-quicklook"});
+        std::printf(
+            "Tessaly %s against tessaly-session (0.3 ms per Accessibility call, 0.1 ms per Core Audio call)\n",
+            "helper");
+        roadFigures(session, "0", 0, "mute");
+
+        // The user unmutes one preview at 40 %: that is the choice from now on.
+        const Opening chosen = openAndSettle(session, "choice.mov", "0");
+        std::this_thread::sleep_for(previewShown);
+        session.act({"slider", std::to_string(chosen.preview), "0.4"});
+        session.act({"wait-heard", std::to_string(chosen.preview), "0.4"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));  // saved 0.15 s after the change
+        session.act({"close", std::to_string(chosen.preview)});
+        roadFigures(session, "0.4", 0.4, "40 %");
+
+        const double none = steadyPassCalls(session, 0, "0.4");
+        const double one = steadyPassCalls(session, 1, "0.4");
+        const double twenty = steadyPassCalls(session, 20, "0.4");
+        std::printf("\nsteady refresh (every 2 s), Accessibility calls per pass:\n");
+        std::printf("  no preview: %.0f (%.0f per ordinary Finder window, %d windows)\n", none,
+                    none / finderWindows, finderWindows);
+        std::printf("  1 preview: %.0f; 20 previews: %.0f; per preview: %.1f\n", one, twenty,
+                    (twenty - none) / 20);
+        std::printf(
+            "  share of each 2 s period spent waiting on them: %.2f %% (no preview), %.2f %% (20 previews)\n",
+            none * accessibilityLatency / 2 * 100, twenty * accessibilityLatency / 2 * 100);
+
+        const double before = cpuSeconds(helperPid);
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        std::printf("\nhelper CPU per idle minute (no preview, measured over 10 s): %.0f ms\n",
+                    (cpuSeconds(helperPid) - before) * 6 * 1000);
+    } catch (const std::exception& error) {
+        std::printf("benchmark failed: %s\n", error.what());
+        status = 1;
+    }
+    kill(helperPid, SIGTERM);
+    waitpid(helperPid, nullptr, 0);
+    session.act({"quit"});
+    waitpid(sessionPid, nullptr, 0);
+    std::filesystem::remove_all(folder);
+    return status;
+}

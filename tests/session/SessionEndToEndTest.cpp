@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "SessionFixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+using SessionEndToEndTest = SessionFixture;
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(SessionEndToEndTest, TheRoadOfAPreviewThroughALoginAndBack) {
+    installAndEnable();
+    std::string report;
+    int preview = open({"Harbour.mov", "--expect", "0"}, &report);
+    EXPECT_TRUE(has(report, "heard at 0 % at its first sound")) << report;  // the remembered choice is mute
+
+    act({"slider", std::to_string(preview), "0.4"});
+    ASSERT_TRUE(remembers("0.4"));
+    act({"close", std::to_string(preview)});
+    preview = open({"Lagoon.mov", "--expect", "0.4"});
+    ASSERT_GT(preview, 0);
+
+    const auto restart = runner.run(installedApp(), {"restart"}, 30);  // a new login
+    ASSERT_EQ(restart.exitStatus, 0) << restart.err;
+    act({"close", std::to_string(preview)});
+    preview = open({"Tide.mov", "--expect", "0.4"});
+    ASSERT_GT(preview, 0);
+
+    act({"speaker", std::to_string(preview)});
+    ASSERT_TRUE(remembers("0"));
+    act({"close", std::to_string(preview)});
+    open({"Dune.mov", "--expect", "0"}, &report);
+    EXPECT_TRUE(has(report, "heard at 0 % at its first sound")) << report;
+}
+
+TEST_F(SessionEndToEndTest, AnAudioServerRestartEndsTheHelperAndTheLoginItemsHelperRebuildsTheGuard) {
+    installAndEnable();
+    open({"Harbour.mov", "--expect", "0"});
+    const std::regex maker("made by tessaly-helper \\(pid ([0-9]+)\\)");
+    std::smatch first;
+    const std::string before = act({"state"});
+    ASSERT_TRUE(std::regex_search(before, first, maker)) << before;
+    const std::string firstHelper = first[1];
+
+    act({"restart-audio"});  // every tap is gone and the helper exits 1; launchd's stand-in starts another
+    const std::string after = stateWhen([&](const std::string& state) {
+        std::smatch made;
+        return std::regex_search(state, made, maker) && made[1] != firstHelper;
+    });
+    std::smatch second;
+    ASSERT_TRUE(std::regex_search(after, second, maker)) << after;
+    EXPECT_NE(second[1], firstHelper);
+    EXPECT_TRUE(has(after, "silenced by a tap")) << after;
+}
+
+TEST_F(SessionEndToEndTest, WithoutTrustThereIsNoGuardUntilTrustIsGrantedAgain) {
+    startHelper();
+    open({"Harbour.mov", "--expect", "0"});
+    act({"trust", "revoke"});
+    const std::string untrusted =
+        stateWhen([](const std::string& state) { return has(state, "Taps:\n  none"); });
+    EXPECT_TRUE(has(untrusted, "Taps:\n  none")) << untrusted;
+    const auto status = runner.run(TESSALY_HELPER_PATH, {"status"});
+    EXPECT_TRUE(has(status.out + status.err, "Open Tessaly and allow Accessibility to finish setup."))
+        << status.out;
+
+    act({"trust", "grant"});
+    const std::string trusted =
+        stateWhen([](const std::string& state) { return has(state, "silenced by a tap"); });
+    EXPECT_TRUE(has(trusted, "silenced by a tap")) << trusted;
+}
+
+TEST_F(SessionEndToEndTest, ASlowFinderIsAPreviewErrorUntilItAnswersAndThePreviewIsRestored) {
+    startHelper();
+    act({"slow-finder", "on"});
+    const int preview = open({"Harbour.mov"});
+    // Each pass gives up on Finder after the helper's messaging timeout, and says why.
+    std::string reported;
+    for (int attempt = 0; attempt < 20 && !has(reported, "(Accessibility status -25204)"); ++attempt) {
+        const auto status = runner.run(TESSALY_HELPER_PATH, {"status"}, 10);
+        reported = status.out + status.err;
+    }
+    EXPECT_TRUE(has(reported, "(Accessibility status -25204)")) << reported;
+    act({"slow-finder", "off"});
+    const auto restored = session({"wait-heard", std::to_string(preview), "0", "--within", "10"});
+    EXPECT_EQ(restored.exitStatus, 0) << restored.err;
+}
+
+TEST_F(SessionEndToEndTest, ControlsShownLateGetTheRememberedChoiceWhenTheyAppear) {
+    startHelper();
+    std::string report;
+    open({"Harbour.mov", "--controls-after", "0.6", "--expect", "0"}, &report);
+    std::smatch elapsed;
+    ASSERT_TRUE(std::regex_search(report, elapsed, std::regex("after ([0-9.]+) ms"))) << report;
+    EXPECT_GE(std::stod(elapsed[1]), 600);  // the slider shows the choice only once it exists
+}
+
+TEST_F(SessionEndToEndTest, SigtermWithAChoiceNotYetSavedWritesIt) {
+    startHelper();
+    const int preview = open({"Harbour.mov", "--expect", "0"});
+    act({"slider", std::to_string(preview), "0.3"});
+    // The guard is released as soon as the helper adopts the choice; the save waits 0.15 s more.
+    act({"wait-heard", std::to_string(preview), "0.3"});
+    ::kill(helperPid, SIGTERM);
+    EXPECT_EQ(ProcessRunner::waitFor(helperPid, 10), 0);
+    EXPECT_TRUE(remembers("0.3", 1));
+}
+
+}  // namespace
+}  // namespace tessaly::testing

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/ProcessRunner.h"
+#include "support/TemporaryDirectory.h"
+
+namespace tessaly::testing {
+
+/// A tessaly-session of its own (isolated home and runtime folder) with the built executables
+/// running against it, acted on through the session's command line as the user would.
+class SessionFixture : public ::testing::Test {
+protected:
+    SessionFixture()
+        : runner({{"HOME", home.path()},
+                  {"XDG_RUNTIME_DIR", runtime.path()},
+                  {"XDG_STATE_HOME", home / ".local/state"},
+                  {"XDG_DATA_HOME", home / ".local/share"},
+                  {"XDG_CONFIG_HOME", home / ".config"}}) {
+        sessionPid = runner.start(TESSALY_SESSION_PATH, {"run"}, home / "session.out", home / "session.err");
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            if (session({"state"}).exitStatus == 0) return;
+            if (ProcessRunner::waitFor(sessionPid, 0.01)) break;
+        }
+        ADD_FAILURE() << "the session did not start: " << readFile(home / "session.err");
+    }
+
+    ~SessionFixture() override {
+        if (std::filesystem::exists(installedApp())) runner.run(installedApp(), {"disable"});
+        if (helperPid > 0 && !ProcessRunner::waitFor(helperPid, 0)) {
+            ::kill(helperPid, SIGKILL);
+            ProcessRunner::waitFor(helperPid, 5);
+        }
+        session({"quit"});
+        if (!ProcessRunner::waitFor(sessionPid, 5)) {
+            ::kill(sessionPid, SIGKILL);
+            ProcessRunner::waitFor(sessionPid, 5);
+        }
+    }
+
+    ProcessResult session(const std::vector<std::string>& arguments, double timeoutSeconds = 20) const {
+        return runner.run(TESSALY_SESSION_PATH, arguments, timeoutSeconds);
+    }
+    /// Runs a session command that must succeed; its output.
+    std::string act(const std::vector<std::string>& arguments) const {
+        const auto result = session(arguments);
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        return result.out;
+    }
+    /// Opens a preview as the user; its number (0 when the command failed).
+    int open(std::vector<std::string> arguments, std::string* report = nullptr) const {
+        arguments.insert(arguments.begin(), "open");
+        const std::string out = act(arguments);
+        if (report) *report = out;
+        std::smatch number;
+        return std::regex_search(out, number, std::regex("^Preview ([0-9]+) ")) ? std::stoi(number[1]) : 0;
+    }
+
+    std::string installedBundle() const { return home / "Applications/Tessaly.app"; }
+    std::string installedApp() const { return installedBundle() + "/Contents/MacOS/Tessaly"; }
+    /// Installs the built bundle for the user and enables it: the login item starts the helper.
+    void installAndEnable() const {
+        const auto bundle = std::filesystem::path(TESSALY_APP_PATH).parent_path().parent_path().parent_path();
+        std::filesystem::create_directories(home / "Applications");
+        std::filesystem::copy(bundle, installedBundle(), std::filesystem::copy_options::recursive);
+        const auto enable = runner.run(installedApp(), {"enable"}, 30);
+        ASSERT_EQ(enable.exitStatus, 0) << enable.err;
+    }
+    /// Starts the built helper with `run` and waits until its status port answers.
+    void startHelper() {
+        helperPid = runner.start(TESSALY_HELPER_PATH, {"run"}, home / "helper.out", home / "helper.err");
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            if (runner.run(TESSALY_HELPER_PATH, {"status"}).exitStatus == 0) return;
+            if (ProcessRunner::waitFor(helperPid, 0.01)) break;
+        }
+        FAIL() << "the helper did not start: " << readFile(home / "helper.err");
+    }
+
+    std::string choiceFile() const { return home / "Library/Application Support/Tessaly/audio.json"; }
+    /// Waits until audio.json remembers `volume` as the JSON writer spells it ("0.4", "0").
+    bool remembers(const std::string& volume, double seconds = 10) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::error_code error;
+            if (std::filesystem::exists(choiceFile(), error) &&
+                readFile(choiceFile()).find("\"volume\" : " + volume + "\n") != std::string::npos)
+                return true;
+            ProcessRunner::waitFor(sessionPid, 0.01);  // a bounded pause that also notices a dead session
+        }
+        return false;
+    }
+    /// Waits until the session's state, as text, satisfies `holds`; the last state seen.
+    std::string stateWhen(const std::function<bool(const std::string&)>& holds, double seconds = 15) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        std::string state;
+        while (std::chrono::steady_clock::now() < deadline) {
+            state = act({"state"});
+            if (holds(state)) return state;
+            ProcessRunner::waitFor(sessionPid, 0.02);
+        }
+        return state;
+    }
+
+    TemporaryDirectory home;
+    TemporaryDirectory runtime;
+    ProcessRunner runner;
+    int sessionPid = -1;
+    int helperPid = -1;
+};
+
+}  // namespace tessaly::testing
