@@ -18,7 +18,7 @@ TEST_F(SessionEndToEndTest, TheRoadOfAPreviewThroughALoginAndBack) {
     std::string report;
     int preview = open({"Harbour.mov", "--expect", "0"}, &report);
     EXPECT_TRUE(has(report, "heard at 0 % at its first sound")) << report;  // the remembered choice is mute
-
+    untilTracked(1);
     act({"slider", std::to_string(preview), "0.4"});
     ASSERT_TRUE(remembers("0.4"));
     act({"close", std::to_string(preview)});
@@ -30,6 +30,7 @@ TEST_F(SessionEndToEndTest, TheRoadOfAPreviewThroughALoginAndBack) {
     act({"close", std::to_string(preview)});
     preview = open({"Tide.mov", "--expect", "0.4"});
     ASSERT_GT(preview, 0);
+    untilTracked(1);
 
     act({"speaker", std::to_string(preview)});
     ASSERT_TRUE(remembers("0"));
@@ -103,6 +104,7 @@ TEST_F(SessionEndToEndTest, ControlsShownLateGetTheRememberedChoiceWhenTheyAppea
 TEST_F(SessionEndToEndTest, SigtermWithAChoiceNotYetSavedWritesIt) {
     startHelper();
     const int preview = open({"Harbour.mov", "--expect", "0"});
+    untilTracked(1);
     act({"slider", std::to_string(preview), "0.3"});
     // The guard is released as soon as the helper adopts the choice; the save waits 0.15 s more.
     act({"wait-heard", std::to_string(preview), "0.3"});

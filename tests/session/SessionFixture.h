@@ -84,6 +84,17 @@ protected:
         FAIL() << "the helper did not start: " << readFile(home / "helper.err");
     }
 
+    /// Waits until the helper's status counts `previews` native previews: its pass over them has
+    /// finished, so a user acting now acts on previews the helper tracks.
+    void untilTracked(int previews) const {
+        const std::string expected = "Native previews: " + std::to_string(previews) + ".";
+        std::string status;
+        for (int attempt = 0; attempt < 500 && status.find(expected) == std::string::npos; ++attempt) {
+            status = runner.run(TESSALY_HELPER_PATH, {"status"}).out;
+        }
+        EXPECT_NE(status.find(expected), std::string::npos) << status;
+    }
+
     std::string choiceFile() const { return home / "Library/Application Support/Tessaly/audio.json"; }
     /// Waits until audio.json remembers `volume` as the JSON writer spells it ("0.4", "0").
     bool remembers(const std::string& volume, double seconds = 10) const {
