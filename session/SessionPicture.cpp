@@ -20,7 +20,6 @@ constexpr int plotTop = 14;
 constexpr int plotHeight = 80;
 
 using Colour = std::array<std::uint8_t, 3>;
-constexpr Colour white{255, 255, 255};
 constexpr Colour grid{220, 220, 220};
 constexpr Colour ink{60, 60, 60};
 constexpr Colour heardColour{30, 150, 60};
