@@ -1,0 +1,42 @@
+#pragma once
+// The Linux stand-in of the macOS frameworks the Mac adapters call: which simulation each framework
+// routes into, and the count of every Core Foundation reference made, taken and given back.
+
+#include <cstddef>
+
+namespace tessaly {
+class Accessibility;
+class CoreAudio;
+class RunLoop;
+}  // namespace tessaly
+
+namespace tessaly::MacStandin {
+
+/// Core Foundation references since the last reset. An object is made with one reference; CFRetain
+/// adds one and CFRelease takes one away.
+struct ReferenceCounts {
+    std::size_t made = 0;
+    std::size_t retained = 0;
+    std::size_t released = 0;
+    /// CFRelease calls on an object that had no reference left (a double release).
+    std::size_t overReleased = 0;
+    /// Objects made since the reset that still have a reference (leaked, once their users ended).
+    long live = 0;
+
+    bool balanced() const { return made + retained == released && overReleased == 0 && live == 0; }
+};
+
+/// The counts so far.
+ReferenceCounts referenceCounts();
+/// Starts counting afresh and frees the memory of objects whose references all went (kept until
+/// now so that a double release is counted instead of touching freed memory).
+void resetReferenceCounts();
+
+/// The Core Audio hardware calls answer from `audio` (null: they answer "!obj" / "stop").
+void routeCoreAudio(CoreAudio* audio);
+/// The Accessibility calls answer from `accessibility`.
+void routeAccessibility(Accessibility* accessibility);
+/// The main queue and main run loop are `runLoop`.
+void routeMainQueue(RunLoop* runLoop);
+
+}  // namespace tessaly::MacStandin

@@ -1,0 +1,38 @@
+#include "mac/standin/StandinRoutes.h"
+
+#include "mac/standin/MacStandin.h"
+
+namespace tessaly::MacStandin {
+
+namespace {
+// The stand-in plays the operating system, which exists once per process.
+CoreAudio* coreAudio = nullptr;
+Accessibility* accessibility = nullptr;
+RunLoop* mainQueue = nullptr;
+}  // namespace
+
+void routeCoreAudio(CoreAudio* audio) {
+    coreAudio = audio;
+}
+
+void routeAccessibility(Accessibility* routed) {
+    accessibility = routed;
+}
+
+void routeMainQueue(RunLoop* runLoop) {
+    mainQueue = runLoop;
+}
+
+CoreAudio* routedCoreAudio() {
+    return coreAudio;
+}
+
+Accessibility* routedAccessibility() {
+    return accessibility;
+}
+
+RunLoop* routedMainQueue() {
+    return mainQueue;
+}
+
+}  // namespace tessaly::MacStandin

@@ -1,0 +1,16 @@
+#pragma once
+// Which simulation each stand-in framework answers from (set through MacStandin.h).
+
+namespace tessaly {
+class Accessibility;
+class CoreAudio;
+class RunLoop;
+}  // namespace tessaly
+
+namespace tessaly::MacStandin {
+
+CoreAudio* routedCoreAudio();
+Accessibility* routedAccessibility();
+RunLoop* routedMainQueue();
+
+}  // namespace tessaly::MacStandin

@@ -1,0 +1,124 @@
+#pragma once
+// Stand-in for <CoreFoundation/CoreFoundation.h> on Linux: the declarations the Mac adapters use,
+// with Apple's names and signatures. platform/mac/standin implements them over the simulations and
+// counts every reference taken and given back. On a Mac the real framework header is used instead.
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef unsigned char Boolean;
+typedef uint8_t UInt8;
+typedef uint32_t UInt32;
+typedef int32_t SInt32;
+typedef long CFIndex;
+typedef unsigned long CFTypeID;
+typedef unsigned long CFHashCode;
+typedef UInt32 CFStringEncoding;
+typedef CFIndex CFNumberType;
+
+typedef const void* CFTypeRef;
+typedef const struct __CFAllocator* CFAllocatorRef;
+typedef const struct __CFString* CFStringRef;
+typedef const struct __CFNumber* CFNumberRef;
+typedef const struct __CFBoolean* CFBooleanRef;
+typedef const struct __CFArray* CFArrayRef;
+typedef const struct __CFDictionary* CFDictionaryRef;
+
+typedef struct {
+    CFIndex location;
+    CFIndex length;
+} CFRange;
+
+static inline CFRange CFRangeMake(CFIndex location, CFIndex length) {
+    CFRange range = {location, length};
+    return range;
+}
+
+enum { kCFStringEncodingUTF8 = 0x08000100 };
+enum { kCFNumberSInt32Type = 3, kCFNumberSInt64Type = 4, kCFNumberDoubleType = 13 };
+
+extern const CFAllocatorRef kCFAllocatorDefault;
+
+// Memory management: Create and Copy functions return a reference the caller owns; Get
+// functions return one the caller does not.
+CFTypeRef CFRetain(CFTypeRef cf);
+void CFRelease(CFTypeRef cf);
+CFTypeID CFGetTypeID(CFTypeRef cf);
+Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
+CFHashCode CFHash(CFTypeRef cf);
+
+// Strings.
+CFTypeID CFStringGetTypeID(void);
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean isExternalRepresentation);
+CFIndex CFStringGetLength(CFStringRef theString);
+CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding, UInt8 lossByte,
+                         Boolean isExternalRepresentation, UInt8* buffer, CFIndex maxBufLen,
+                         CFIndex* usedBufLen);
+
+// Numbers and booleans.
+CFTypeID CFNumberGetTypeID(void);
+CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFNumberType theType, const void* valuePtr);
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
+CFTypeID CFBooleanGetTypeID(void);
+extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
+Boolean CFBooleanGetValue(CFBooleanRef boolean);
+
+// Arrays.
+typedef const void* (*CFArrayRetainCallBack)(CFAllocatorRef allocator, const void* value);
+typedef void (*CFArrayReleaseCallBack)(CFAllocatorRef allocator, const void* value);
+typedef CFStringRef (*CFArrayCopyDescriptionCallBack)(const void* value);
+typedef Boolean (*CFArrayEqualCallBack)(const void* value1, const void* value2);
+typedef struct {
+    CFIndex version;
+    CFArrayRetainCallBack retain;
+    CFArrayReleaseCallBack release;
+    CFArrayCopyDescriptionCallBack copyDescription;
+    CFArrayEqualCallBack equal;
+} CFArrayCallBacks;
+extern const CFArrayCallBacks kCFTypeArrayCallBacks;
+
+CFTypeID CFArrayGetTypeID(void);
+CFArrayRef CFArrayCreate(CFAllocatorRef allocator, const void** values, CFIndex numValues,
+                         const CFArrayCallBacks* callBacks);
+CFIndex CFArrayGetCount(CFArrayRef theArray);
+const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
+
+// Dictionaries.
+typedef const void* (*CFDictionaryRetainCallBack)(CFAllocatorRef allocator, const void* value);
+typedef void (*CFDictionaryReleaseCallBack)(CFAllocatorRef allocator, const void* value);
+typedef CFStringRef (*CFDictionaryCopyDescriptionCallBack)(const void* value);
+typedef Boolean (*CFDictionaryEqualCallBack)(const void* value1, const void* value2);
+typedef CFHashCode (*CFDictionaryHashCallBack)(const void* value);
+typedef struct {
+    CFIndex version;
+    CFDictionaryRetainCallBack retain;
+    CFDictionaryReleaseCallBack release;
+    CFDictionaryCopyDescriptionCallBack copyDescription;
+    CFDictionaryEqualCallBack equal;
+    CFDictionaryHashCallBack hash;
+} CFDictionaryKeyCallBacks;
+typedef struct {
+    CFIndex version;
+    CFDictionaryRetainCallBack retain;
+    CFDictionaryReleaseCallBack release;
+    CFDictionaryCopyDescriptionCallBack copyDescription;
+    CFDictionaryEqualCallBack equal;
+} CFDictionaryValueCallBacks;
+extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
+extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+
+CFTypeID CFDictionaryGetTypeID(void);
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, const void** values,
+                                   CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
+                                   const CFDictionaryValueCallBacks* valueCallBacks);
+CFIndex CFDictionaryGetCount(CFDictionaryRef theDict);
+void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void** keys, const void** values);
+
+#ifdef __cplusplus
+}
+#endif
