@@ -7,6 +7,7 @@
 namespace tessaly {
 class Accessibility;
 class CoreAudio;
+class Log;
 class RunLoop;
 }  // namespace tessaly
 
@@ -38,5 +39,7 @@ void routeCoreAudio(CoreAudio* audio);
 void routeAccessibility(Accessibility* accessibility);
 /// The main queue and main run loop are `runLoop`.
 void routeMainQueue(RunLoop* runLoop);
+/// Unified logging writes to `log` (only the subsystem "com.orvanne.tessaly").
+void routeLog(Log* log);
 
 }  // namespace tessaly::MacStandin

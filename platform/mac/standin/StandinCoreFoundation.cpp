@@ -144,6 +144,12 @@ ReferenceCounts referenceCounts() {
     return state.counts;
 }
 
+CFStringRef constantString(const char* text) {
+    auto string = new __CFString(text);
+    string->immortal = true;
+    return string;
+}
+
 void resetReferenceCounts() {
     std::vector<std::unique_ptr<Object>> released;
     {
@@ -347,6 +353,10 @@ CFIndex CFDictionaryGetCount(CFDictionaryRef theDict) {
     return static_cast<CFIndex>(theDict->entries.size());
 }
 
+const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key) {
+    return theDict->find(key);
+}
+
 void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void** keys, const void** values) {
     std::size_t index = 0;
     for (const auto& [key, value] : theDict->entries) {
@@ -354,5 +364,35 @@ void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void** keys, co
         if (values != nullptr) values[index] = value;
         ++index;
     }
+}
+
+// The main run loop holds a reference to each source added to it.
+
+const CFRunLoopMode kCFRunLoopDefaultMode = standin::constantString("kCFRunLoopDefaultMode");
+const CFRunLoopMode kCFRunLoopCommonModes = standin::constantString("kCFRunLoopCommonModes");
+
+struct __CFRunLoop : Object {
+    __CFRunLoop() : Object(standin::runLoopType) { immortal = true; }
+    std::vector<CFRunLoopSourceRef> sources;
+};
+
+CFRunLoopRef CFRunLoopGetMain(void) {
+    static __CFRunLoop main;
+    return &main;
+}
+
+void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode) {
+    if (std::find(rl->sources.begin(), rl->sources.end(), source) != rl->sources.end()) return;
+    CFRetain(source);
+    rl->sources.push_back(source);
+    source->addedToMainRunLoop();
+}
+
+void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode) {
+    auto found = std::find(rl->sources.begin(), rl->sources.end(), source);
+    if (found == rl->sources.end()) return;
+    rl->sources.erase(found);
+    source->removedFromMainRunLoop();
+    CFRelease(source);
 }
 }

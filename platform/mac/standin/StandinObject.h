@@ -19,6 +19,7 @@ enum StandinTypeID : CFTypeID {
     tapDescriptionType = 101,
     observerType = 102,
     runLoopSourceType = 103,
+    runLoopType = 104,
 };
 
 class Object {
@@ -54,4 +55,14 @@ const Type* as(CFTypeRef reference, CFTypeID type) {
     return object != nullptr && object->type() == type ? static_cast<const Type*>(object) : nullptr;
 }
 
+/// A text object that is never freed, for the frameworks' string constants.
+CFStringRef constantString(const char* text);
+
 }  // namespace tessaly::MacStandin
+
+/// A run-loop source: what it starts and stops when added to and removed from the main run loop.
+struct __CFRunLoopSource : tessaly::MacStandin::Object {
+    __CFRunLoopSource() : Object(tessaly::MacStandin::runLoopSourceType) {}
+    virtual void addedToMainRunLoop() = 0;
+    virtual void removedFromMainRunLoop() = 0;
+};

@@ -9,6 +9,7 @@ namespace {
 CoreAudio* coreAudio = nullptr;
 Accessibility* accessibility = nullptr;
 RunLoop* mainQueue = nullptr;
+Log* log = nullptr;
 }  // namespace
 
 void routeCoreAudio(CoreAudio* audio) {
@@ -21,6 +22,14 @@ void routeAccessibility(Accessibility* routed) {
 
 void routeMainQueue(RunLoop* runLoop) {
     mainQueue = runLoop;
+}
+
+void routeLog(Log* routed) {
+    log = routed;
+}
+
+Log* routedLog() {
+    return log;
 }
 
 CoreAudio* routedCoreAudio() {

@@ -4,6 +4,7 @@
 namespace tessaly {
 class Accessibility;
 class CoreAudio;
+class Log;
 class RunLoop;
 }  // namespace tessaly
 
@@ -12,5 +13,6 @@ namespace tessaly::MacStandin {
 CoreAudio* routedCoreAudio();
 Accessibility* routedAccessibility();
 RunLoop* routedMainQueue();
+Log* routedLog();
 
 }  // namespace tessaly::MacStandin

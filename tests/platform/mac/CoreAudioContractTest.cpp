@@ -20,12 +20,11 @@ namespace tessaly {
 namespace {
 
 using testing::QuickLookAudioFixture;
+using testing::Route;
 
 constexpr OSStatus badObject = 560947818;          // "!obj"
 constexpr OSStatus badPropertySize = 561211770;    // "!siz"
 constexpr OSStatus illegalOperation = 1852797029;  // "nope"
-
-enum class Route { simulation, macAdapter };
 
 class CoreAudioContract : public QuickLookAudioFixture, public ::testing::WithParamInterface<Route> {
 protected:
@@ -154,9 +153,7 @@ TEST_P(CoreAudioContract, ListenersHearChangesOnTheMainQueueUntilTheVeryBlockIsR
 }
 
 INSTANTIATE_TEST_SUITE_P(, CoreAudioContract, ::testing::Values(Route::simulation, Route::macAdapter),
-                         [](const auto& parameter) {
-                             return parameter.param == Route::simulation ? "Simulation" : "MacAdapter";
-                         });
+                         testing::routeName);
 
 class MacCoreAudioTest : public QuickLookAudioFixture {
 protected:

@@ -118,6 +118,18 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, 
                                    const CFDictionaryValueCallBacks* valueCallBacks);
 CFIndex CFDictionaryGetCount(CFDictionaryRef theDict);
 void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void** keys, const void** values);
+const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
+
+// Run loops.
+typedef struct __CFRunLoop* CFRunLoopRef;
+typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
+typedef CFStringRef CFRunLoopMode;
+extern const CFRunLoopMode kCFRunLoopDefaultMode;
+extern const CFRunLoopMode kCFRunLoopCommonModes;
+
+CFRunLoopRef CFRunLoopGetMain(void);
+void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 
 #ifdef __cplusplus
 }
