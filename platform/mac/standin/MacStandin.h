@@ -8,6 +8,7 @@ namespace tessaly {
 class Accessibility;
 class CoreAudio;
 class Log;
+class MessagePorts;
 class RunLoop;
 }  // namespace tessaly
 
@@ -41,5 +42,7 @@ void routeAccessibility(Accessibility* accessibility);
 void routeMainQueue(RunLoop* runLoop);
 /// Unified logging writes to `log` (only the subsystem "com.orvanne.tessaly").
 void routeLog(Log* log);
+/// Message ports are made by `ports` (one name space).
+void routeMessagePorts(MessagePorts* ports);
 
 }  // namespace tessaly::MacStandin

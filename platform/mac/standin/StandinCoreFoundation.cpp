@@ -14,6 +14,8 @@
 
 #include "mac/standin/MacStandin.h"
 #include "mac/standin/StandinObject.h"
+#include "mac/standin/StandinRoutes.h"
+#include "ports/RunLoop.h"
 
 using tessaly::MacStandin::as;
 using tessaly::MacStandin::made;
@@ -88,6 +90,15 @@ struct __CFNumber : Object {
 struct __CFBoolean : Object {
     explicit __CFBoolean(bool flag) : Object(standin::booleanType), value(flag) { immortal = true; }
     bool value;
+};
+
+struct __CFData : Object {
+    explicit __CFData(std::string data) : Object(standin::dataType), bytes(std::move(data)) {}
+    bool equals(const Object& other) const override {
+        return bytes == static_cast<const __CFData&>(other).bytes;
+    }
+    CFHashCode hash() const override { return std::hash<std::string>{}(bytes); }
+    std::string bytes;
 };
 
 struct __CFArray : Object {
@@ -299,6 +310,27 @@ Boolean CFBooleanGetValue(CFBooleanRef boolean) {
     return boolean->value;
 }
 
+// Data.
+
+CFTypeID CFDataGetTypeID(void) {
+    return standin::dataType;
+}
+
+CFDataRef CFDataCreate(CFAllocatorRef, const UInt8* bytes, CFIndex length) {
+    auto data =
+        new __CFData(std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length)));
+    made(data);
+    return data;
+}
+
+CFIndex CFDataGetLength(CFDataRef theData) {
+    return static_cast<CFIndex>(theData->bytes.size());
+}
+
+const UInt8* CFDataGetBytePtr(CFDataRef theData) {
+    return reinterpret_cast<const UInt8*>(theData->bytes.data());
+}
+
 // Arrays and dictionaries take references of their own when given the CFType call-backs.
 
 CFTypeID CFArrayGetTypeID(void) {
@@ -379,6 +411,21 @@ struct __CFRunLoop : Object {
 CFRunLoopRef CFRunLoopGetMain(void) {
     static __CFRunLoop main;
     return &main;
+}
+
+// Another thread's run loop; the stand-in runs only the main one.
+CFRunLoopRef CFRunLoopGetCurrent(void) {
+    static __CFRunLoop other;
+    tessaly::RunLoop* main = standin::routedMainQueue();
+    return main != nullptr && main->isMainThread() ? CFRunLoopGetMain() : &other;
+}
+
+void CFRunLoopRun(void) {
+    standin::routedMainQueue()->run();
+}
+
+void CFRunLoopStop(CFRunLoopRef rl) {
+    if (rl == CFRunLoopGetMain()) standin::routedMainQueue()->stop();
 }
 
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode) {

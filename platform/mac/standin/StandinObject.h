@@ -20,6 +20,8 @@ enum StandinTypeID : CFTypeID {
     observerType = 102,
     runLoopSourceType = 103,
     runLoopType = 104,
+    dataType = 20,
+    messagePortType = 35,
 };
 
 class Object {

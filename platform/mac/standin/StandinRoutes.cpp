@@ -10,6 +10,7 @@ CoreAudio* coreAudio = nullptr;
 Accessibility* accessibility = nullptr;
 RunLoop* mainQueue = nullptr;
 Log* log = nullptr;
+MessagePorts* messagePorts = nullptr;
 }  // namespace
 
 void routeCoreAudio(CoreAudio* audio) {
@@ -26,6 +27,14 @@ void routeMainQueue(RunLoop* runLoop) {
 
 void routeLog(Log* routed) {
     log = routed;
+}
+
+void routeMessagePorts(MessagePorts* ports) {
+    messagePorts = ports;
+}
+
+MessagePorts* routedMessagePorts() {
+    return messagePorts;
 }
 
 Log* routedLog() {

@@ -5,6 +5,7 @@ namespace tessaly {
 class Accessibility;
 class CoreAudio;
 class Log;
+class MessagePorts;
 class RunLoop;
 }  // namespace tessaly
 
@@ -14,5 +15,6 @@ CoreAudio* routedCoreAudio();
 Accessibility* routedAccessibility();
 RunLoop* routedMainQueue();
 Log* routedLog();
+MessagePorts* routedMessagePorts();
 
 }  // namespace tessaly::MacStandin

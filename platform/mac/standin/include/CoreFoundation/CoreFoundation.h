@@ -18,6 +18,7 @@ typedef unsigned long CFTypeID;
 typedef unsigned long CFHashCode;
 typedef UInt32 CFStringEncoding;
 typedef CFIndex CFNumberType;
+typedef double CFTimeInterval;
 
 typedef const void* CFTypeRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
@@ -26,6 +27,7 @@ typedef const struct __CFNumber* CFNumberRef;
 typedef const struct __CFBoolean* CFBooleanRef;
 typedef const struct __CFArray* CFArrayRef;
 typedef const struct __CFDictionary* CFDictionaryRef;
+typedef const struct __CFData* CFDataRef;
 
 typedef struct {
     CFIndex location;
@@ -128,8 +130,48 @@ extern const CFRunLoopMode kCFRunLoopDefaultMode;
 extern const CFRunLoopMode kCFRunLoopCommonModes;
 
 CFRunLoopRef CFRunLoopGetMain(void);
+CFRunLoopRef CFRunLoopGetCurrent(void);
+void CFRunLoopRun(void);
+void CFRunLoopStop(CFRunLoopRef rl);
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+
+// Data.
+CFTypeID CFDataGetTypeID(void);
+CFDataRef CFDataCreate(CFAllocatorRef allocator, const UInt8* bytes, CFIndex length);
+CFIndex CFDataGetLength(CFDataRef theData);
+const UInt8* CFDataGetBytePtr(CFDataRef theData);
+
+// Message ports.
+typedef struct __CFMessagePort* CFMessagePortRef;
+enum {
+    kCFMessagePortSuccess = 0,
+    kCFMessagePortSendTimeout = -1,
+    kCFMessagePortReceiveTimeout = -2,
+    kCFMessagePortIsInvalid = -3,
+    kCFMessagePortTransportError = -4,
+    kCFMessagePortBecameInvalidError = -5,
+};
+typedef struct {
+    CFIndex version;
+    void* info;
+    const void* (*retain)(const void* info);
+    void (*release)(const void* info);
+    CFStringRef (*copyDescription)(const void* info);
+} CFMessagePortContext;
+typedef CFDataRef (*CFMessagePortCallBack)(CFMessagePortRef local, SInt32 msgid, CFDataRef data, void* info);
+
+CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef allocator, CFStringRef name,
+                                          CFMessagePortCallBack callout, CFMessagePortContext* context,
+                                          Boolean* shouldFreeInfo);
+CFMessagePortRef CFMessagePortCreateRemote(CFAllocatorRef allocator, CFStringRef name);
+SInt32 CFMessagePortSendRequest(CFMessagePortRef remote, SInt32 msgid, CFDataRef data,
+                                CFTimeInterval sendTimeout, CFTimeInterval rcvTimeout, CFStringRef replyMode,
+                                CFDataRef* returnData);
+CFRunLoopSourceRef CFMessagePortCreateRunLoopSource(CFAllocatorRef allocator, CFMessagePortRef local,
+                                                    CFIndex order);
+void CFMessagePortInvalidate(CFMessagePortRef ms);
+Boolean CFMessagePortIsValid(CFMessagePortRef ms);
 
 #ifdef __cplusplus
 }

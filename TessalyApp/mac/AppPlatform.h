@@ -1,0 +1,30 @@
+#pragma once
+
+#include "mac/MacAccessibility.h"
+#include "mac/MacCommands.h"
+#include "mac/MacLog.h"
+#include "mac/MacMessagePorts.h"
+#include "mac/MacProcessEnvironment.h"
+#include "mac/MacServiceManagement.h"
+#include "mac/MacWorkspace.h"
+#include "setup/SetupService.h"
+
+namespace tessaly {
+
+/// The setup application's composition root on a Mac: the process, Service Management, launchctl,
+/// the workspace, the status port and Accessibility, each through its framework.
+class AppPlatform {
+public:
+    AppPlatform();
+
+    MacLog log;
+    MacAccessibility accessibility;
+    MacProcessEnvironment process;
+    MacServiceManagement serviceManagement;
+    MacCommands commands;
+    MacWorkspace workspace;
+    MacMessagePorts ports;
+    SetupService service;
+};
+
+}  // namespace tessaly

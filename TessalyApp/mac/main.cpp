@@ -1,0 +1,26 @@
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppCommandLine.h"
+#include "AppPlatform.h"
+#include "SetupApplication.h"
+#include "mac/MacProcessEnvironment.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::unique_ptr<tessaly::AppPlatform> platform;
+    tessaly::MacProcessEnvironment process;
+    tessaly::AppCommandLine commandLine(
+        process,
+        [&platform]() -> tessaly::SetupService& {
+            if (!platform) platform = std::make_unique<tessaly::AppPlatform>();
+            return platform->service;
+        },
+        [&](tessaly::SetupService& service) {
+            return tessaly::openSetupWindow(service, platform->workspace, argc, argv);
+        },
+        std::cout, std::cerr);
+    return commandLine.run(arguments);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "mac/MacAccessibility.h"
+#include "mac/MacCoreAudio.h"
+#include "mac/MacMessagePorts.h"
+#include "mac/MacProcessEnvironment.h"
+#include "mac/MacRunLoop.h"
+#include "mac/MacWorkspace.h"
+#include "service/MuteService.h"
+
+namespace tessaly {
+
+/// The helper's composition root on a Mac: Core Audio, Accessibility, the workspace, the main run
+/// loop, the status port and the process, each through its framework.
+class HelperPlatform {
+public:
+    explicit HelperPlatform(Log& log);
+
+    /// The services the mute service runs on; exiting ends the process.
+    MuteServicePlatform muteServicePlatform();
+
+    Log& log;
+    MacRunLoop runLoop;
+    MacMessagePorts ports;
+    MacCoreAudio audio;
+    MacAccessibility accessibility;
+    MacWorkspace workspace;
+    MacProcessEnvironment process;
+};
+
+}  // namespace tessaly

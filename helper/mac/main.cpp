@@ -1,0 +1,13 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "HelperCommandLine.h"
+#include "mac/MacLog.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    tessaly::MacLog log;
+    tessaly::HelperCommandLine commandLine(log, std::cout, std::cerr);
+    return commandLine.run(arguments);
+}
