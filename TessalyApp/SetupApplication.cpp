@@ -10,7 +10,6 @@
 #include "SetupWindow.h"
 #include "TerminationSignals.h"
 #include "foundation/Version.h"
-#include "posix/PosixWorkspace.h"
 
 namespace tessaly {
 namespace {
@@ -49,11 +48,6 @@ int openSetupWindow(SetupService& service, Workspace& workspace, int argc, char*
 
     window.launch();
     return QApplication::exec();
-}
-
-int openSetupWindow(SetupService& service, int argc, char** argv) {
-    PosixWorkspace workspace;
-    return openSetupWindow(service, workspace, argc, argv);
 }
 
 }  // namespace tessaly

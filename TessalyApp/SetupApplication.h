@@ -11,7 +11,4 @@ namespace tessaly {
 /// `workspace` reveals the Applications folder for the "Show Applications" button.
 int openSetupWindow(SetupService& service, Workspace& workspace, int argc, char** argv);
 
-/// As above, revealing the Applications folder through the desktop's own file viewer (xdg-open).
-int openSetupWindow(SetupService& service, int argc, char** argv);
-
 }  // namespace tessaly

@@ -5,30 +5,49 @@
 #include "posix/AsioRunLoop.h"
 #include "posix/PosixMessagePorts.h"
 #include "posix/PosixProcessEnvironment.h"
+#include "posix/PosixWorkspace.h"
 #include "service/MuteService.h"
-#include "simulated/SimulatedCoreAudio.h"
+#include "session/SessionConnection.h"
 #include "simulated/SimulatedDesktop.h"
-#include "simulated/SimulatedWorkspace.h"
 
 namespace tessaly {
 
-/// The helper's composition root on Linux: the real run loop, status port, log and process, with
-/// Core Audio and the desktop simulated as an embedded world that has no Quick Look process and no
-/// Finder window, and trusts the helper for Accessibility.
+/// The helper's composition root on Linux: the real run loop, status port, log and process. Core
+/// Audio, Accessibility and the running applications are those of the user's simulated session
+/// (tessaly-session) when its socket answers at start; otherwise an embedded world that has no
+/// Quick Look process and no Finder window, and trusts the helper for Accessibility.
 class HelperPlatform {
 public:
     explicit HelperPlatform(Log& log);
+    ~HelperPlatform();
 
     /// The services the mute service runs on; exiting ends the process.
     MuteServicePlatform muteServicePlatform();
 
+    /// The ports a session answers, or the embedded world's.
+    struct World {
+        std::unique_ptr<SimulatedDesktop> embeddedDesktop;
+        std::unique_ptr<CoreAudio> audio;
+        std::unique_ptr<Accessibility> desktop;
+        std::unique_ptr<Workspace> workspace;
+    };
+
     Log& log;
     AsioRunLoop runLoop;
     PosixMessagePorts ports;
-    SimulatedCoreAudio audio;
-    SimulatedDesktop desktop{runLoop};
-    SimulatedWorkspace workspace{desktop};
     PosixProcessEnvironment process;
+
+private:
+    HelperPlatform(Log& log, const RuntimeDirectory& runtime);
+
+    PosixWorkspace files_;
+    std::shared_ptr<SessionConnection> session_;
+    World world_;
+
+public:
+    CoreAudio& audio;
+    Accessibility& desktop;
+    Workspace& workspace;
 };
 
 }  // namespace tessaly

@@ -111,7 +111,9 @@ bool MacAccessibility::isProcessTrustedWithOptions(bool prompt) {
 
 AXUIElement MacAccessibility::createApplication(ProcessID pid) {
     const CFReference application = CFReference::adopt(AXUIElementCreateApplication(pid));
-    return *elements_.element(application.get());
+    // Identity 0 is never handed out: an application element the system did not make answers
+    // kAXErrorInvalidUIElement to every call.
+    return elements_.element(application.get()).value_or(AXUIElement(0));
 }
 
 AXError MacAccessibility::copyAttributeValue(const AXUIElement& element, const std::string& attribute,

@@ -1,7 +1,7 @@
 #pragma once
 // The tap description is an Objective-C object (CATapDescription, toll-free a CFTypeRef): its
-// making, reading and the call that takes it live in MacTapDescription.mm, the only Objective-C++
-// of the Core Audio adapter.
+// making, reading and the call that takes it live in apple/MacTapDescription.mm, the only
+// Objective-C++ of the Core Audio adapter. On Linux the stand-in supplies these three functions.
 
 #include <optional>
 
