@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include "audio/AudioHardware.h"
 #include "foundation/AudioHardwareError.h"
-#include "foundation/TessalyError.h"
 #include "support/ErrorMessage.h"
 #include "support/QuickLookAudioFixture.h"
 
@@ -17,132 +19,117 @@ constexpr OSStatus badObject = 560947818;         // "!obj"
 constexpr OSStatus badPropertySize = 561211770;   // "!siz"
 constexpr OSStatus unknownProperty = 2003332927;  // "who?"
 
-std::size_t countCalls(const SimulatedCoreAudio& audio, CoreAudioCall call) {
-    return audio.calls(call).size();
-}
+using AudioHardwareReads = QuickLookAudioFixture;
 
-class AudioObjectReads : public QuickLookAudioFixture {};
-
-TEST_F(AudioObjectReads, NameTheObjectAndTheBadObjectStatusWhenTheObjectIsGone) {
-    auto error = thrown<AudioHardwareError>(
+TEST_F(AudioHardwareReads, AFailedObjectOrIntegerReadNamesTheObjectAndTheStatus) {
+    const auto gone = thrown<AudioHardwareError>(
         [&] { AudioHardware::object(audio, 4711, kAudioProcessPropertyBundleID); });
-    EXPECT_EQ(error.status(), badObject);
-    EXPECT_STREQ(error.what(), "Reading audio object 4711 failed (Core Audio status 560947818).");
-}
+    EXPECT_EQ(gone.operation(), "Reading audio object 4711");
+    EXPECT_EQ(gone.status(), badObject);
+    EXPECT_STREQ(gone.what(), "Reading audio object 4711 failed (Core Audio status 560947818).");
 
-TEST_F(AudioObjectReads, PrintNegativeStatusesWithAMinusSign) {
-    AudioObjectID process = addQuickLookProcess(7);
+    const AudioObjectID process = addQuickLookProcess(-2);
+    const std::string id = std::to_string(process);
+    EXPECT_EQ(AudioHardware::integer(audio, process, kAudioProcessPropertyPID), 0xFFFFFFFEu)
+        << "the bit pattern as it came";
     audio.failNext(CoreAudioCall::getPropertyData, -50);
-    auto error = thrown<AudioHardwareError>(
-        [&] { AudioHardware::object(audio, process, kAudioProcessPropertyBundleID); });
-    EXPECT_EQ(error.description(),
-              "Reading audio object " + std::to_string(process) + " failed (Core Audio status -50).");
-}
-
-TEST_F(AudioObjectReads, FailWhenCoreAudioSucceedsWithoutAnObject) {
-    AudioObjectID process = addQuickLookProcess(7);
+    EXPECT_EQ(messageOf([&] { AudioHardware::object(audio, process, kAudioProcessPropertyBundleID); }),
+              "Reading audio object " + id + " failed (Core Audio status -50).");
     audio.overrideObject(process, kAudioProcessPropertyBundleID, std::nullopt);
     EXPECT_EQ(messageOf([&] { AudioHardware::object(audio, process, kAudioProcessPropertyBundleID); }),
-              "Core Audio returned an empty object for " + std::to_string(process) + ".");
-}
-
-class AudioIntegerReads : public QuickLookAudioFixture {};
-
-TEST_F(AudioIntegerReads, ReturnTheBitPatternAsItCame) {
-    AudioObjectID process = addQuickLookProcess(-2);
-    EXPECT_EQ(AudioHardware::integer(audio, process, kAudioProcessPropertyPID), 0xFFFFFFFEu);
-}
-
-TEST_F(AudioIntegerReads, NameTheObjectWhenTheReadFails) {
-    AudioObjectID process = addQuickLookProcess(7);
+              "Core Audio returned an empty object for " + id + ".");
     audio.failProperty(process, kAudioProcessPropertyIsRunningOutput, unknownProperty);
-    auto error = thrown<AudioHardwareError>(
-        [&] { AudioHardware::integer(audio, process, kAudioProcessPropertyIsRunningOutput); });
-    EXPECT_EQ(error.description(), "Reading audio property on " + std::to_string(process) +
-                                       " failed (Core Audio status 2003332927).");
+    EXPECT_EQ(
+        messageOf([&] { AudioHardware::integer(audio, process, kAudioProcessPropertyIsRunningOutput); }),
+        "Reading audio property on " + id + " failed (Core Audio status 2003332927).");
 }
 
-class AudioObjectListReads : public QuickLookAudioFixture {
-protected:
-    std::vector<AudioObjectID> processList() {
-        return AudioHardware::objectIDs(audio, kAudioObjectSystemObject,
-                                        kAudioHardwarePropertyProcessObjectList);
-    }
+/// A list read that Core Audio disturbs: the ids it returns (those added, unless the disturbance
+/// says otherwise) or an error's text, and how often it asked for the size and for the data.
+struct ListRead {
+    const char* what;
+    int processes;
+    std::function<std::optional<std::vector<AudioObjectID>>(SimulatedCoreAudio&, std::vector<AudioObjectID>&)>
+        disturb;
+    std::string error;
+    std::size_t sizeCalls;
+    std::size_t dataCalls;
 };
 
-TEST_F(AudioObjectListReads, ReturnAnEmptyListWithoutASecondCall) {
-    EXPECT_TRUE(processList().empty());
-    EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyDataSize), 1u);
-    EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyData), 0u);
+/// Makes Core Audio fail the next `count` calls of `call` with `status`.
+auto failing(CoreAudioCall call, OSStatus status, int count = 1) {
+    return [=](SimulatedCoreAudio& audio, auto&) -> std::optional<std::vector<AudioObjectID>> {
+        for (int attempt = 0; attempt < count; ++attempt) audio.failNext(call, status);
+        return std::nullopt;
+    };
 }
 
-TEST_F(AudioObjectListReads, ReturnTheThirdAttemptAfterTwoGrownLists) {
-    auto ids = addQuickLookProcesses(2);
-    audio.failNext(CoreAudioCall::getPropertyData, badPropertySize);
-    audio.failNext(CoreAudioCall::getPropertyData, badPropertySize);
-    EXPECT_EQ(processList(), ids);
-    EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyDataSize), 3u);
-    EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyData), 3u);
+/// Makes Core Audio report `size` bytes in its next `call`.
+auto misreporting(CoreAudioCall call, std::uint32_t size) {
+    return [=](SimulatedCoreAudio& audio, auto&) -> std::optional<std::vector<AudioObjectID>> {
+        audio.misreportNextSize(call, size);
+        return std::nullopt;
+    };
 }
 
-TEST_F(AudioObjectListReads, FailAfterThreeGrownListsInARow) {
-    addQuickLookProcesses(2);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        audio.failNext(CoreAudioCall::getPropertyData, badPropertySize);
-    }
-    auto error = thrown<AudioHardwareError>([&] { processList(); });
-    EXPECT_EQ(error.operation(), "Reading an audio object list");
-    EXPECT_EQ(error.status(), badPropertySize);
-    EXPECT_STREQ(error.what(), "Reading an audio object list failed (Core Audio status 561211770).");
-    EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyData), 3u);
-}
+const ListRead listReads[] = {
+    {"EmptyWithoutASecondCall", 0, [](auto&, auto&) { return std::nullopt; }, "", 1, 0},
+    {"TheThirdAttemptAfterTwoGrownLists", 2, failing(CoreAudioCall::getPropertyData, badPropertySize, 2), "",
+     3, 3},
+    {"FailureAfterThreeGrownListsInARow", 2, failing(CoreAudioCall::getPropertyData, badPropertySize, 3),
+     "Reading an audio object list failed (Core Audio status 561211770).", 3, 3},
+    {"ReadAgainWhenTheListGrewAfterItsSizeWasAsked", 2,
+     [](SimulatedCoreAudio& audio,
+        std::vector<AudioObjectID>& ids) -> std::optional<std::vector<AudioObjectID>> {
+         audio.afterNext(CoreAudioCall::getPropertyDataSize,
+                         [&] { ids.push_back(audio.addProcess(testing::quickLookBundleID, 600)); });
+         return std::nullopt;
+     },
+     "", 2, 2},
+    {"ExactlyTheRemainingIdsOfAListThatShrank", 5,
+     [](SimulatedCoreAudio& audio,
+        std::vector<AudioObjectID>& ids) -> std::optional<std::vector<AudioObjectID>> {
+         audio.afterNext(CoreAudioCall::getPropertyDataSize, [&audio, ids] {
+             audio.removeProcess(ids[1]);
+             audio.removeProcess(ids[3]);
+         });
+         return std::vector<AudioObjectID>{ids[0], ids[2], ids[4]};
+     },
+     "", 1, 1},
+    {"OtherStatusesAreNotRetried", 2, failing(CoreAudioCall::getPropertyData, badObject),
+     "Reading an audio object list failed (Core Audio status 560947818).", 1, 1},
+    {"AFailedSizeQuery", 0, failing(CoreAudioCall::getPropertyDataSize, -50),
+     "Reading audio object-list size failed (Core Audio status -50).", 1, 0},
+    {"ASizeThatIsNotAWholeNumberOfIds", 2, misreporting(CoreAudioCall::getPropertyDataSize, 6),
+     "Core Audio returned an invalid object-list size.", 1, 0},
+    {"AWrittenSizeLargerThanTheBuffer", 2, misreporting(CoreAudioCall::getPropertyData, 12),
+     "Core Audio returned an invalid object list.", 1, 1},
+    {"AWrittenSizeThatIsNotAWholeNumberOfIds", 2, misreporting(CoreAudioCall::getPropertyData, 6),
+     "Core Audio returned an invalid object list.", 1, 1},
+};
 
-TEST_F(AudioObjectListReads, ReadAgainWhenTheListGrewAfterItsSizeWasAsked) {
-    auto ids = addQuickLookProcesses(2);
-    audio.afterNext(CoreAudioCall::getPropertyDataSize, [&] { ids.push_back(addQuickLookProcess(600)); });
-    EXPECT_EQ(processList(), ids);
-    EXPECT_EQ(ids.size(), 3u);
-    EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyDataSize), 2u);
-}
+class AudioObjectListReads : public QuickLookAudioFixture, public ::testing::WithParamInterface<ListRead> {};
 
-TEST_F(AudioObjectListReads, ReturnExactlyTheRemainingIdsOfAListThatShrank) {
-    auto ids = addQuickLookProcesses(5);
-    audio.afterNext(CoreAudioCall::getPropertyDataSize, [&] {
-        audio.removeProcess(ids[1]);
-        audio.removeProcess(ids[3]);
+TEST_P(AudioObjectListReads, ReturnWhatIsThereOrFailAndNeverRetryMoreThanThrice) {
+    std::vector<AudioObjectID> ids = addQuickLookProcesses(GetParam().processes);
+    const auto expected = GetParam().disturb(audio, ids);
+    std::vector<AudioObjectID> read;
+    const std::string error = messageOf([&] {
+        read = AudioHardware::objectIDs(audio, kAudioObjectSystemObject,
+                                        kAudioHardwarePropertyProcessObjectList);
     });
-    EXPECT_EQ(processList(), (std::vector<AudioObjectID>{ids[0], ids[2], ids[4]}));
-    EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyDataSize), 1u);
-}
-
-TEST_F(AudioObjectListReads, DoNotRetryOtherStatuses) {
-    addQuickLookProcesses(2);
-    audio.failNext(CoreAudioCall::getPropertyData, badObject);
-    EXPECT_STREQ(thrown<AudioHardwareError>([&] { processList(); }).what(),
-                 "Reading an audio object list failed (Core Audio status 560947818).");
-    EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyDataSize), 1u);
-}
-
-TEST_F(AudioObjectListReads, ReportAFailedSizeQuery) {
-    audio.failNext(CoreAudioCall::getPropertyDataSize, -50);
-    EXPECT_STREQ(thrown<AudioHardwareError>([&] { processList(); }).what(),
-                 "Reading audio object-list size failed (Core Audio status -50).");
-}
-
-TEST_F(AudioObjectListReads, RefuseASizeThatIsNotAWholeNumberOfIds) {
-    addQuickLookProcesses(2);
-    audio.misreportNextSize(CoreAudioCall::getPropertyDataSize, 6);
-    EXPECT_EQ(messageOf([&] { processList(); }), "Core Audio returned an invalid object-list size.");
-    EXPECT_EQ(countCalls(audio, CoreAudioCall::getPropertyData), 0u);
-}
-
-TEST_F(AudioObjectListReads, RefuseAWrittenSizeLargerThanTheBufferOrNotAWholeNumberOfIds) {
-    addQuickLookProcesses(2);
-    for (std::uint32_t written : {12u, 6u}) {
-        audio.misreportNextSize(CoreAudioCall::getPropertyData, written);
-        EXPECT_EQ(messageOf([&] { processList(); }), "Core Audio returned an invalid object list.");
+    if (GetParam().error.empty()) {
+        EXPECT_EQ(error, "no error");
+        EXPECT_EQ(read, expected.value_or(ids));
+    } else {
+        EXPECT_EQ(error, GetParam().error);
     }
+    EXPECT_EQ(audio.calls(CoreAudioCall::getPropertyDataSize).size(), GetParam().sizeCalls);
+    EXPECT_EQ(audio.calls(CoreAudioCall::getPropertyData).size(), GetParam().dataCalls);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, AudioObjectListReads, ::testing::ValuesIn(listReads),
+                         [](const auto& parameter) { return std::string(parameter.param.what); });
 
 }  // namespace
 }  // namespace tessaly

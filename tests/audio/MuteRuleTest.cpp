@@ -34,42 +34,32 @@ const std::vector<Change> muteRuleBreaks{
     [](CATapDescription& d) { d.deviceUID = "BuiltInSpeakerDevice"; },
 };
 
-TEST(MuteTapDescriptions, BundleTapTargetsQuickLookByBundleWithRestoration) {
-    CATapDescription description = MuteRule::bundleDescription();
-    EXPECT_EQ(description.name, "Tessaly - muted previews");
-    EXPECT_TRUE(description.processes.empty());
-    EXPECT_TRUE(description.isMixdown && !description.isMono);
-    EXPECT_NO_THROW(MuteRule::validateBundle(description));
+TEST(MuteTapDescriptions, TheBundleTapTargetsQuickLookByBundleAndTheProcessTapOneProcessObject) {
+    const CATapDescription bundle = MuteRule::bundleDescription();
+    const CATapDescription process = MuteRule::processDescription(140);
+    for (const CATapDescription& description : {bundle, process}) {
+        EXPECT_EQ(description.name, "Tessaly - muted previews");
+        EXPECT_TRUE(description.isMixdown && !description.isMono);
+    }
+    EXPECT_TRUE(bundle.processes.empty());
+    EXPECT_NO_THROW(MuteRule::validateBundle(bundle));
+    EXPECT_TRUE(process.bundleIDs.empty());
+    EXPECT_NO_THROW(MuteRule::validateProcess(process, 140));
 }
 
-TEST(MuteTapDescriptions, ProcessTapTargetsOneProcessObjectOnly) {
-    CATapDescription description = MuteRule::processDescription(140);
-    EXPECT_EQ(description.name, "Tessaly - muted previews");
-    EXPECT_TRUE(description.isMixdown && !description.isMono);
-    EXPECT_TRUE(description.bundleIDs.empty());
-    EXPECT_NO_THROW(MuteRule::validateProcess(description, 140));
-}
-
-TEST(MuteAttachmentDescription, IsAPrivateDeviceHoldingOnlyTheTap) {
-    CFDictionary description = MuteRule::attachmentDescription("TAP-UID");
-    const std::string* uid = description.at("uid").text();
-    ASSERT_NE(uid, nullptr);
-    EXPECT_EQ(description, (CFDictionary{
-                               {"name", "Tessaly - private mute attachment"},
-                               {"uid", *uid},
-                               {"private", true},
-                               {"taps", CFArray{CFDictionary{{"uid", "TAP-UID"}, {"drift", true}}}},
-                           }));
-}
-
-TEST(MuteAttachmentDescription, HasAFreshUpperCaseUUIDEachTime) {
+TEST(MuteAttachmentDescription, IsAPrivateDeviceHoldingOnlyTheTapWithAFreshUpperCaseUUIDEachTime) {
     const std::regex form(
         "com\\.orvanne\\.tessaly\\.tap\\.[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
-    std::string first = *MuteRule::attachmentDescription("TAP").at("uid").text();
-    std::string second = *MuteRule::attachmentDescription("TAP").at("uid").text();
-    EXPECT_TRUE(std::regex_match(first, form)) << first;
-    EXPECT_TRUE(std::regex_match(second, form)) << second;
-    EXPECT_NE(first, second);
+    const CFDictionary first = MuteRule::attachmentDescription("TAP-UID");
+    const std::string uid = *first.at("uid").text();
+    EXPECT_TRUE(std::regex_match(uid, form)) << uid;
+    EXPECT_EQ(first, (CFDictionary{
+                         {"name", "Tessaly - private mute attachment"},
+                         {"uid", uid},
+                         {"private", true},
+                         {"taps", CFArray{CFDictionary{{"uid", "TAP-UID"}, {"drift", true}}}},
+                     }));
+    EXPECT_NE(*MuteRule::attachmentDescription("TAP-UID").at("uid").text(), uid);
 }
 
 TEST(MuteDescriptionChecks, LostMuteSettingsFailBothKindsWithTheMuteRuleMessage) {
@@ -95,13 +85,7 @@ TEST(MuteDescriptionChecks, BundleTapMustKeepExactlyTheTargetAndRestoration) {
     }
 }
 
-TEST(MuteDescriptionChecks, ProcessTapMayReportTheTargetBundleIdentifier) {
-    auto description =
-        changed(MuteRule::processDescription(90), [](CATapDescription& d) { d.bundleIDs = {quickLook}; });
-    EXPECT_NO_THROW(MuteRule::validateProcess(description, 90));
-}
-
-TEST(MuteDescriptionChecks, ProcessTapMustKeepItsOneProcessWithoutRestoration) {
+TEST(MuteDescriptionChecks, ProcessTapMustKeepItsOneProcessWithoutRestorationButMayNameItsBundle) {
     const std::vector<Change> breaks{
         [](CATapDescription& d) { d.isProcessRestoreEnabled = true; },
         [](CATapDescription& d) { d.bundleIDs = {"com.apple.finder"}; },
@@ -116,22 +100,20 @@ TEST(MuteDescriptionChecks, ProcessTapMustKeepItsOneProcessWithoutRestoration) {
         auto description = changed(MuteRule::processDescription(90), change);
         EXPECT_EQ(messageOf([&] { MuteRule::validateProcess(description, 90); }), processTapChanged);
     }
-}
-
-TEST(MuteDescriptionChecks, BundleDescriptionIsNoProcessDescription) {
     EXPECT_EQ(messageOf([] { MuteRule::validateProcess(MuteRule::bundleDescription(), 90); }),
               processTapChanged);
+    // It may report the target's bundle identifier.
+    auto reporting =
+        changed(MuteRule::processDescription(90), [](CATapDescription& d) { d.bundleIDs = {quickLook}; });
+    EXPECT_NO_THROW(MuteRule::validateProcess(reporting, 90));
 }
 
 MuteAttachmentState validAttachment() {
     return MuteAttachmentState{true, {"TAP"}, {}, {}, false};
 }
 
-TEST(MuteAttachmentChecks, AcceptAPrivateStoppedDeviceHoldingOnlyTheTap) {
+TEST(MuteAttachmentChecks, AcceptOnlyAPrivateStoppedDeviceHoldingOnlyTheTap) {
     EXPECT_NO_THROW(MuteRule::validateAttachment(validAttachment(), "TAP"));
-}
-
-TEST(MuteAttachmentChecks, RefuseEveryOtherShape) {
     const std::vector<std::function<void(MuteAttachmentState&)>> breaks{
         [](MuteAttachmentState& s) { s.isPrivate = false; },
         [](MuteAttachmentState& s) { s.tapUIDs.clear(); },

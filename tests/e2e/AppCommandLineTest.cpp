@@ -97,58 +97,50 @@ protected:
     ProcessRunner appRunner;
 };
 
-TEST_F(AppCommandLineTest, VersionAndHelpTouchNothing) {
-    auto printed = app({"--version"});
-    EXPECT_EQ(printed.exitStatus, 0);
-    EXPECT_EQ(printed.out, "Tessaly " + std::string(version) + "\n");
-    auto help = app({"--help"});
-    EXPECT_EQ(help.exitStatus, 0);
-    EXPECT_EQ(
-        help.out,
-        "Open Tessaly.app for setup. CLI: enable | disable | restart | uninstall | setup-status --json\n");
-    EXPECT_FALSE(std::filesystem::exists(home / ".local"));
-}
-
-TEST_F(AppCommandLineTest, AnythingButAWholeAcceptedVectorIsRefused) {
-    for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{"setup-status"},
-                                               {"--json"},
-                                               {"--json", "setup-status"},
-                                               {"enable", "now"},
-                                               {"ENABLE"},
-                                               {"-h"}}) {
-        auto result = app(arguments);
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "Tessaly: Invalid arguments. Open Tessaly.app or use --help.\n");
+TEST_F(AppCommandLineTest, EachCommandLineFromOutsideApplicationsGetsItsAnswerAndChangesNothing) {
+    const std::string invalid = "Tessaly: Invalid arguments. Open Tessaly.app or use --help.\n";
+    const std::string fromShell =
+        "Tessaly: Open Tessaly.app from Finder. Do not grant Accessibility to Terminal.\n";
+    const struct {
+        std::vector<std::string> arguments;
+        int exitStatus;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {{"--version"}, 0, "Tessaly " + std::string(version) + "\n", ""},
+        {{"--help"},
+         0,
+         "Open Tessaly.app for setup. CLI: enable | disable | restart | uninstall | setup-status --json\n",
+         ""},
+        {{"setup-status", "--json"},
+         0,
+         "{\n  \"accessibilityTrusted\" : true,\n  \"installed\" : false,\n  \"legacyInstallation\" : false,\n  \"registration\" : \"not-registered\",\n  \"version\" : \"" +
+             std::string(version) + "\",\n  \"volume\" : 0\n}\n",
+         ""},
+        {{"enable"},
+         1,
+         "",
+         "Tessaly: Move Tessaly.app into Applications, then open that copy to finish setup.\n"},
+        // Anything but a whole accepted vector is refused.
+        {{"setup-status"}, 1, "", invalid},
+        {{"--json"}, 1, "", invalid},
+        {{"--json", "setup-status"}, 1, "", invalid},
+        {{"enable", "now"}, 1, "", invalid},
+        {{"ENABLE"}, 1, "", invalid},
+        {{"-h"}, 1, "", invalid},
+        // The window is not opened from a shell.
+        {{}, 1, "", fromShell},
+        {{"setup"}, 1, "", fromShell},
+        {{"authorize"}, 1, "", fromShell},
+    };
+    for (const auto& expected : cases) {
+        const auto result = app(expected.arguments);
+        const std::string line = expected.arguments.empty() ? "" : expected.arguments.front();
+        EXPECT_EQ(result.exitStatus, expected.exitStatus) << line;
+        EXPECT_EQ(result.out, expected.out) << line;
+        EXPECT_EQ(result.err, expected.err) << line;
     }
-}
-
-TEST_F(AppCommandLineTest, TheWindowIsNotOpenedFromAShell) {
-    for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{}, {"setup"}, {"authorize"}}) {
-        auto result = app(arguments);
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(result.err,
-                  "Tessaly: Open Tessaly.app from Finder. Do not grant Accessibility to Terminal.\n");
-    }
-}
-
-TEST_F(AppCommandLineTest, AFreshInstallationReportsItsStateAsSortedJson) {
-    auto status = app({"setup-status", "--json"});
-    EXPECT_EQ(status.exitStatus, 0);
-    EXPECT_EQ(
-        status.out,
-        "{\n  \"accessibilityTrusted\" : true,\n  \"installed\" : false,\n  \"legacyInstallation\" : false,\n  \"registration\" : \"not-registered\",\n  \"version\" : \"" +
-            std::string(version) + "\",\n  \"volume\" : 0\n}\n");
-}
-
-TEST_F(AppCommandLineTest, EnableFromTheBuildFolderIsRefused) {
-    auto result = app({"enable"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err,
-              "Tessaly: Move Tessaly.app into Applications, then open that copy to finish setup.\n");
+    EXPECT_FALSE(std::filesystem::exists(home / ".local/state"));
 }
 
 TEST_F(AppCommandLineTest, AnInstalledCopyEnablesRestartsDisablesAndUninstalls) {
@@ -186,31 +178,20 @@ TEST_F(AppCommandLineTest, AnInstalledCopyEnablesRestartsDisablesAndUninstalls) 
     EXPECT_TRUE(std::filesystem::exists(home / "Library/Application Support/Tessaly/audio.json"));
 }
 
-TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperThatDisableStops) {
+TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperDisablesAtOnceStopItAndUninstallsAtOnceTrashOnce) {
     install();
 
     for (const auto& result : atOnce({{"enable"}, {"enable"}, {"restart"}}))
         EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
 
-    auto disable = appRunner.run(installedApp(), {"disable"});
-    EXPECT_EQ(disable.exitStatus, 0) << disable.err;
-    EXPECT_TRUE(eventually([&] { return helpers().empty(); }));
-    EXPECT_FALSE(eventually([&] { return !helpers().empty(); }, 1)) << "nothing starts a helper again";
-}
-
-TEST_F(AppCommandLineTest, DisablesAtOnceBothSucceed) {
-    install();
-    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
-
     for (const auto& result : atOnce({{"disable"}, {"disable"}}))
         EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_TRUE(helpers().empty());
-}
+    EXPECT_FALSE(eventually([&] { return !helpers().empty(); }, 1)) << "nothing starts a helper again";
 
-TEST_F(AppCommandLineTest, UninstallsAtOnceTrashTheBundleOnceAndReportTheOther) {
-    install();
-    // Enabled, so that both are past their checks, disabling, when the first one trashes the bundle.
+    // Uninstalls at once trash the bundle once and report the other. Enabled, so that both are past their
+    // checks, disabling, when the first one trashes the bundle.
     ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
 
     const auto results = atOnce({{"uninstall"}, {"uninstall"}});
@@ -246,23 +227,6 @@ TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) 
     EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
 }
 
-TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsMigratedByEnable) {
-    install();
-    loadLegacyAgent();
-    EXPECT_NE(
-        appRunner.run(installedApp(), {"setup-status", "--json"}).out.find("\"legacyInstallation\" : true"),
-        std::string::npos);
-
-    auto enable = appRunner.run(installedApp(), {"enable"});
-
-    EXPECT_EQ(enable.exitStatus, 0) << enable.err;
-    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
-    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
-    EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
-    EXPECT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
-    EXPECT_TRUE(helpers().empty());
-}
-
 TEST_F(AppCommandLineTest, ALegacyAgentIsStoppedByDisableAndRemovedByUninstall) {
     install();
     loadLegacyAgent();
@@ -279,21 +243,33 @@ TEST_F(AppCommandLineTest, ALegacyAgentIsStoppedByDisableAndRemovedByUninstall) 
     EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
 }
 
-TEST_F(AppCommandLineTest, AFailedRegistrationLoadsTheLegacyAgentAgain) {
+TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsLoadedAgainAfterAFailedRegistrationAndMigratedByEnable) {
     install();
     loadLegacyAgent();
+    EXPECT_NE(
+        appRunner.run(installedApp(), {"setup-status", "--json"}).out.find("\"legacyInstallation\" : true"),
+        std::string::npos);
     // A login-item folder that is a link makes the registration fail after the bootout.
     std::filesystem::create_directories(home / "elsewhere");
     std::filesystem::create_symlink(home / "elsewhere", home / ".local/state/tessaly/login-items");
 
-    auto enable = appRunner.run(installedApp(), {"enable"});
+    auto failed = appRunner.run(installedApp(), {"enable"});
 
-    EXPECT_EQ(enable.exitStatus, 1);
-    EXPECT_NE(enable.err.find("is not a folder of this user"), std::string::npos) << enable.err;
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_NE(failed.err.find("is not a folder of this user"), std::string::npos) << failed.err;
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 0);
     EXPECT_TRUE(std::filesystem::exists(legacyAgent()));
     EXPECT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
-    EXPECT_EQ(launchctl({"bootout", legacyTarget()}).exitStatus, 0);
+
+    std::filesystem::remove(home / ".local/state/tessaly/login-items");
+    auto enable = appRunner.run(installedApp(), {"enable"});
+
+    EXPECT_EQ(enable.exitStatus, 0) << enable.err;
+    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
+    EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
+    EXPECT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
+    EXPECT_TRUE(helpers().empty());
 }
 
 }  // namespace

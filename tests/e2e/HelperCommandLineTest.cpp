@@ -6,18 +6,15 @@ namespace {
 
 using HelperCommandLineTest = HelperFixture;
 
-TEST_F(HelperCommandLineTest, VersionAndHelpPrintOneLine) {
-    auto printed = helper({"--version"});
-    EXPECT_EQ(printed.exitStatus, 0);
-    EXPECT_EQ(printed.out, "Tessaly " + std::string(version) + "\n");
-    EXPECT_EQ(printed.err, "");
-    auto help = helper({"--help"});
-    EXPECT_EQ(help.exitStatus, 0);
-    EXPECT_EQ(help.out, "Usage: tessaly-helper run | authorize | status [--json] | stop | --version\n");
-    EXPECT_EQ(help.err, "");
-}
-
-TEST_F(HelperCommandLineTest, AnythingButAWholeAcceptedVectorIsRefused) {
+TEST_F(HelperCommandLineTest, VersionAndHelpPrintOneLineAndAnythingButAWholeAcceptedVectorIsRefused) {
+    for (const auto& [arguments, out] :
+         {std::pair<std::string, std::string>{"--version", "Tessaly " + std::string(version) + "\n"},
+          {"--help", "Usage: tessaly-helper run | authorize | status [--json] | stop | --version\n"}}) {
+        const auto printed = helper({arguments});
+        EXPECT_EQ(printed.exitStatus, 0);
+        EXPECT_EQ(printed.out, out);
+        EXPECT_EQ(printed.err, "");
+    }
     const std::vector<std::vector<std::string>> invalid = {
         {"--json"},
         {"status", "--JSON"},

@@ -42,56 +42,41 @@ protected:
     TemporaryDirectory folder;
 };
 
-TEST_F(InstallBundle, CopiesIntoTheUsersApplicationsFolderAndPrintsThePath) {
+TEST_F(InstallBundle, CopiesIntoTheUsersApplicationsFolderAndReplacesAnExistingCopyAsAWhole) {
     const std::string installed = home() + "/Applications/Tessaly.app";
+    writeFile(installed + "/Contents/obsolete", "old");
+    for (const std::string& destination : {std::string(), installed}) {
+        const auto result = install({destination, bundle()});
 
-    const auto result = install({"", bundle()});
-
-    ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_EQ(result.out, installed + "\n");
-    EXPECT_EQ(readFile(installed + "/Contents/Info.plist"), "new plist");
-    EXPECT_EQ(testing::permissionsOf(installed + "/Contents/MacOS/Tessaly"), 0755u);
-    EXPECT_EQ(FileSystem::symbolicLinkDestination(installed + "/Contents/MacOS/alias"), "Tessaly");
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(result.out, installed + "\n");
+        EXPECT_EQ(readFile(installed + "/Contents/Info.plist"), "new plist");
+        EXPECT_FALSE(FileSystem::exists(installed + "/Contents/obsolete"));
+        EXPECT_EQ(testing::permissionsOf(installed + "/Contents/MacOS/Tessaly"), 0755u);
+        EXPECT_EQ(FileSystem::symbolicLinkDestination(installed + "/Contents/MacOS/alias"), "Tessaly");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home() + "/Applications"), {}), 1)
+            << "no temporary folder is left";
+        writeFile(installed + "/Contents/obsolete", "old");
+    }
 }
 
-TEST_F(InstallBundle, ReplacesAnExistingCopyAsAWholeAndLeavesNoTemporaryFolder) {
-    const std::string destination = folder / "Applications/Tessaly.app";
-    writeFile(destination + "/Contents/Info.plist", "old plist");
-    writeFile(destination + "/Contents/obsolete", "old");
-
-    const auto result = install({destination, bundle()});
-
-    ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_EQ(readFile(destination + "/Contents/Info.plist"), "new plist");
-    EXPECT_FALSE(FileSystem::exists(destination + "/Contents/obsolete"));
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder / "Applications"))
-        ++entries;
-    EXPECT_EQ(entries, 1u);
-}
-
-TEST_F(InstallBundle, RefusesALinkAtTheDestinationAndLeavesItsTargetAlone) {
+TEST_F(InstallBundle, RefusesALinkAtTheDestinationOrSomethingThatIsNotABuiltBundle) {
     writeFile(folder / "elsewhere/Contents/Info.plist", "someone else's");
     writeFile(folder / "Applications/.keep", "");
     const std::string destination = folder / "Applications/Tessaly.app";
+    auto result = install({destination, folder / "nothing"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.err, "install-bundle: " + (folder / "nothing") +
+                              " is not a built Tessaly.app; run scripts/build first.\n");
+    EXPECT_FALSE(FileSystem::exists(destination));
+
     ASSERT_EQ(::symlink((folder / "elsewhere").c_str(), destination.c_str()), 0);
-
-    const auto result = install({destination + "/", bundle()});
-
+    result = install({destination + "/", bundle()});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.err, "install-bundle: " + destination +
                               " is a symbolic link; remove it or choose another destination.\n");
     EXPECT_TRUE(FileSystem::linkStatus(destination).isSymbolicLink);
     EXPECT_EQ(readFile(folder / "elsewhere/Contents/Info.plist"), "someone else's");
-}
-
-TEST_F(InstallBundle, RefusesSomethingThatIsNotABuiltBundle) {
-    const auto result = install({folder / "Applications/Tessaly.app", folder / "nothing"});
-
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.err, "install-bundle: " + (folder / "nothing") +
-                              " is not a built Tessaly.app; run scripts/build first.\n");
-    EXPECT_FALSE(FileSystem::exists(folder / "Applications/Tessaly.app"));
 }
 
 }  // namespace

@@ -24,35 +24,24 @@ protected:
         }
     }
 
-    std::string portPath() const { return runtime / "com.orvanne.tessaly"; }
-
-    bool helperAnswers() const {
-        return std::filesystem::exists(portPath()) && helper({"status"}).exitStatus == 0;
-    }
-
-    FileSystem::FileDescriptor idleConnection() const {
-        FileSystem::FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", portPath().c_str());
-        if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            return FileSystem::FileDescriptor();
-        return socket;
-    }
-
     int pid = -1;
 };
 
 TEST_F(StatusPortLoadTest, StatusAnswersWhileAHundredIdleConnectionsAreHeldOpen) {
+    const std::string port = runtime / "com.orvanne.tessaly";
     pid = runner.start(TESSALY_HELPER_PATH, {"run"}, home / "run.out", home / "run.err");
-    for (int attempt = 0; !helperAnswers(); ++attempt) {
+    for (int attempt = 0; !std::filesystem::exists(port) || helper({"status"}).exitStatus != 0; ++attempt) {
         ASSERT_LT(attempt, 200) << "the helper did not answer: " << readFile(home / "run.err");
         ASSERT_FALSE(ProcessRunner::waitFor(pid, 0.05)) << "the helper ended: " << readFile(home / "run.err");
     }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", port.c_str());
     std::vector<FileSystem::FileDescriptor> idle;
     for (int index = 0; index < 100; ++index) {
-        idle.push_back(idleConnection());
-        ASSERT_TRUE(idle.back()) << "connection " << index;
+        idle.emplace_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        ASSERT_EQ(::connect(idle.back().get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+            << "connection " << index;
     }
 
     const auto status = helper({"status"});

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "foundation/DecodingError.h"
 #include "foundation/FileError.h"
@@ -38,21 +39,11 @@ protected:
     PreferenceStore store = PreferenceStore::forHome(home.path());
 };
 
-TEST_F(PreferenceStoreTest, LivesInApplicationSupport) {
+TEST_F(PreferenceStoreTest, LivesInApplicationSupportAndTheFirstSaveCreatesAPrivateFolderAndFile) {
     EXPECT_EQ(store.path(), home.path() + "/Library/Application Support/Tessaly/audio.json");
-}
-
-TEST_F(PreferenceStoreTest, AMissingFileIsReportedAsMissing) {
-    try {
-        store.load();
-        FAIL();
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.code(), FileError::Code::noSuchFile);
-    }
+    EXPECT_EQ(testing::thrown<FileError>([&] { store.load(); }).code(), FileError::Code::noSuchFile);
     EXPECT_EQ(store.loadIfPresent(), std::nullopt);
-}
 
-TEST_F(PreferenceStoreTest, FirstSaveCreatesAPrivateFolderAndFile) {
     ::umask(022);
     store.save(AudioPreference::make(0, 1));
     EXPECT_EQ(permissionsOf(folder()), 0700u);
@@ -60,51 +51,39 @@ TEST_F(PreferenceStoreTest, FirstSaveCreatesAPrivateFolderAndFile) {
     EXPECT_EQ(readFile(file()), "{\n  \"schemaVersion\" : 1,\n  \"unmutedVolume\" : 1,\n  \"volume\" : 0\n}");
 }
 
-TEST_F(PreferenceStoreTest, SaveOverAFileWithOtherPermissionsMakesItPrivate) {
-    writeFile(file(), R"({"schemaVersion":1,"volume":0,"unmutedVolume":1})");
+TEST_F(PreferenceStoreTest, RoundTripsBothShapesUpTo4096BytesAndMakesAnExistingFilePrivate) {
+    writeFile(file(), paddedRecord(4096));
     ::chmod(file().c_str(), 0644);
-    store.save(AudioPreference::make(0.35, 0.35));
-    EXPECT_EQ(permissionsOf(file()), 0600u);
-    EXPECT_EQ(store.load(), AudioPreference::make(0.35, 0.35));
-}
-
-TEST_F(PreferenceStoreTest, RoundTripsBothShapes) {
+    EXPECT_EQ(store.load(), AudioPreference::make(0, 1));
     for (auto preference : {AudioPreference::make(0, 0.4), AudioPreference::make(0.4, 0.4),
                             AudioPreference::make(1.0 / 3.0, 1.0 / 3.0)}) {
         store.save(preference);
+        EXPECT_EQ(permissionsOf(file()), 0600u);
         EXPECT_EQ(store.load(), preference);
     }
 }
 
-TEST_F(PreferenceStoreTest, AcceptsExactly4096Bytes) {
-    writeFile(file(), paddedRecord(4096));
-    EXPECT_EQ(store.load(), AudioPreference::make(0, 1));
-    store.save(AudioPreference::make(0.5, 0.5));
-    EXPECT_EQ(store.load(), AudioPreference::make(0.5, 0.5));
-}
-
-TEST_F(PreferenceStoreTest, RefusesAnOversizedFileAndLeavesItAsItWas) {
-    const std::string oversized = paddedRecord(4097);
-    writeFile(file(), oversized);
-    EXPECT_EQ(messageOf([&] { store.load(); }), notSmallFile);
-    EXPECT_EQ(messageOf([&] { store.save(AudioPreference::make(0.5, 0.5)); }), notSmallFile);
-    EXPECT_EQ(readFile(file()), oversized);
-}
-
-TEST_F(PreferenceStoreTest, RefusesALinkedFile) {
+TEST_F(PreferenceStoreTest, RefusesAnythingButASmallRegularFileAndLeavesItAsItWas) {
     const std::string target = home / "elsewhere.json";
-    writeFile(target, R"({"schemaVersion":1,"volume":0,"unmutedVolume":1})");
-    std::filesystem::create_directories(folder());
-    std::filesystem::create_symlink(target, file());
-    EXPECT_EQ(messageOf([&] { store.load(); }), notSmallFile);
-    EXPECT_EQ(messageOf([&] { store.save(AudioPreference::make(0.5, 0.5)); }), notSmallFile);
-    EXPECT_EQ(readFile(target), R"({"schemaVersion":1,"volume":0,"unmutedVolume":1})");
-}
-
-TEST_F(PreferenceStoreTest, RefusesADirectoryInPlaceOfTheFile) {
-    std::filesystem::create_directories(file());
-    EXPECT_EQ(messageOf([&] { store.load(); }), notSmallFile);
-    EXPECT_EQ(messageOf([&] { store.save(AudioPreference::make(0.5, 0.5)); }), notSmallFile);
+    const std::string record = R"({"schemaVersion":1,"volume":0,"unmutedVolume":1})";
+    writeFile(target, record);
+    const std::function<void()> replacements[] = {
+        [&] { writeFile(file(), paddedRecord(4097)); },
+        [&] { std::filesystem::create_symlink(target, file()); },
+        [&] { std::filesystem::create_directories(file()); },
+    };
+    for (const auto& replace : replacements) {
+        std::filesystem::remove_all(folder());
+        std::filesystem::create_directories(folder());
+        replace();
+        const std::string before = std::filesystem::is_regular_file(file()) ? readFile(file()) : "";
+        EXPECT_EQ(messageOf([&] { store.load(); }), notSmallFile);
+        EXPECT_EQ(messageOf([&] { store.save(AudioPreference::make(0.5, 0.5)); }), notSmallFile);
+        if (!before.empty()) {
+            EXPECT_EQ(readFile(file()), before);
+        }
+    }
+    EXPECT_EQ(readFile(target), record);
 }
 
 TEST_F(PreferenceStoreTest, RefusesALinkedFolder) {
@@ -117,16 +96,15 @@ TEST_F(PreferenceStoreTest, RefusesALinkedFolder) {
     EXPECT_TRUE(std::filesystem::is_empty(target));
 }
 
-TEST_F(PreferenceStoreTest, InvalidContentFailsWithItsOwnMessage) {
+TEST_F(PreferenceStoreTest, InvalidContentFailsAsItsDecodingDoes) {
     writeFile(file(), R"({"schemaVersion":2,"volume":0,"unmutedVolume":1})");
     EXPECT_EQ(messageOf([&] { store.load(); }), "The saved audio preference uses an unsupported format.");
     writeFile(file(), R"({"schemaVersion":1,"volume":0.4,"unmutedVolume":0.6})");
-    EXPECT_EQ(messageOf([&] { store.load(); }),
-              "The saved audible volume is inconsistent with the preview volume.");
-    writeFile(file(), R"({"schemaVersion":1,"volume":0.4})");
-    EXPECT_THROW(store.load(), DecodingError);
-    writeFile(file(), "");
-    EXPECT_THROW(store.load(), DecodingError);
+    EXPECT_THROW(store.load(), TessalyError);
+    for (const char* content : {R"({"schemaVersion":1,"volume":0.4})", ""}) {
+        writeFile(file(), content);
+        EXPECT_THROW(store.load(), DecodingError);
+    }
 }
 
 TEST_F(PreferenceStoreTest, AReaderNeverSeesAPartialFile) {

@@ -34,12 +34,16 @@ TEST_F(PreviewAXRead, TreatsAnUnsupportedAttributeOrOneWithoutValueAsAbsent) {
     EXPECT_TRUE(ax.elements(preview.player, "AXChildren").empty());
 }
 
-TEST_F(PreviewAXRead, ReportsATimedOutReadWithItsStatus) {
+TEST_F(PreviewAXRead, GivesAScannedApplicationAHalfSecondTimeoutAndReportsATimedOutRead) {
+    EXPECT_EQ(desktop.messagingTimeout(ax.applicationForScanning(finder)), 0.5f);
     desktop.makeSlow(finder);
     const auto error = thrown<PreviewAccessibilityError>([&] { ax.string(preview.player, "AXRole"); });
     EXPECT_EQ(error.operation(), "Reading AXRole");
     EXPECT_EQ(error.code(), -25204);
     EXPECT_STREQ(error.what(), "Reading AXRole failed (Accessibility status -25204).");
+    desktop.failCall(SimulatedDesktop::Call::setMessagingTimeout, kAXErrorFailure);
+    EXPECT_EQ(messageOf([&] { ax.applicationForScanning(finder); }),
+              "Setting the Accessibility timeout failed (Accessibility status -25200).");
 }
 
 TEST_F(PreviewAXRead, RefusesValuesOfTheWrongKindAndVanishedElements) {
@@ -81,7 +85,7 @@ TEST_F(PreviewAXRead, RefusesNumbersThatAreNotFinite) {
 
 class PreviewAXVolume : public PreviewAXRead {};
 
-TEST_F(PreviewAXVolume, SetsTheRangeFromZeroToOneAndLeavesTheSliderUntouchedOutsideIt) {
+TEST_F(PreviewAXVolume, SetsTheRangeFromZeroToOneLeavesTheSliderUntouchedOutsideItAndReportsAFailedSet) {
     for (double bad : {1.0000001, -0.1, std::nan(""), std::numeric_limits<double>::infinity()}) {
         EXPECT_EQ(messageOf([&] { ax.setVolume(preview.volume, bad); }),
                   "Quick Look volume must be a finite number from zero to one.");
@@ -92,20 +96,9 @@ TEST_F(PreviewAXVolume, SetsTheRangeFromZeroToOneAndLeavesTheSliderUntouchedOuts
     ax.setVolume(preview.volume, -0.0);
     ax.setVolume(preview.volume, 1.0);
     EXPECT_EQ(desktop.writes().size(), 3u);
-}
-
-TEST_F(PreviewAXVolume, ReportsAFailedSet) {
     desktop.failCall(SimulatedDesktop::Call::setAttributeValue, kAXErrorCannotComplete);
     EXPECT_EQ(messageOf([&] { ax.setVolume(preview.volume, 0.4); }),
               "Setting the native preview volume failed (Accessibility status -25204).");
-}
-
-TEST_F(PreviewAXRead, GivesAScannedApplicationAHalfSecondTimeout) {
-    const AXUIElement application = ax.applicationForScanning(finder);
-    EXPECT_EQ(desktop.messagingTimeout(application), 0.5f);
-    desktop.failCall(SimulatedDesktop::Call::setMessagingTimeout, kAXErrorFailure);
-    EXPECT_EQ(messageOf([&] { ax.applicationForScanning(finder); }),
-              "Setting the Accessibility timeout failed (Accessibility status -25200).");
 }
 
 }  // namespace

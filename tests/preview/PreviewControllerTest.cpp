@@ -64,7 +64,7 @@ TEST_F(PreviewControllerPass, ReportsTheUsersAudibleChangeAndLeavesItAsSet) {
     EXPECT_EQ(controller.tracked()[0].lastVolume, 0.3);
 }
 
-TEST_F(PreviewControllerPass, ReappliesTheUsersMuteFromTheRememberedLevel) {
+TEST_F(PreviewControllerPass, ReappliesTheUsersMuteFromTheRememberedLevelAndReportsAnUnmuteOrADragToZero) {
     preference = AudioPreference::make(0.3, 0.3);
     const auto shown = openPreview();
     pass();
@@ -77,37 +77,24 @@ TEST_F(PreviewControllerPass, ReappliesTheUsersMuteFromTheRememberedLevel) {
                                               SimulatedWrite::press(shown.speaker)));
     EXPECT_TRUE(desktop.isMuted(shown));
     EXPECT_EQ(controller.tracked()[0].lastVolume, 0.0);
-
     desktop.clearWrites();
     pass();
     EXPECT_TRUE(desktop.writes().empty());
     EXPECT_EQ(controller.userChangeCount(), 1u);
-}
 
-TEST_F(PreviewControllerPass, MutesASliderDraggedToZeroSoThatUnmutingRestoresTheLevel) {
-    preference = AudioPreference::make(0.3, 0.3);
-    const auto shown = openPreview();
+    // An unmute is an audible choice.
+    desktop.userPressesSpeaker(shown);
     pass();
+    EXPECT_THAT(reportedChoices.back(), IsChoice(0.3, 0.3));
+    EXPECT_EQ(desktop.outputLevel(shown), 0.3);
 
+    // A slider dragged to zero is muted, so that unmuting restores the level.
     desktop.userMovesVolume(shown, 0.0);
     pass();
-    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.0, 0.3)));
+    EXPECT_THAT(reportedChoices.back(), IsChoice(0.0, 0.3));
     EXPECT_TRUE(desktop.isMuted(shown));
-
     desktop.userPressesSpeaker(shown);
     EXPECT_EQ(desktop.outputLevel(shown), 0.3);
-}
-
-TEST_F(PreviewControllerPass, ReportsAnUnmuteAsAnAudibleChoice) {
-    preference = AudioPreference::make(0, 0.4);
-    const auto shown = openPreview();
-    pass();
-    ASSERT_TRUE(desktop.isMuted(shown));
-
-    desktop.userPressesSpeaker(shown);
-    pass();
-    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.4, 0.4)));
-    EXPECT_EQ(desktop.outputLevel(shown), 0.4);
 }
 
 TEST_F(PreviewControllerPass, GivesNewPreviewsTheChoiceMadeInTheSamePass) {
@@ -301,7 +288,7 @@ protected:
     }
 };
 
-TEST_F(PreviewControllerLiveState, NoticesAChangeThatNoPassHasSeen) {
+TEST_F(PreviewControllerLiveState, NoticesAChangeThatNoPassHasSeenAndASliderItCannotRead) {
     const auto shown = openPreview();
     pass();
     EXPECT_EQ(validationError(), "no error");
@@ -312,16 +299,15 @@ TEST_F(PreviewControllerLiveState, NoticesAChangeThatNoPassHasSeen) {
     // Nothing is held against a preview that closed.
     desktop.closeWindow(shown.window);
     EXPECT_EQ(validationError(), "no error");
-}
 
-TEST_F(PreviewControllerLiveState, ReportsASliderItCannotRead) {
-    const auto shown = openPreview();
+    // A slider it cannot read is reported.
+    const auto reopened = openPreview();
     pass();
-    desktop.overrideAttribute(shown.volume, "AXValue", std::nullopt);
+    desktop.overrideAttribute(reopened.volume, "AXValue", std::nullopt);
     EXPECT_EQ(validationError(), "The native preview volume is unavailable.");
-    desktop.overrideAttribute(shown.volume, "AXValue", CFValue("50%"));
+    desktop.overrideAttribute(reopened.volume, "AXValue", CFValue("50%"));
     EXPECT_EQ(validationError(), "macOS returned a non-numeric value for AXValue.");
-    desktop.overrideAttribute(shown.volume, "AXValue", 1.5);
+    desktop.overrideAttribute(reopened.volume, "AXValue", 1.5);
     EXPECT_EQ(validationError(), "Quick Look volume must be a finite number from zero to one.");
     desktop.makeSlow(finder);
     EXPECT_EQ(validationError(), "Reading AXValue failed (Accessibility status -25204).");

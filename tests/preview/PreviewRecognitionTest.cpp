@@ -24,15 +24,12 @@ protected:
     }
 };
 
-TEST_F(PreviewScan, FindsNothingWithoutAPlayer) {
+TEST_F(PreviewScan, FindsNothingWithoutAPlayerAndRecognisesThePlayersControlsAndTheShownDocument) {
     EXPECT_TRUE(scan().previews.empty());
     desktop.openWindow(finder, "Documents");
-    const auto discovery = scan();
-    EXPECT_TRUE(discovery.previews.empty());
-    EXPECT_TRUE(discovery.waitingForControls.empty());
-}
+    EXPECT_TRUE(scan().previews.empty());
+    EXPECT_TRUE(scan().waitingForControls.empty());
 
-TEST_F(PreviewScan, RecognisesThePlayersControlsAndTheShownDocument) {
     const auto shown = openPreview();
     const auto discovery = scan();
     ASSERT_EQ(discovery.previews.size(), 1u);
@@ -67,22 +64,20 @@ TEST_F(PreviewScan, ReportsAPlayerWithHiddenControlsAsWaiting) {
     EXPECT_EQ(scan().waitingForControls.size(), 2u);
 }
 
-TEST_F(PreviewScan, SkipsAWindowThatClosesWhileItIsRead) {
+TEST_F(PreviewScan, SkipsAWindowThatClosesWhileItIsReadAndKeepsWhatAVanishingOneContributed) {
     const auto closing = openPreview();
     const auto staying = openPreview();
     desktop.onRead(closing.volume, "AXMinValue", [&] { desktop.closeWindow(closing.window); });
     const auto discovery = scan();
     ASSERT_EQ(discovery.previews.size(), 1u);
     EXPECT_EQ(discovery.previews[0].window, staying.window);
-}
 
-TEST_F(PreviewScan, KeepsWhatAWindowContributedBeforeItVanished) {
-    const auto first = openPreview();
-    const auto second = desktop.addElement(first.window, "AXImage");
-    desktop.onRead(second, "AXChildren", [&] { desktop.vanishWindow(first.window); });
-    const auto discovery = scan();
-    ASSERT_EQ(discovery.previews.size(), 1u);
-    EXPECT_EQ(discovery.previews[0].player, first.player);
+    // What a window contributed before it vanished is kept.
+    const auto image = desktop.addElement(staying.window, "AXImage");
+    desktop.onRead(image, "AXChildren", [&] { desktop.vanishWindow(staying.window); });
+    const auto afterVanishing = scan();
+    ASSERT_EQ(afterVanishing.previews.size(), 1u);
+    EXPECT_EQ(afterVanishing.previews[0].player, staying.player);
 }
 
 TEST_F(PreviewScan, GivesUpOnAHostThatDoesNotAnswerInTime) {
@@ -152,23 +147,16 @@ TEST_F(PreviewScan, RefusesAVolumeThatCannotBeSet) {
 
 class PreviewSliderRule : public PreviewScan {};
 
-TEST_F(PreviewSliderRule, TakesTheDescribedOfTwoUnitSlidersAsTimeline) {
+TEST_F(PreviewSliderRule, TakesTheDescribedOfTwoUnitSlidersAsTimelineSkipsUnboundedOnesAndNeedsNumbers) {
     const auto shown = openPreview();
     desktop.overrideAttribute(shown.timeline, "AXMaxValue", 1.0);
-    const auto preview = scan().previews.at(0);
-    EXPECT_EQ(preview.volume, shown.volume);
-    EXPECT_EQ(preview.timeline, shown.timeline);
-    EXPECT_EQ(preview.duration, 1.0);
-}
+    desktop.addElement(desktop.parentOf(shown.volume), "AXSlider", {{"AXMaxValue", 1.0}});  // no minimum
+    const auto discovery = scan();
+    ASSERT_EQ(discovery.previews.size(), 1u);
+    EXPECT_EQ(discovery.previews[0].volume, shown.volume);
+    EXPECT_EQ(discovery.previews[0].timeline, shown.timeline);
+    EXPECT_EQ(discovery.previews[0].duration, 1.0);
 
-TEST_F(PreviewSliderRule, SkipsASliderWithoutBounds) {
-    const auto shown = openPreview();
-    desktop.addElement(desktop.parentOf(shown.volume), "AXSlider", {{"AXMaxValue", 1.0}});
-    EXPECT_EQ(scan().previews.size(), 1u);
-}
-
-TEST_F(PreviewSliderRule, RefusesBoundsThatAreNotNumbers) {
-    const auto shown = openPreview();
     desktop.overrideAttribute(shown.volume, "AXMaxValue", CFValue(std::numeric_limits<double>::infinity()));
     EXPECT_EQ(scanError(), "macOS returned a non-numeric value for AXMaxValue.");
     desktop.overrideAttribute(shown.volume, "AXMinValue", CFValue("0"));

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "foundation/DecodingError.h"
-#include "foundation/TessalyError.h"
 #include "foundation/Version.h"
 #include "service/AudioStatus.h"
 #include "service/StatusReply.h"
+#include "support/ErrorMessage.h"
 
 namespace tessaly {
 namespace {
@@ -42,70 +45,55 @@ AudioStatus audibleStatus(double volume) {
     return status;
 }
 
+/// `status` changed by `change`.
+template <typename Change>
+AudioStatus with(AudioStatus status, Change change) {
+    change(status);
+    return status;
+}
+
 std::string failureOf(const AudioStatus& status) {
-    try {
-        status.validate();
-    } catch (const TessalyError& error) {
-        return error.what();
-    }
-    return "healthy";
+    return testing::messageOf([&] { status.validate(); });
 }
 
-const std::string unguarded = "The remembered mute is not protected by a healthy Quick Look-only guard.";
-const std::string inconsistent = "Tessaly returned an inconsistent audio state.";
-
-TEST(StatusValidation, AcceptsAHealthyMutedAndAudibleHelper) {
-    EXPECT_EQ(failureOf(mutedStatus()), "healthy");
-    EXPECT_EQ(failureOf(audibleStatus(0.7)), "healthy");
-}
-
-TEST(StatusValidation, RequiresAHealthyGuardWhileMuted) {
-    auto status = mutedStatus();
-    status.muteGuard->attachmentCount = 0;
-    EXPECT_EQ(failureOf(status), unguarded);
-    status = mutedStatus();
-    status.muteGuard->audioIOStarted = true;
-    EXPECT_EQ(failureOf(status), unguarded);
-    status = mutedStatus();
-    status.muteGuard->bundleID = "com.apple.finder";
-    EXPECT_EQ(failureOf(status), unguarded);
-    status = mutedStatus();
-    status.muteGuard.reset();
-    EXPECT_EQ(failureOf(status), unguarded);
-}
-
-TEST(StatusValidation, RefusesAGuardWhileAudible) {
-    auto status = audibleStatus(0.7);
-    status.muteGuard = healthyGuard();
-    EXPECT_EQ(failureOf(status), "An external mute guard is still active despite the chosen audible volume.");
-}
-
-TEST(StatusValidation, ChecksInTheDocumentedOrder) {
-    auto status = mutedStatus();
-    status.volume = status.unmutedVolume = 0.3;  // muted flag now wrong as well
-    EXPECT_EQ(failureOf(status), inconsistent);
-    status = mutedStatus();
-    status.userChangeCount = -1;
-    EXPECT_EQ(failureOf(status), inconsistent);
-
-    status = mutedStatus();
-    status.mode = "other";
-    status.userChangeCount = -1;
-    EXPECT_EQ(failureOf(status), "The installed Tessaly helper needs to be updated or restarted.");
-    status = mutedStatus();
-    status.version = "1.3.9";
-    EXPECT_EQ(failureOf(status), "The installed Tessaly helper needs to be updated or restarted.");
-
-    status = audibleStatus(0.5);
-    status.unmutedVolume = 0.8;
-    EXPECT_EQ(failureOf(status), "The saved audible volume is inconsistent with the preview volume.");
-
-    status = mutedStatus();
-    status.accessibilityTrusted = false;
-    status.error = "Something else.";
-    EXPECT_EQ(failureOf(status), "Open Tessaly and allow Accessibility to finish setup.");
-    status.accessibilityTrusted = true;
-    EXPECT_EQ(failureOf(status), "Something else.");
+TEST(StatusValidation, AcceptsAHealthyHelperAndChecksEverythingElseInTheDocumentedOrder) {
+    const std::string unguarded = "The remembered mute is not protected by a healthy Quick Look-only guard.";
+    const std::string inconsistent = "Tessaly returned an inconsistent audio state.";
+    const std::string outdated = "The installed Tessaly helper needs to be updated or restarted.";
+    const std::pair<std::function<AudioStatus()>, std::string> cases[] = {
+        {mutedStatus, "no error"},
+        {[] { return audibleStatus(0.7); }, "no error"},
+        // A muted helper needs a healthy guard, an audible one none.
+        {[] { return with(mutedStatus(), [](auto& s) { s.muteGuard->attachmentCount = 0; }); }, unguarded},
+        {[] { return with(mutedStatus(), [](auto& s) { s.muteGuard->audioIOStarted = true; }); }, unguarded},
+        {[] { return with(mutedStatus(), [](auto& s) { s.muteGuard->bundleID = "com.apple.finder"; }); },
+         unguarded},
+        {[] { return with(mutedStatus(), [](auto& s) { s.muteGuard.reset(); }); }, unguarded},
+        {[] { return with(audibleStatus(0.7), [](auto& s) { s.muteGuard = healthyGuard(); }); },
+         "An external mute guard is still active despite the chosen audible volume."},
+        // The muted flag is wrong as well here; consistency comes first.
+        {[] { return with(mutedStatus(), [](auto& s) { s.volume = s.unmutedVolume = 0.3; }); }, inconsistent},
+        {[] { return with(mutedStatus(), [](auto& s) { s.userChangeCount = -1; }); }, inconsistent},
+        {[] {
+             return with(mutedStatus(), [](auto& s) {
+                 s.mode = "other";
+                 s.userChangeCount = -1;
+             });
+         },
+         outdated},
+        {[] { return with(mutedStatus(), [](auto& s) { s.version = "1.3.9"; }); }, outdated},
+        {[] { return with(audibleStatus(0.5), [](auto& s) { s.unmutedVolume = 0.8; }); },
+         "The saved audible volume is inconsistent with the preview volume."},
+        {[] {
+             return with(mutedStatus(), [](auto& s) {
+                 s.accessibilityTrusted = false;
+                 s.error = "Something else.";
+             });
+         },
+         "Open Tessaly and allow Accessibility to finish setup."},
+        {[] { return with(mutedStatus(), [](auto& s) { s.error = "Something else."; }); }, "Something else."},
+    };
+    for (const auto& [status, failure] : cases) EXPECT_EQ(failureOf(status()), failure);
 }
 
 TEST(StatusJson, LeavesAbsentOptionalsOut) {
@@ -135,7 +123,7 @@ TEST(StatusJson, DecodesTheDocumentedExampleAndRefusesMissingMembers) {
     ASSERT_TRUE(reply.status);
     EXPECT_EQ(reply.status->restorationCount, 3);
     EXPECT_FALSE(reply.status->muteGuard);
-    EXPECT_EQ(failureOf(*reply.status), "healthy");
+    EXPECT_EQ(failureOf(*reply.status), "no error");
 
     std::string withoutCount = example;
     withoutCount.erase(withoutCount.find(R"("previewCount":1,)"), 17);
@@ -149,12 +137,6 @@ TEST(StatusJson, DecodesTheDocumentedExampleAndRefusesMissingMembers) {
     guardJson.erase("audioIOStarted");
     EXPECT_THROW(MuteStatus::fromJson(Json::ObjectReader(guardJson)), DecodingError);
 }
-
-}  // namespace
-}  // namespace tessaly
-
-namespace tessaly {
-namespace {
 
 TEST(StatusSummary, RoundsTheVolumeHalfAwayFromZero) {
     auto status = audibleStatus(0.35);

@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 
+#include <functional>
+
 #include "support/SetupFixture.h"
 
 namespace tessaly::testing {
@@ -44,28 +46,26 @@ TEST_F(Disable, ItemAwaitingApprovalIsUnregisteredToo) {
     EXPECT_THAT(helperRequests, IsEmpty());
 }
 
-TEST_F(Disable, UnconfirmedSaveKeepsTheItemRegistered) {
-    flushReply = "The latest audio choice could not be saved.";
-
-    EXPECT_EQ(messageOf([&] { service.disable(); }), "The latest audio choice could not be saved.");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_EQ(service.registration(), "enabled");
-    EXPECT_TRUE(helperRunning());
-}
-
-TEST_F(Disable, UnansweredFlushKeepsTheItemRegistered) {
-    ports.dropNextReply();
-
-    EXPECT_EQ(messageOf([&] { service.disable(); }),
-              "The Tessaly helper did not answer the local request (status -2).");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-}
-
-TEST_F(Disable, UnregisteringErrorPassesThrough) {
-    serviceManagement.failNextUnregistration("Operation not permitted");
-
-    EXPECT_EQ(messageOf([&] { service.disable(); }), "Operation not permitted");
-    EXPECT_THAT(sleeps, IsEmpty());
+TEST_F(Disable, AnUnconfirmedSaveKeepsTheItemRegisteredAndAnUnregisteringErrorPassesThrough) {
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { flushReply = "The latest audio choice could not be saved."; },
+         "The latest audio choice could not be saved."},
+        {[&] { ports.dropNextReply(); }, "The Tessaly helper did not answer the local request (status -2)."},
+        // The helper saved the choice, but the item cannot be unregistered.
+        {[&] {
+             flushReply = "flushed";
+             serviceManagement.failNextUnregistration("Operation not permitted");
+         },
+         "Operation not permitted"},
+    };
+    for (const auto& [fail, message] : cases) {
+        fail();
+        EXPECT_EQ(messageOf([&] { service.disable(); }), message);
+        EXPECT_EQ(service.registration(), "enabled");
+        EXPECT_TRUE(helperRunning());
+        EXPECT_THAT(sleeps, IsEmpty());
+    }
+    EXPECT_THAT(serviceManagement.calls(), ElementsAre("unregister com.orvanne.tessaly.agent.plist"));
 }
 
 TEST_F(Disable, NothingRegisteredStillWaitsForThePortToDisappear) {
@@ -116,25 +116,20 @@ TEST_F(Disable, LegacyAgentThatLaunchdCannotDisableStopsEverything) {
 
 class Restart : public SetupFixture {};
 
-TEST_F(Restart, UnregistersThenRegistersAgain) {
+TEST_F(Restart, UnregistersThenRegistersAgainButNotAfterAFailedDisable) {
     serviceManagement.setStatus(SMAppServiceStatusEnabled);
     startHelper();
+    flushReply = "";
+    EXPECT_EQ(messageOf([&] { service.restart(); }),
+              "The helper did not confirm that the audio choice was saved.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
 
+    flushReply = "flushed";
     service.restart();
 
     EXPECT_THAT(serviceManagement.calls(), ElementsAre("unregister com.orvanne.tessaly.agent.plist",
                                                        "register com.orvanne.tessaly.agent.plist"));
     EXPECT_TRUE(helperRunning());
-}
-
-TEST_F(Restart, FailedDisableDoesNotEnable) {
-    serviceManagement.setStatus(SMAppServiceStatusEnabled);
-    startHelper();
-    flushReply = "";
-
-    EXPECT_EQ(messageOf([&] { service.restart(); }),
-              "The helper did not confirm that the audio choice was saved.");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
 }
 
 }  // namespace

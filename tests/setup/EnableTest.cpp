@@ -12,22 +12,21 @@ using ::testing::IsEmpty;
 
 class Enable : public SetupFixture {};
 
-TEST_F(Enable, FreshInstallationRegistersAndWaitsForAHealthyHelper) {
-    service.enable();
+TEST_F(Enable, AnUnregisteredOrNotFoundItemIsRegisteredAndAHealthyHelperAwaited) {
+    for (const int status : {SMAppServiceStatusNotRegistered, SMAppServiceStatusNotFound}) {
+        serviceManagement.setStatus(status);
+        stopHelper();
+        helperRequests.clear();
 
-    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
-    EXPECT_EQ(service.registration(), "enabled");
-    EXPECT_THAT(helperRequests, ElementsAre(1));
+        service.enable();
+
+        EXPECT_EQ(serviceManagement.calls().back(), "register com.orvanne.tessaly.agent.plist");
+        EXPECT_EQ(service.registration(), "enabled");
+        EXPECT_THAT(helperRequests, ElementsAre(1));
+    }
+    EXPECT_EQ(serviceManagement.calls().size(), 2u);
     EXPECT_THAT(sleeps, IsEmpty());
     EXPECT_THAT(commands.invocations(), IsEmpty());
-}
-
-TEST_F(Enable, NotFoundRegistersToo) {
-    serviceManagement.setStatus(SMAppServiceStatusNotFound);
-
-    service.enable();
-
-    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
 }
 
 TEST_F(Enable, AlreadyEnabledAndHealthySucceedsWithoutRegisteringAgain) {
@@ -40,13 +39,18 @@ TEST_F(Enable, AlreadyEnabledAndHealthySucceedsWithoutRegisteringAgain) {
     EXPECT_THAT(helperRequests, ElementsAre(1));
 }
 
-TEST_F(Enable, ApprovalRequiredLeavesTheRegistrationAlone) {
-    serviceManagement.setStatus(SMAppServiceStatusRequiresApproval);
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.");
+TEST_F(Enable, AnItemAwaitingApprovalOrInAnUnknownStateIsLeftAlone) {
+    const std::pair<int, std::string> cases[] = {
+        {SMAppServiceStatusRequiresApproval,
+         "Allow Tessaly in General > Login Items & Extensions before enabling audio memory."},
+        {7, "macOS returned an unknown login-helper registration state."},
+        {-1, "macOS returned an unknown login-helper registration state."},
+    };
+    for (const auto& [status, message] : cases) {
+        serviceManagement.setStatus(status);
+        EXPECT_EQ(messageOf([&] { service.enable(); }), message) << status;
+    }
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_EQ(service.registration(), "requires-approval");
 }
 
 TEST_F(Enable, RegistrationThatNeedsApprovalAfterwardsSaysSoWithoutWaiting) {
@@ -58,22 +62,6 @@ TEST_F(Enable, RegistrationThatNeedsApprovalAfterwardsSaysSoWithoutWaiting) {
     // Left registered for the user to approve; nothing was undone and nobody was asked for health.
     EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
     EXPECT_THAT(sleeps, IsEmpty());
-}
-
-TEST_F(Enable, UnknownRegistrationStateIsRefused) {
-    serviceManagement.setStatus(7);
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "macOS returned an unknown login-helper registration state.");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-}
-
-TEST_F(Enable, NegativeRegistrationStateIsRefusedAsUnknown) {
-    serviceManagement.setStatus(-1);
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "macOS returned an unknown login-helper registration state.");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
 }
 
 TEST_F(Enable, RegistrationErrorWithoutLegacyAgentPassesThroughUnchanged) {

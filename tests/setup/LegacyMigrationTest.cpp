@@ -54,55 +54,75 @@ TEST_F(LegacyMigration, OldHelperSlowToLeaveIsWaitedFor) {
     EXPECT_THAT(sleeps, ElementsAre(0.1, 0.1, 0.1));
 }
 
-TEST_F(LegacyMigration, FailedRegistrationBootstrapsTheLegacyAgentAgain) {
-    serviceManagement.failNextRegistration(
-        "The operation couldn\u2019t be completed. (SMAppServiceErrorDomain error 1.)");
+/// A step of the migration that fails: what the user is told, what launchctl and login items saw.
+class LegacyMigrationFailure : public LegacyMigration, public ::testing::WithParamInterface<int> {
+protected:
+    struct Failure {
+        std::function<void()> fail;
+        std::string message;
+        std::size_t launchctlCalls;  // the first of print, bootout and bootstrap
+        std::size_t loginItemCalls;  // the first of register and unregister
+    };
 
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "The operation couldn\u2019t be completed. (SMAppServiceErrorDomain error 1.)");
-    EXPECT_THAT(launchctlCalls(), ElementsAre(print(), bootout(), bootstrap()));
-    // Nothing was registered, so there was nothing to undo; the agent file is needed for the bootstrap.
-    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
+    std::vector<Failure> failures() {
+        return {
+            // Nothing was registered, so nothing is undone; the agent file is kept for the bootstrap.
+            {[this] {
+                 serviceManagement.failNextRegistration(
+                     "The operation couldn\u2019t be completed. (SMAppServiceErrorDomain error 1.)");
+             },
+             "The operation couldn\u2019t be completed. (SMAppServiceErrorDomain error 1.)", 3, 1},
+            // A half-done registration is undone before the legacy agent returns.
+            {[this] {
+                 serviceManagement.failNextRegistration("Registration failed.",
+                                                        SMAppServiceStatusRequiresApproval);
+             },
+             "Registration failed.", 3, 2},
+            // One that cannot be undone leaves the legacy agent out.
+            {[this] {
+                 serviceManagement.failNextRegistration("Registration failed.", SMAppServiceStatusEnabled);
+                 serviceManagement.failNextUnregistration("Unregistering failed.");
+             },
+             "Registration failed. The new registration could not be rolled back: Unregistering failed.", 2,
+             2},
+            {[this] {
+                 serviceManagement.failNextRegistration("Registration failed.");
+                 commands.respond(bootstrap(), {5, "Bootstrap failed: 5: Input/output error\n"});
+             },
+             "Registration failed. The previous helper could not be restarted: launchctl bootstrap failed: Bootstrap failed: 5: Input/output error",
+             3, 1},
+            // Registered before the call: the registration is the user's, only the legacy agent comes back.
+            {[this] { serviceManagement.setStatus(SMAppServiceStatusRequiresApproval); },
+             "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.", 3, 0},
+            {[this] {
+                 commands.respond(bootout(), {3, "Boot-out failed: 3: No such process"});
+             },
+             "launchctl bootout failed: Boot-out failed: 3: No such process", 2, 0},
+            {[this] { commands.failLaunching(ENOENT); },
+             "Launching \u201C/bin/launchctl\u201D failed: No such file or directory.", 1, 0},
+        };
+    }
+};
+
+TEST_P(LegacyMigrationFailure, IsReportedAndRolledBackAsFarAsItCanBe) {
+    const Failure failed = failures().at(static_cast<std::size_t>(GetParam()));
+    failed.fail();
+
+    EXPECT_EQ(messageOf([&] { service.enable(); }), failed.message);
+
+    const std::vector<Arguments> steps{print(), bootout(), bootstrap()};
+    EXPECT_EQ(launchctlCalls(), std::vector(steps.begin(), steps.begin() + failed.launchctlCalls));
+    const std::vector<std::string> loginItems{"register com.orvanne.tessaly.agent.plist",
+                                              "unregister com.orvanne.tessaly.agent.plist"};
+    EXPECT_EQ(serviceManagement.calls(),
+              std::vector(loginItems.begin(), loginItems.begin() + failed.loginItemCalls));
     EXPECT_TRUE(FileSystem::exists(paths.legacyAgent()));
+    if (failed.loginItemCalls == 2 && failed.launchctlCalls == 3) {
+        EXPECT_EQ(service.registration(), "not-registered");
+    }
 }
 
-TEST_F(LegacyMigration, HalfDoneRegistrationIsUndoneBeforeTheLegacyAgentReturns) {
-    serviceManagement.failNextRegistration("Registration failed.", SMAppServiceStatusRequiresApproval);
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }), "Registration failed.");
-    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist",
-                                                       "unregister com.orvanne.tessaly.agent.plist"));
-    EXPECT_EQ(service.registration(), "not-registered");
-    EXPECT_THAT(launchctlCalls(), ElementsAre(print(), bootout(), bootstrap()));
-}
-
-TEST_F(LegacyMigration, RegistrationThatCannotBeUndoneLeavesTheLegacyAgentOut) {
-    serviceManagement.failNextRegistration("Registration failed.", SMAppServiceStatusEnabled);
-    serviceManagement.failNextUnregistration("Unregistering failed.");
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "Registration failed. The new registration could not be rolled back: Unregistering failed.");
-    EXPECT_THAT(launchctlCalls(), ElementsAre(print(), bootout()));
-}
-
-TEST_F(LegacyMigration, LegacyAgentThatCannotBeRestartedIsReported) {
-    serviceManagement.failNextRegistration("Registration failed.");
-    commands.respond(bootstrap(), {5, "Bootstrap failed: 5: Input/output error\n"});
-
-    EXPECT_EQ(
-        messageOf([&] { service.enable(); }),
-        "Registration failed. The previous helper could not be restarted: launchctl bootstrap failed: Bootstrap failed: 5: Input/output error");
-}
-
-TEST_F(LegacyMigration, RegistrationStateRefusalIsRolledBackToo) {
-    serviceManagement.setStatus(SMAppServiceStatusRequiresApproval);
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.");
-    // Registered before the call: the registration is the user's, only the legacy agent comes back.
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_THAT(launchctlCalls(), ElementsAre(print(), bootout(), bootstrap()));
-}
+INSTANTIATE_TEST_SUITE_P(Steps, LegacyMigrationFailure, ::testing::Range(0, 7));
 
 TEST_F(LegacyMigration, LegacyAgentFileThatCannotBeRemovedFailsWithoutRollback) {
     serviceManagement.onRegister([&] {
@@ -117,23 +137,6 @@ TEST_F(LegacyMigration, LegacyAgentFileThatCannotBeRemovedFailsWithoutRollback) 
     EXPECT_THAT(message, ::testing::StartsWith("Removing \u201C" + paths.legacyAgent() + "\u201D failed: "));
     EXPECT_THAT(launchctlCalls(), ElementsAre(print(), bootout()));
     EXPECT_EQ(service.registration(), "enabled");
-}
-
-TEST_F(LegacyMigration, FailedBootoutChangesNothing) {
-    commands.respond(bootout(), {3, "Boot-out failed: 3: No such process"});
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "launchctl bootout failed: Boot-out failed: 3: No such process");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_TRUE(FileSystem::exists(paths.legacyAgent()));
-}
-
-TEST_F(LegacyMigration, LaunchctlThatCannotBeLaunchedPassesItsErrorThrough) {
-    commands.failLaunching(ENOENT);
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "Launching \u201C/bin/launchctl\u201D failed: No such file or directory.");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
 }
 
 TEST_F(LegacyMigration, UnrecognisedLegacyAgentStopsEverything) {
@@ -185,19 +188,17 @@ TEST_F(LegacyAgentInspection, FailedRegistrationOfAnUnloadedAgentOnlyUndoesTheRe
     EXPECT_THAT(launchctlCalls(), ElementsAre(Arguments{"print", legacyTarget()}));
 }
 
-TEST_F(LegacyAgentInspection, OtherPrintFailureIsReportedWithTrimmedOutput) {
-    commands.respond({"print", legacyTarget()}, {64, "\u2028\n  Unrecognized target specifier.\u00A0\r\n\t"});
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "Cannot inspect the previous launch agent: Unrecognized target specifier.");
+TEST_F(LegacyAgentInspection, OtherPrintFailureIsReportedWithItsOutputTrimmedAndRepaired) {
+    const std::pair<CommandResult, std::string> cases[] = {
+        {{64, "\u2028\n  Unrecognized target specifier.\u00A0\r\n\t"}, "Unrecognized target specifier."},
+        {{1, "bad \xFF byte \xC0\xAF\xC3"}, "bad \uFFFD byte \uFFFD\uFFFD\uFFFD"},
+    };
+    for (const auto& [printed, reported] : cases) {
+        commands.respond({"print", legacyTarget()}, printed);
+        EXPECT_EQ(messageOf([&] { service.enable(); }),
+                  "Cannot inspect the previous launch agent: " + reported);
+    }
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-}
-
-TEST_F(LegacyAgentInspection, OutputThatIsNotUTF8IsRepaired) {
-    commands.respond({"print", legacyTarget()}, {1, "bad \xFF byte \xC0\xAF\xC3"});
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "Cannot inspect the previous launch agent: bad \uFFFD byte \uFFFD\uFFFD\uFFFD");
 }
 
 class StoppedHelperWait : public SetupFixture {};

@@ -22,7 +22,7 @@ protected:
     }
 };
 
-TEST_F(Snapshot, FreshInstallationHasNothingToReport) {
+TEST_F(Snapshot, FreshInstallationHasNothingToReportAndShowsTheApplicationsOwnTrustAndSavedVolume) {
     const SetupSnapshot snapshot = service.snapshot();
 
     EXPECT_EQ(snapshot.version, version);
@@ -33,19 +33,15 @@ TEST_F(Snapshot, FreshInstallationHasNothingToReport) {
     EXPECT_THAT(snapshot.volume, Optional(0.0));
     EXPECT_FALSE(snapshot.helper);
     EXPECT_FALSE(snapshot.error);
-}
 
-TEST_F(Snapshot, WithoutAHelperTheApplicationsOwnTrustAndTheSavedVolumeAreShown) {
+    // Without a helper, the application's own trust and the saved volume are shown.
     desktop.revokeTrust();
     storeChoice(0.3, 0.3);
-
-    const SetupSnapshot snapshot = service.snapshot();
-
-    EXPECT_FALSE(snapshot.accessibilityTrusted);
-    EXPECT_THAT(snapshot.volume, Optional(0.3));
+    EXPECT_FALSE(service.snapshot().accessibilityTrusted);
+    EXPECT_THAT(service.snapshot().volume, Optional(0.3));
 }
 
-TEST_F(Snapshot, RegisteredButSilentHelperAsksForARestart) {
+TEST_F(Snapshot, RegisteredButSilentHelperAsksForARestartUnlessTheItemAwaitsApproval) {
     serviceManagement.setStatus(SMAppServiceStatusEnabled);
     storeChoice(0, 0.6);
 
@@ -57,15 +53,13 @@ TEST_F(Snapshot, RegisteredButSilentHelperAsksForARestart) {
     EXPECT_FALSE(snapshot.helper);
     EXPECT_THAT(snapshot.volume, Optional(0.0));
     EXPECT_EQ(snapshot.registration, "enabled");
-}
 
-TEST_F(Snapshot, ItemAwaitingApprovalWithoutHelperIsNoProblemYet) {
+    // An item awaiting approval without a helper is no problem yet.
     serviceManagement.setStatus(SMAppServiceStatusRequiresApproval);
-
     EXPECT_FALSE(service.snapshot().error);
 }
 
-TEST_F(Snapshot, HealthyHelperReportsItsOwnVolume) {
+TEST_F(Snapshot, HealthyHelperReportsItsOwnVolumeAndAnUntrustedOneOutweighsTheApplicationsTrust) {
     serviceManagement.setStatus(SMAppServiceStatusEnabled);
     startHelper();
     storeChoice(0.9, 0.9);
@@ -75,18 +69,14 @@ TEST_F(Snapshot, HealthyHelperReportsItsOwnVolume) {
     EXPECT_EQ(snapshot.helper, helperStatus);
     EXPECT_THAT(snapshot.volume, Optional(0.5));
     EXPECT_FALSE(snapshot.error);
-}
 
-TEST_F(Snapshot, UntrustedHelperOutweighsTheApplicationsTrust) {
+    // An untrusted helper outweighs the application's own trust.
     helperStatus.accessibilityTrusted = false;
-    startHelper();
-
-    const SetupSnapshot snapshot = service.snapshot();
-
-    EXPECT_FALSE(snapshot.accessibilityTrusted);
-    EXPECT_THAT(snapshot.error,
+    const SetupSnapshot untrusted = service.snapshot();
+    EXPECT_FALSE(untrusted.accessibilityTrusted);
+    EXPECT_THAT(untrusted.error,
                 Optional(std::string("Open Tessaly and allow Accessibility to finish setup.")));
-    EXPECT_TRUE(snapshot.helper);
+    EXPECT_TRUE(untrusted.helper);
 }
 
 TEST_F(Snapshot, LegacyHelperIsReportedWithoutValidation) {

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "preference/PreferenceStore.h"
 #include "support/SetupFixture.h"
 
@@ -62,47 +64,47 @@ TEST_F(Uninstall, RemovesInListOrderAndStopsAtTheFirstFailure) {
     EXPECT_THAT(workspace.trashedItems(), IsEmpty());
 }
 
-TEST_F(Uninstall, ApplicationOfAnotherAccountFailsBeforeAnythingChanges) {
-    process.uid = uid + 1;
+/// What would make an uninstall fail midway: it fails before anything changes.
+class UninstallRefusal : public Uninstall, public ::testing::WithParamInterface<int> {
+protected:
+    struct Refusal {
+        std::function<void()> arrange;
+        std::string message;
+        bool helperAsked;
+    };
 
-    EXPECT_EQ(
-        messageOf([&] { service.uninstall(); }),
-        "This app is managed by another account. Disable audio memory, then ask its owner to remove the app.");
+    std::vector<Refusal> refusals() {
+        return {
+            {[&] { process.uid = uid + 1; },
+             "This app is managed by another account. Disable audio memory, then ask its owner to remove the app.",
+             false},
+            {[&] {
+                 FileSystem::removeFile(paths.legacyCommandLink());
+                 writeFile(paths.legacyCommandLink(), "#!/bin/sh\n");
+             },
+             "The tessaly command has been replaced and will not be removed.", false},
+            {[&] { workspace.failFindingTrash(EXDEV); },
+             "Finding the Trash for \u201C" + bundle + "\u201D failed: Invalid cross-device link.", false},
+            {[&] { flushReply = "Writing failed."; }, "Writing failed.", true},
+        };
+    }
+};
+
+TEST_P(UninstallRefusal, ChangesNothing) {
+    const Refusal refusal = refusals().at(static_cast<std::size_t>(GetParam()));
+    refusal.arrange();
+
+    EXPECT_EQ(messageOf([&] { service.uninstall(); }), refusal.message);
+
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_THAT(commands.invocations(), IsEmpty());
-    EXPECT_THAT(helperRequests, IsEmpty());
+    EXPECT_EQ(helperRequests.empty(), !refusal.helperAsked);
     EXPECT_TRUE(present(paths.legacyCommandLink()));
+    for (const auto& file : paths.legacySupportFiles()) EXPECT_TRUE(present(file)) << file;
     EXPECT_TRUE(present(paths.legacyAgent()));
     EXPECT_THAT(workspace.trashedItems(), IsEmpty());
 }
 
-TEST_F(Uninstall, ReplacedCommandFailsBeforeAnythingChanges) {
-    FileSystem::removeFile(paths.legacyCommandLink());
-    writeFile(paths.legacyCommandLink(), "#!/bin/sh\n");
-
-    EXPECT_EQ(messageOf([&] { service.uninstall(); }),
-              "The tessaly command has been replaced and will not be removed.");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_TRUE(present(paths.legacySupportFiles()[0]));
-}
-
-TEST_F(Uninstall, ABundleNoTrashCanTakeFailsBeforeAnythingChanges) {
-    workspace.failFindingTrash(EXDEV);
-
-    EXPECT_EQ(messageOf([&] { service.uninstall(); }),
-              "Finding the Trash for \u201C" + bundle + "\u201D failed: Invalid cross-device link.");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_THAT(helperRequests, IsEmpty());
-    EXPECT_TRUE(present(paths.legacyAgent()));
-}
-
-TEST_F(Uninstall, FailedDisableRemovesNothing) {
-    flushReply = "Writing failed.";
-
-    EXPECT_EQ(messageOf([&] { service.uninstall(); }), "Writing failed.");
-    EXPECT_TRUE(present(paths.legacyCommandLink()));
-    EXPECT_THAT(workspace.trashedItems(), IsEmpty());
-}
+INSTANTIATE_TEST_SUITE_P(Cases, UninstallRefusal, ::testing::Range(0, 4));
 
 TEST_F(Uninstall, TrashFailurePassesThrough) {
     workspace.failTrashing(EACCES);

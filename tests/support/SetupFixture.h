@@ -34,7 +34,6 @@ namespace tessaly::testing {
 /// recorded; `onSleep` may change the world between rounds.
 class SetupFixture : public ::testing::Test {
 protected:
-    static constexpr const char* launchctl = "/bin/launchctl";
     static constexpr const char* portName = "com.orvanne.tessaly";
     static constexpr const char* agentName = "com.orvanne.tessaly.agent.plist";
 

@@ -36,31 +36,24 @@ std::string nestedArraysXml(std::size_t depth) {
     return xmlDocument(body);
 }
 
-TEST(PropertyListReadingTest, ReadsEveryValueTypeFromXml) {
-    const CFValue value = PropertyList::parse(xmlDocument(
-        "<dict><key>Label</key><string>a &amp; b</string><key>Count</key><integer>-12</integer><key>Ratio</key><real>0.25</real><key>On</key><true/><key>Off</key><false/><key>List</key><array><string>x</string><dict/></array></dict>"));
-    const CFValue expected =
-        CFDictionary{{"Label", "a & b"}, {"Count", -12}, {"Ratio", 0.25},
-                     {"On", true},       {"Off", false}, {"List", CFArray{"x", CFDictionary{}}}};
-    EXPECT_EQ(value, expected);
-}
-
-TEST(PropertyListReadingTest, IntegersAndRealsBothReadAsNumbers) {
-    EXPECT_EQ(PropertyList::parse(xmlDocument("<integer>7</integer>")), CFValue(7.0));
-    EXPECT_EQ(PropertyList::parse(xmlDocument("<real>7</real>")), CFValue(7.0));
-    EXPECT_EQ(PropertyList::parse(xmlDocument("<integer>-9007199254740992</integer>")),
-              CFValue(-9007199254740992.0));
-}
-
-TEST(PropertyListReadingTest, TextsKeepTheirUnicode) {
-    EXPECT_EQ(PropertyList::parse(xmlDocument("<string>caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D</string>")),
-              CFValue("caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D"));
-}
-
-TEST(PropertyListReadingTest, ARepeatedKeyKeepsItsLastValue) {
-    EXPECT_EQ(PropertyList::parse(
-                  xmlDocument("<dict><key>a</key><string>1</string><key>a</key><string>2</string></dict>")),
-              CFValue(CFDictionary{{"a", "2"}}));
+TEST(PropertyListReadingTest, ReadsEveryValueTypeNumbersAsNumbersTextsAsUnicodeAndARepeatedKeyLast) {
+    const std::pair<std::string, CFValue> cases[] = {
+        {"<dict><key>Label</key><string>a &amp; b</string><key>Count</key><integer>-12</integer><key>Ratio</key><real>0.25</real><key>On</key><true/><key>Off</key><false/><key>List</key><array><string>x</string><dict/></array></dict>",
+         CFDictionary{{"Label", "a & b"},
+                      {"Count", -12},
+                      {"Ratio", 0.25},
+                      {"On", true},
+                      {"Off", false},
+                      {"List", CFArray{"x", CFDictionary{}}}}},
+        {"<integer>7</integer>", 7.0},
+        {"<real>7</real>", 7.0},
+        {"<integer>-9007199254740992</integer>", -9007199254740992.0},
+        {"<string>caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D</string>",
+         "caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D"},
+        {"<dict><key>a</key><string>1</string><key>a</key><string>2</string></dict>",
+         CFDictionary{{"a", "2"}}},
+    };
+    for (const auto& [body, value] : cases) EXPECT_EQ(PropertyList::parse(xmlDocument(body)), value) << body;
 }
 
 TEST(PropertyListReadingTest, MalformedBytesAreRefused) {
@@ -70,12 +63,15 @@ TEST(PropertyListReadingTest, MalformedBytesAreRefused) {
           xmlDocument("<array><string>a</string>"), xmlDocument("<blob/>"), std::string("<plist></plist>")}) {
         EXPECT_EQ(messageOf([&] { PropertyList::parse(bytes); }), malformed) << bytes;
     }
-}
-
-TEST(PropertyListReadingTest, TextsThatAreNotUtf8AreRefused) {
-    // Found by fuzzing: such a key was written into XML that could not be read back.
+    // Texts that are not UTF-8 (found by fuzzing: such a key was written into XML that could not be
+    // read back), a truncated binary list, and a binary key with a NUL byte, which would abort libplist.
+    const std::string binary = PropertyList::writeBinary(CFDictionary{{"Label", "com.orvanne.tessaly"}});
+    // A key that is not ASCII is stored as UTF-16: "Lab\u00E9l" with its fourth unit made NUL.
+    std::string nulKey = PropertyList::writeBinary(CFDictionary{{"Lab\xC3\xA9l", "com.orvanne.tessaly"}});
+    nulKey[nulKey.find(std::string("\0L\0a\0b\0\xE9\0l", 10)) + 7] = '\0';
     for (const std::string& bytes :
-         {xmlDocument("<dict><key>a\xff</key><true/></dict>"), xmlDocument("<string>\xc3</string>")}) {
+         {xmlDocument("<dict><key>a\xff</key><true/></dict>"), xmlDocument("<string>\xc3</string>"),
+          binary.substr(0, binary.size() - 4), nulKey}) {
         EXPECT_THROW(PropertyList::parse(bytes), DecodingError) << bytes;
     }
 }
@@ -88,19 +84,6 @@ TEST(PropertyListReadingTest, InputOverTheSizeLimitIsRefusedUnread) {
     EXPECT_EQ(
         messageOf([&] { PropertyList::parse(atLimit); }),
         "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list is too large.");
-}
-
-TEST(PropertyListReadingTest, ATruncatedBinaryListIsRefused) {
-    const std::string binary = PropertyList::writeBinary(CFDictionary{{"Label", "com.orvanne.tessaly"}});
-    EXPECT_THROW(PropertyList::parse(binary.substr(0, binary.size() - 4)), DecodingError);
-}
-
-TEST(PropertyListReadingTest, ABinaryKeyWithANulByteIsRefusedNotReadIntoAnAbort) {
-    // A key that is not ASCII is stored as UTF-16: "Lab\u00E9l" with its fourth unit made NUL.
-    std::string binary = PropertyList::writeBinary(CFDictionary{{"Lab\xC3\xA9l", "com.orvanne.tessaly"}});
-    const std::string utf16("\0L\0a\0b\0\xE9\0l", 10);
-    binary[binary.find(utf16) + 7] = '\0';
-    EXPECT_THROW(PropertyList::parse(binary), DecodingError);
 }
 
 TEST(PropertyListReadingTest, DatesDataAndUIDsAreRefusedRatherThanMistyped) {
@@ -134,19 +117,15 @@ TEST(PropertyListWritingTest, XmlAndBinaryBothReadBackUnchanged) {
     EXPECT_EQ(PropertyList::parse(PropertyList::writeBinary(value)), value);
 }
 
-TEST(PropertyListWritingTest, WritesAFormatTheReaderTellsApart) {
-    const CFValue value = CFDictionary{{"Label", "com.orvanne.tessaly"}};
+TEST(PropertyListWritingTest, WritesAFormatTheReaderTellsApartAndWholeNumbersAsIntegers) {
+    // launchd reads keys such as ThrottleInterval only as integers.
+    const CFValue value = CFDictionary{{"ThrottleInterval", 10}, {"Level", 0.5}};
     const std::string xml = PropertyList::writeXml(value);
     EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
     EXPECT_EQ(xml.substr(xml.size() - 9), "</plist>\n");  // no trailing NUL from the C buffer
-    EXPECT_EQ(PropertyList::writeBinary(value).rfind("bplist00", 0), 0u);
-}
-
-TEST(PropertyListWritingTest, WholeNumbersAreWrittenAsIntegers) {
-    // launchd reads keys such as ThrottleInterval only as integers.
-    const std::string xml = PropertyList::writeXml(CFDictionary{{"ThrottleInterval", 10}, {"Level", 0.5}});
     EXPECT_NE(xml.find("<integer>10</integer>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("<real>0.5"), std::string::npos) << xml;
+    EXPECT_EQ(PropertyList::writeBinary(value).rfind("bplist00", 0), 0u);
 }
 
 TEST(PropertyListWritingTest, ValuesWithoutAPropertyListFormAreAProgrammingError) {

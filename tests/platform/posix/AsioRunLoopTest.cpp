@@ -22,26 +22,14 @@ struct sigaction dispositionOf(int signalNumber) {
     return current;
 }
 
-TEST(AsioRunLoopThreads, TaskPostedFromAnotherThreadRunsOnTheLoopThread) {
+TEST(AsioRunLoopThreads, ATaskPostedFromAnotherThreadRunsOnTheLoopThreadAndStopFromAnotherThreadEndsRun) {
     AsioRunLoop loop;
     std::promise<bool> ranOnLoopThread;
-    std::thread worker([&] {
-        loop.post([&] {
-            ranOnLoopThread.set_value(loop.isMainThread());
-            loop.stop();
-        });
-    });
-    loop.run();
-    worker.join();
-    EXPECT_TRUE(ranOnLoopThread.get_future().get());
-}
-
-TEST(AsioRunLoopThreads, StopFromAnotherThreadEndsRun) {
-    AsioRunLoop loop;
-    std::promise<void> running;
-    loop.post([&] { running.set_value(); });
     auto finished = std::async(std::launch::async, [&] { loop.run(); });
-    ASSERT_EQ(running.get_future().wait_for(generousWait), std::future_status::ready);
+    std::thread([&] { loop.post([&] { ranOnLoopThread.set_value(loop.isMainThread()); }); }).join();
+    auto ran = ranOnLoopThread.get_future();
+    const bool ranInTime = ran.wait_for(generousWait) == std::future_status::ready;
+    EXPECT_TRUE(ranInTime && ran.get());
 
     loop.stop();
 
@@ -50,19 +38,7 @@ TEST(AsioRunLoopThreads, StopFromAnotherThreadEndsRun) {
     if (!ended) loop.post([&] { loop.stop(); });  // keep a failing test from hanging forever
 }
 
-TEST(AsioRunLoopSignals, SignalStaysIgnoredWhenItsLastSourceGoes) {
-    const struct sigaction previous = dispositionOf(SIGUSR2);
-    ::signal(SIGUSR2, SIG_IGN);
-    {
-        AsioRunLoop loop;
-        auto source = loop.watchSignal(SIGUSR2, [] {});
-        source.reset();
-    }
-    EXPECT_EQ(dispositionOf(SIGUSR2).sa_handler, SIG_IGN);
-    ::sigaction(SIGUSR2, &previous, nullptr);
-}
-
-TEST(AsioRunLoopSignals, SignalKeepsReachingTheSourceThatRemains) {
+TEST(AsioRunLoopSignals, SignalReachesTheSourceThatRemainsAndStaysIgnoredWhenTheLastGoes) {
     const struct sigaction previous = dispositionOf(SIGUSR2);
     ::signal(SIGUSR2, SIG_IGN);
     {
@@ -79,6 +55,7 @@ TEST(AsioRunLoopSignals, SignalKeepsReachingTheSourceThatRemains) {
         loop.run();
         EXPECT_EQ(deliveries, 1);
     }
+    EXPECT_EQ(dispositionOf(SIGUSR2).sa_handler, SIG_IGN);
     ::sigaction(SIGUSR2, &previous, nullptr);
 }
 

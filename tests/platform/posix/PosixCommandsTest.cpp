@@ -3,78 +3,68 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 #include "posix/PosixCommands.h"
+#include "support/ErrorMessage.h"
 #include "support/TemporaryDirectory.h"
 
 namespace tessaly {
 namespace {
 
-std::string quoted(const std::string& text) {
-    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
+using FileSystem::quoted;
+
+TEST(PosixCommands, OutputAndExitStatusAsTheProgramLeftThem) {
+    const struct {
+        std::string program;
+        std::vector<std::string> arguments;
+        std::string output;
+        int exitCode;
+    } cases[] = {
+        // Output and error share one pipe, in the order written.
+        {"/bin/sh", {"-c", "echo first; echo second >&2; echo third"}, "first\nsecond\nthird\n", 0},
+        {"/usr/bin/printf", {"[%s]", "two words", "", "$HOME"}, "[two words][][$HOME]", 0},
+        // With the caller's terminal as input, cat would wait for the user.
+        {"/bin/sh", {"-c", "cat; echo end"}, "end\n", 0},
+        {"/bin/sh", {"-c", "echo 'Could not find service' >&2; exit 113"}, "Could not find service\n", 113},
+        // A death by a signal is 128 plus the signal.
+        {"/bin/sh", {"-c", "kill -KILL $$"}, "", 137},
+        {"/bin/sh", {"-c", "kill -TERM $$"}, "", 143},
+    };
+    for (const auto& expected : cases) {
+        const CommandResult result = PosixCommands().run(expected.program, expected.arguments);
+        EXPECT_EQ(result.output, expected.output) << expected.arguments.back();
+        EXPECT_EQ(result.exitCode, expected.exitCode) << expected.arguments.back();
+    }
 }
 
-CommandResult shell(const std::string& script) {
-    return PosixCommands().run("/bin/sh", {"-c", script});
-}
-
-TEST(CommandOutput, OutputAndErrorArriveInOnePipeInTheOrderWritten) {
-    const CommandResult result = shell("echo first; echo second >&2; echo third");
-    EXPECT_EQ(result.output, "first\nsecond\nthird\n");
-    EXPECT_EQ(result.exitCode, 0);
-}
-
-TEST(CommandOutput, ArgumentsArePassedVerbatim) {
-    const CommandResult result = PosixCommands().run("/usr/bin/printf", {"[%s]", "two words", "", "$HOME"});
-    EXPECT_EQ(result.output, "[two words][][$HOME]");
-}
-
-TEST(CommandOutput, OutputLargerThanThePipeIsReadWhole) {
-    const CommandResult result = shell("head -c 300000 /dev/zero; echo done >&2");
+TEST(PosixCommands, OutputLargerThanThePipeIsReadWhole) {
+    const CommandResult result =
+        PosixCommands().run("/bin/sh", {"-c", "head -c 300000 /dev/zero; echo done >&2"});
     EXPECT_EQ(result.output.size(), 300005u);
     EXPECT_EQ(result.output.substr(300000), "done\n");
 }
 
-TEST(CommandOutput, TheProgramReadsNothingFromTheCallersInput) {
-    // With the caller's terminal as input, cat would wait for the user.
-    const CommandResult result = shell("cat; echo end");
-    EXPECT_EQ(result.output, "end\n");
-}
-
-TEST(CommandExitCode, IsTheProgramsExitStatus) {
-    EXPECT_EQ(shell("exit 0").exitCode, 0);
-    EXPECT_EQ(shell("echo 'Could not find service' >&2; exit 113").exitCode, 113);
-}
-
-TEST(CommandExitCode, ADeathBySignalIs128PlusTheSignal) {
-    EXPECT_EQ(shell("kill -KILL $$").exitCode, 137);
-    EXPECT_EQ(shell("kill -TERM $$").exitCode, 143);
-}
-
-TEST(CommandLaunchFailure, AMissingProgramThrowsNoSuchFile) {
-    try {
-        PosixCommands().run("/bin/launchctl-missing", {"print"});
-        FAIL() << "a missing program ran";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.code(), FileError::Code::noSuchFile);
-        EXPECT_STREQ(error.what(),
-                     ("Launching " + quoted("/bin/launchctl-missing") + " failed: No such file or directory.")
-                         .c_str());
-    }
-}
-
-TEST(CommandLaunchFailure, AFileThatIsNotExecutableThrowsPermissionDenied) {
+TEST(PosixCommands, AProgramThatCannotBeLaunchedThrowsWhy) {
     testing::TemporaryDirectory folder;
-    const std::string program = folder / "launchctl";
-    testing::writeFile(program, "#!/bin/sh\necho hi\n");
-
-    try {
-        PosixCommands().run(program, {});
-        FAIL() << "a file without execute permission ran";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.code(), FileError::Code::other);
-        EXPECT_STREQ(error.what(), ("Launching " + quoted(program) + " failed: Permission denied.").c_str());
+    const std::string notExecutable = folder / "launchctl";
+    testing::writeFile(notExecutable, "#!/bin/sh\necho hi\n");
+    const struct {
+        std::string program;
+        FileError::Code code;
+        std::string reason;
+    } cases[] = {
+        {"/bin/launchctl-missing", FileError::Code::noSuchFile, "No such file or directory"},
+        {notExecutable, FileError::Code::other, "Permission denied"},
+    };
+    for (const auto& expected : cases) {
+        const auto error =
+            testing::thrown<FileError>([&] { PosixCommands().run(expected.program, {"print"}); });
+        EXPECT_EQ(error.code(), expected.code) << expected.program;
+        EXPECT_STREQ(error.what(),
+                     ("Launching " + quoted(expected.program) + " failed: " + expected.reason + ".").c_str());
     }
 }
 

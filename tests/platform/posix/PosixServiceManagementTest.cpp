@@ -13,11 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 #include "foundation/FileSystem.h"
-#include "foundation/TessalyError.h"
 #include "posix/PosixServiceManagement.h"
 #include "posix/SupervisorLock.h"
+#include "support/ErrorMessage.h"
 #include "support/FakeAgentBundle.h"
 #include "support/ProcessRunner.h"
 #include "support/RealProcesses.h"
@@ -36,12 +37,11 @@ using testing::TemporaryDirectory;
 
 const std::string name = FakeAgentBundle::plistName;
 
-std::string quoted(const std::string& text) {
-    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
-}
+using FileSystem::quoted;
 
+/// Login items for a fake bundle in a fresh folder; every member is the tests' to use.
 class LoginItemTest : public ::testing::Test {
-protected:
+public:
     ~LoginItemTest() override {
         // A failed test must not leave a supervised program running.
         try {
@@ -51,23 +51,17 @@ protected:
         }
     }
 
-    /// The bundle with `plan`, and login items for it that restart quickly.
-    void makeBundle(const std::vector<std::string>& plan) {
+    /// The bundle with `plan`, and login items for it that restart quickly, changed by `change`.
+    void makeBundle(const std::vector<std::string>& plan,
+                    const std::function<void(PosixServiceManagement::Settings&)>& change = {}) {
         bundle = std::make_unique<FakeAgentBundle>(folder.path(), plan);
-        makeItems(settings());
-    }
-
-    void makeItems(const PosixServiceManagement::Settings& chosen) {
-        items = std::make_unique<PosixServiceManagement>(bundle->path(), chosen);
-    }
-
-    PosixServiceManagement::Settings settings() const {
         PosixServiceManagement::Settings chosen;
         chosen.stateFolder = folder / "state/tessaly";
         chosen.autostartFolder = folder / "config/autostart";
         chosen.throttleInterval = 0.1;
         chosen.stopTimeout = 3;
-        return chosen;
+        if (change) change(chosen);
+        items = std::make_unique<PosixServiceManagement>(bundle->path(), chosen);
     }
 
     std::string record() const { return items->recordPath(name); }
@@ -84,7 +78,7 @@ protected:
     }
 
     /// Runs `action` in `count` forked processes released at once; whether all exited with 0.
-    bool inProcessesAtOnce(int count, const std::function<void()>& action) {
+    static bool inProcessesAtOnce(int count, const std::function<void()>& action) {
         int gate[2];
         if (::pipe(gate) != 0) return false;
         std::vector<pid_t> children;
@@ -109,8 +103,7 @@ protected:
         ::close(gate[1]);  // every child reads the end of the pipe at once
         bool succeeded = true;
         for (const pid_t child : children) {
-            const auto status = testing::ProcessRunner::waitFor(child, 30);
-            succeeded = succeeded && status == 0;
+            succeeded = testing::ProcessRunner::waitFor(child, 30) == 0 && succeeded;
         }
         return succeeded;
     }
@@ -127,40 +120,28 @@ protected:
 
 // ---- Registering ----
 
-using LoginItemRegistration = LoginItemTest;
-
-TEST_F(LoginItemRegistration, StartsTheBundleProgramWithItsArgumentsAndReportsEnabled) {
+TEST_F(LoginItemTest, RegistrationsAtOnceStartOneProgramDetachedUnderOneSupervisorWithAPrivateRecord) {
     makeBundle({"stay"});
     EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
 
-    items->registerService(name);
+    // Registrations at once start one supervisor and one program.
+    ASSERT_TRUE(inProcessesAtOnce(4, [&] { items->registerService(name); }));
 
     EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
     ASSERT_TRUE(startedTimes(1));
+    EXPECT_FALSE(eventually([&] { return bundle->starts().size() > 1; }, 0.5));
     const auto start = bundle->starts().front();
     EXPECT_EQ(start.arguments, "run");
     EXPECT_TRUE(isRunning(start.pid));
-}
-
-TEST_F(LoginItemRegistration, RunsTheProgramDetachedFromTheRegisteringProcess) {
-    makeBundle({"stay"});
-    items->registerService(name);
-    ASSERT_TRUE(startedTimes(1));
-    const pid_t program = bundle->starts().front().pid;
-    const std::string proc = "/proc/" + std::to_string(program);
-
-    EXPECT_NE(::getsid(program), ::getsid(0));
-    EXPECT_EQ(testing::statField(program, 4), "0") << "no controlling terminal";
+    // Detached from the registering process: its own session, no terminal, no inherited streams.
+    const std::string proc = "/proc/" + std::to_string(start.pid);
+    EXPECT_NE(::getsid(start.pid), ::getsid(0));
+    EXPECT_EQ(testing::statField(start.pid, 4), "0") << "no controlling terminal";
     for (const char* stream : {"/fd/0", "/fd/1", "/fd/2"}) {
         EXPECT_EQ(FileSystem::symbolicLinkDestination(proc + stream), "/dev/null") << stream;
     }
     EXPECT_EQ(FileSystem::symbolicLinkDestination(proc + "/cwd"), "/");
-    EXPECT_NE(::getppid(), program);
-}
-
-TEST_F(LoginItemRegistration, KeepsAPrivateRecordAndASupervisorThatHoldsTheLock) {
-    makeBundle({"stay"});
-    items->registerService(name);
+    EXPECT_NE(::getppid(), start.pid);
 
     EXPECT_EQ(testing::permissionsOf(folder / "state/tessaly"), 0700u);
     EXPECT_EQ(testing::permissionsOf(folder / "state/tessaly/login-items"), 0700u);
@@ -176,37 +157,21 @@ TEST_F(LoginItemRegistration, KeepsAPrivateRecordAndASupervisorThatHoldsTheLock)
     EXPECT_EQ(testing::commandName(supervisor()), "tessaly-login");
 }
 
-TEST_F(LoginItemRegistration, RegistrationsAtOnceStartOneSupervisorAndOneProgram) {
-    makeBundle({"stay"});
-
-    ASSERT_TRUE(inProcessesAtOnce(4, [&] { items->registerService(name); }));
-
-    ASSERT_TRUE(startedTimes(1));
-    EXPECT_FALSE(eventually([&] { return bundle->starts().size() > 1; }, 0.5));
-    EXPECT_GT(supervisor(), 1) << "exactly one supervisor holds the lock";
-    EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
-}
-
 // ---- Restarting ----
 
-using LoginItemRestart = LoginItemTest;
-
-TEST_F(LoginItemRestart, EveryUnsuccessfulEndIsFollowedByANewStart) {
+TEST_F(LoginItemTest, EveryUnsuccessfulEndIsFollowedByANewStartButAnExitWithZeroIsNot) {
     // As launchd reads KeepAlive {SuccessfulExit: false}: any exit status but 0, and any signal.
-    makeBundle({"1", "2", "die", "stay"});
+    makeBundle({"1", "2", "die", "0"});
     items->registerService(name);
 
     ASSERT_TRUE(startedTimes(4));
-    EXPECT_TRUE(isRunning(bundle->starts()[3].pid));
-    EXPECT_FALSE(eventually([&] { return bundle->starts().size() > 4; }, 0.5));
-    EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
+    ASSERT_TRUE(eventually([&] { return supervisor() == 0; })) << "the supervisor ends with its program";
+    EXPECT_EQ(bundle->starts().size(), 4u);
+    EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled) << "and the item stays registered";
 }
 
-TEST_F(LoginItemRestart, RestartsComeNoSoonerThanTheThrottleIntervalAfterTheLastStart) {
-    bundle = std::make_unique<FakeAgentBundle>(folder.path(), std::vector<std::string>{"1", "1", "stay"});
-    auto chosen = settings();
-    chosen.throttleInterval = 0.5;
-    makeItems(chosen);
+TEST_F(LoginItemTest, RestartsComeNoSoonerThanTheThrottleIntervalAfterTheLastStart) {
+    makeBundle({"1", "1", "stay"}, [](auto& chosen) { chosen.throttleInterval = 0.5; });
     items->registerService(name);
 
     ASSERT_TRUE(startedTimes(3));
@@ -216,21 +181,9 @@ TEST_F(LoginItemRestart, RestartsComeNoSoonerThanTheThrottleIntervalAfterTheLast
     EXPECT_GE(starts[2].nanoseconds - starts[1].nanoseconds, 400'000'000);
 }
 
-TEST_F(LoginItemRestart, AProgramThatExitsWithZeroIsNotStartedAgainButStaysRegistered) {
-    makeBundle({"0"});
-    items->registerService(name);
-
-    ASSERT_TRUE(startedTimes(1));
-    ASSERT_TRUE(eventually([&] { return supervisor() == 0; }));
-    EXPECT_EQ(bundle->starts().size(), 1u);
-    EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
-}
-
 // ---- Unregistering ----
 
-using LoginItemUnregistration = LoginItemTest;
-
-TEST_F(LoginItemUnregistration, StopsProgramAndSupervisorBeforeItReturns) {
+TEST_F(LoginItemTest, UnregisteringsAtOnceAllSucceedAndStopProgramAndSupervisorBeforeTheyReturn) {
     makeBundle({"stay"});
     items->registerService(name);
     ASSERT_TRUE(startedTimes(1));
@@ -238,20 +191,18 @@ TEST_F(LoginItemUnregistration, StopsProgramAndSupervisorBeforeItReturns) {
     const pid_t watcher = supervisor();
     ASSERT_TRUE(eventually([&] { return bundle->ready(program); }));
 
-    items->unregisterService(name);
+    EXPECT_TRUE(inProcessesAtOnce(3, [&] { items->unregisterService(name); }));
 
     EXPECT_FALSE(isRunning(program));
     EXPECT_FALSE(isRunning(watcher));
     EXPECT_TRUE(bundle->stopped(program)) << "the program got SIGTERM, not SIGKILL";
+    EXPECT_EQ(supervisor(), 0);
     EXPECT_FALSE(FileSystem::exists(record()));
     EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
 }
 
-TEST_F(LoginItemUnregistration, AProgramThatIgnoresSigtermIsKilled) {
-    bundle = std::make_unique<FakeAgentBundle>(folder.path(), std::vector<std::string>{"ignore-term"});
-    auto chosen = settings();
-    chosen.stopTimeout = 0.3;
-    makeItems(chosen);
+TEST_F(LoginItemTest, AProgramThatIgnoresSigtermIsKilled) {
+    makeBundle({"ignore-term"}, [](auto& chosen) { chosen.stopTimeout = 0.3; });
     items->registerService(name);
     ASSERT_TRUE(startedTimes(1));
     const pid_t program = bundle->starts().front().pid;
@@ -263,11 +214,8 @@ TEST_F(LoginItemUnregistration, AProgramThatIgnoresSigtermIsKilled) {
     EXPECT_FALSE(FileSystem::exists(record()));
 }
 
-TEST_F(LoginItemUnregistration, AProgramBetweenRestartsIsNotStartedAgain) {
-    bundle = std::make_unique<FakeAgentBundle>(folder.path(), std::vector<std::string>{"1", "stay"});
-    auto chosen = settings();
-    chosen.throttleInterval = 30;
-    makeItems(chosen);
+TEST_F(LoginItemTest, AProgramBetweenRestartsIsNotStartedAgain) {
+    makeBundle({"1", "stay"}, [](auto& chosen) { chosen.throttleInterval = 30; });
     items->registerService(name);
     ASSERT_TRUE(startedTimes(1));
     const pid_t watcher = supervisor();
@@ -278,13 +226,7 @@ TEST_F(LoginItemUnregistration, AProgramBetweenRestartsIsNotStartedAgain) {
     EXPECT_EQ(bundle->starts().size(), 1u);
 }
 
-TEST_F(LoginItemUnregistration, WhatIsNotRegisteredIsNoError) {
-    makeBundle({"stay"});
-    EXPECT_NO_THROW(items->unregisterService(name));
-    EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
-}
-
-TEST_F(LoginItemUnregistration, ADamagedRecordReadsAsUnknownAndItsSupervisorIsStillStopped) {
+TEST_F(LoginItemTest, ADamagedRecordReadsAsUnknownAndItsSupervisorIsStillStopped) {
     const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> damages = {
         {"empty", [](const std::string& path) { testing::writeFile(path, ""); }},
         {"garbage", [](const std::string& path) { testing::writeFile(path, "not a property list"); }},
@@ -319,7 +261,7 @@ TEST_F(LoginItemUnregistration, ADamagedRecordReadsAsUnknownAndItsSupervisorIsSt
     }));
 }
 
-TEST_F(LoginItemUnregistration, AStaleOrForgedRecordNeverStopsAnotherProcess) {
+TEST_F(LoginItemTest, AStaleOrForgedRecordNeverStopsAnotherProcess) {
     makeBundle({"stay"});
     // A process left in a session whose leader has ended, as a reused session number may hold after
     // a reboot: only the lock, never recorded numbers, may make it ours.
@@ -356,45 +298,21 @@ TEST_F(LoginItemUnregistration, AStaleOrForgedRecordNeverStopsAnotherProcess) {
     ::kill(stranger, SIGKILL);
 }
 
-TEST_F(LoginItemUnregistration, UnregisteringsAtOnceAllSucceedAndStopEverything) {
-    makeBundle({"stay"});
-    items->registerService(name);
-    ASSERT_TRUE(startedTimes(1));
-    const pid_t program = bundle->starts().front().pid;
-
-    EXPECT_TRUE(inProcessesAtOnce(3, [&] { items->unregisterService(name); }));
-
-    EXPECT_FALSE(isRunning(program));
-    EXPECT_EQ(supervisor(), 0);
-    EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
-}
-
 // ---- Requiring approval ----
 
-using LoginItemApproval = LoginItemTest;
-
-TEST_F(LoginItemApproval, RegisteringWhenApprovalIsRequiredRecordsItAndStartsNothing) {
-    bundle = std::make_unique<FakeAgentBundle>(folder.path(), std::vector<std::string>{"stay"});
-    auto chosen = settings();
-    chosen.requireApproval = true;
-    makeItems(chosen);
-
+TEST_F(LoginItemTest, WhenApprovalIsRequiredNothingStartsUntilLoginItemsSettingsSwitchItOn) {
+    makeBundle({"stay"}, [](auto& chosen) { chosen.requireApproval = true; });
     items->registerService(name);
 
     EXPECT_EQ(items->status(name), SMAppServiceStatusRequiresApproval);
     EXPECT_EQ(recordKeys().at("State"), CFValue("requires-approval"));
     EXPECT_EQ(recordKeys().count("SupervisorProcessIdentifier"), 0u);
     EXPECT_FALSE(startedTimes(1, 0.5));
-}
-
-TEST_F(LoginItemApproval, OpeningLoginItemsSettingsSwitchesTheItemOnAndStartsIt) {
-    bundle = std::make_unique<FakeAgentBundle>(folder.path(), std::vector<std::string>{"stay"});
-    auto chosen = settings();
-    chosen.requireApproval = true;
-    makeItems(chosen);
-    items->registerService(name);
     EXPECT_FALSE(FileSystem::exists(items->autostartPath(name)));
+    items->unregisterService(name);
+    EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
 
+    items->registerService(name);
     items->openSystemSettingsLoginItems();
 
     EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
@@ -402,140 +320,108 @@ TEST_F(LoginItemApproval, OpeningLoginItemsSettingsSwitchesTheItemOnAndStartsIt)
     EXPECT_TRUE(FileSystem::exists(items->autostartPath(name)));
 }
 
-TEST_F(LoginItemApproval, UnregisteringClearsAnItemAwaitingApproval) {
-    bundle = std::make_unique<FakeAgentBundle>(folder.path(), std::vector<std::string>{"stay"});
-    auto chosen = settings();
-    chosen.requireApproval = true;
-    makeItems(chosen);
-    items->registerService(name);
-
-    items->unregisterService(name);
-
-    EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
-}
-
-TEST(LoginItemSettings, TheEnvironmentVariableSetToOneRequiresApproval) {
-    {
-        ScopedEnvironment variable("TESSALY_LOGIN_ITEMS_REQUIRE_APPROVAL", "1");
-        EXPECT_TRUE(PosixServiceManagement::Settings::fromEnvironment().requireApproval);
-    }
-    for (const std::optional<std::string>& value :
-         {std::optional<std::string>(), std::optional<std::string>("0"), std::optional<std::string>("yes")}) {
+TEST(LoginItemSettings, ComeFromTheEnvironment) {
+    ScopedEnvironment home("HOME", "/home/someone");
+    const std::pair<std::optional<std::string>, bool> approvals[] = {
+        {"1", true}, {std::nullopt, false}, {"0", false}, {"yes", false}};
+    for (const auto& [value, required] : approvals) {
         ScopedEnvironment variable("TESSALY_LOGIN_ITEMS_REQUIRE_APPROVAL", value);
-        EXPECT_FALSE(PosixServiceManagement::Settings::fromEnvironment().requireApproval)
+        EXPECT_EQ(PosixServiceManagement::Settings::fromEnvironment().requireApproval, required)
+            << value.value_or("unset");
+    }
+    const std::pair<std::optional<std::string>, std::string> stateHomes[] = {
+        {"/var/state", "/var/state/tessaly"},
+        {std::nullopt, "/home/someone/.local/state/tessaly"},
+        {"", "/home/someone/.local/state/tessaly"},
+        {"relative/state", "/home/someone/.local/state/tessaly"}};
+    for (const auto& [value, folder] : stateHomes) {
+        ScopedEnvironment stateHome("XDG_STATE_HOME", value);
+        EXPECT_EQ(PosixServiceManagement::Settings::fromEnvironment().stateFolder, folder)
             << value.value_or("unset");
     }
 }
 
-TEST(LoginItemSettings, TheStateFolderIsUnderXdgStateHomeOrTheHomeFolder) {
-    ScopedEnvironment home("HOME", "/home/someone");
-    {
-        ScopedEnvironment stateHome("XDG_STATE_HOME", "/var/state");
-        EXPECT_EQ(PosixServiceManagement::Settings::fromEnvironment().stateFolder, "/var/state/tessaly");
-    }
-    for (const std::optional<std::string>& value :
-         {std::optional<std::string>(), std::optional<std::string>(""),
-          std::optional<std::string>("relative/state")}) {
-        ScopedEnvironment stateHome("XDG_STATE_HOME", value);
-        EXPECT_EQ(PosixServiceManagement::Settings::fromEnvironment().stateFolder,
-                  "/home/someone/.local/state/tessaly");
-    }
-}
+// ---- What cannot be registered ----
 
-// ---- The agent definition ----
+struct Refusal {
+    const char* what;
+    std::function<void(LoginItemTest&)> damage;
+    std::function<std::string(LoginItemTest&)> message;
+};
 
-using LoginItemDefinition = LoginItemTest;
+const Refusal refusals[] = {
+    {"NoDefinition", [](auto& test) { ASSERT_EQ(::unlink(test.bundle->definitionPath().c_str()), 0); },
+     [](auto& test) {
+         return "Reading " + quoted(test.bundle->definitionPath()) + " failed: No such file or directory.";
+     }},
+    {"ProgramOutsideTheBundle",
+     [](auto& test) {
+         test.bundle->writeDefinition(FakeAgentBundle::definition("Contents/../../fake-helper"));
+     },
+     [](auto& test) {
+         return "The agent definition " + quoted(test.bundle->definitionPath()) +
+                " cannot be used: its BundleProgram is not a path inside the application bundle.";
+     }},
+    {"NoBundleProgram",
+     [](auto& test) {
+         test.bundle->writeDefinition(
+             "<plist version=\"1.0\"><dict><key>Label</key><string>x</string></dict></plist>");
+     },
+     [](auto& test) {
+         return "The agent definition " + quoted(test.bundle->definitionPath()) +
+                " cannot be used: it names no BundleProgram.";
+     }},
+    {"ProgramThatCannotRun", [](auto& test) { ASSERT_EQ(::chmod(test.bundle->program().c_str(), 0644), 0); },
+     [](auto& test) {
+         return "Launching " + quoted(test.bundle->program()) + " failed: Permission denied.";
+     }},
+    {"LinkedRecordFolder",
+     [](auto& test) {
+         testing::writeFile(test.folder / "elsewhere/placeholder", "");
+         ASSERT_EQ(::mkdir((test.folder / "state").c_str(), 0700), 0);
+         ASSERT_EQ(::symlink((test.folder / "elsewhere").c_str(), (test.folder / "state/tessaly").c_str()),
+                   0);
+     },
+     [](auto& test) {
+         return "The login item folder " + quoted(test.folder / "state/tessaly") +
+                " is not a folder of this user; Tessaly does not follow links there.";
+     }},
+};
 
-TEST_F(LoginItemDefinition, AMissingDefinitionIsNotFoundAndCannotBeRegistered) {
+class LoginItemRefusal : public LoginItemTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(LoginItemRefusal, SaysWhyAndLeavesNoRecordNorProcess) {
     makeBundle({"stay"});
-    ASSERT_EQ(::unlink(bundle->definitionPath().c_str()), 0);
+    GetParam().damage(*this);
 
-    EXPECT_EQ(items->status(name), SMAppServiceStatusNotFound);
-    try {
-        items->registerService(name);
-        FAIL() << "registered without a definition";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.code(), FileError::Code::noSuchFile);
-        EXPECT_STREQ(
-            error.what(),
-            ("Reading " + quoted(bundle->definitionPath()) + " failed: No such file or directory.").c_str());
-    }
+    EXPECT_EQ(testing::messageOf([&] { items->registerService(name); }), GetParam().message(*this));
+
     EXPECT_FALSE(FileSystem::exists(record()));
-}
-
-TEST_F(LoginItemDefinition, AProgramOutsideTheBundleIsRefused) {
-    makeBundle({"stay"});
-    bundle->writeDefinition(FakeAgentBundle::definition("Contents/../../fake-helper"));
-
-    try {
-        items->registerService(name);
-        FAIL() << "registered a program outside the bundle";
-    } catch (const TessalyError& error) {
-        EXPECT_EQ(error.message(),
-                  "The agent definition " + quoted(bundle->definitionPath()) +
-                      " cannot be used: its BundleProgram is not a path inside the application bundle.");
-    }
-    EXPECT_FALSE(FileSystem::exists(record()));
-}
-
-TEST_F(LoginItemDefinition, ADefinitionWithoutBundleProgramIsRefused) {
-    makeBundle({"stay"});
-    bundle->writeDefinition("<plist version=\"1.0\"><dict><key>Label</key><string>x</string></dict></plist>");
-
-    try {
-        items->registerService(name);
-        FAIL() << "registered without a program";
-    } catch (const TessalyError& error) {
-        EXPECT_EQ(error.message(), "The agent definition " + quoted(bundle->definitionPath()) +
-                                       " cannot be used: it names no BundleProgram.");
-    }
-}
-
-TEST_F(LoginItemDefinition, AProgramThatCannotBeExecutedFailsAndLeavesNoRecord) {
-    makeBundle({"stay"});
-    ASSERT_EQ(::chmod(bundle->program().c_str(), 0644), 0);
-
-    try {
-        items->registerService(name);
-        FAIL() << "registered a program that cannot run";
-    } catch (const FileError& error) {
-        EXPECT_STREQ(error.what(),
-                     ("Launching " + quoted(bundle->program()) + " failed: Permission denied.").c_str());
-    }
-    EXPECT_FALSE(FileSystem::exists(record()));
-    EXPECT_EQ(items->status(name), SMAppServiceStatusNotRegistered);
+    // Not registered; and not found at all while the bundle has no definition.
+    EXPECT_EQ(items->status(name), FileSystem::exists(bundle->definitionPath())
+                                       ? SMAppServiceStatusNotRegistered
+                                       : SMAppServiceStatusNotFound);
     EXPECT_TRUE(eventually([&] { return SupervisorLock(record() + ".lock").holders().empty(); }))
         << "no supervisor keeps failing to start it";
+    EXPECT_FALSE(startedTimes(1, 0.2));
 }
 
-TEST_F(LoginItemDefinition, ANameThatIsNotAFileNameIsNeverLookedUp) {
+INSTANTIATE_TEST_SUITE_P(Cases, LoginItemRefusal, ::testing::ValuesIn(refusals),
+                         [](const auto& parameter) { return std::string(parameter.param.what); });
+
+TEST_F(LoginItemTest, AMissingDefinitionIsNotFoundAndANameThatIsNotAFileNameIsNeverLookedUp) {
     makeBundle({"stay"});
     const std::string escaping = "../LaunchAgents/" + name;
-
     EXPECT_EQ(items->status(escaping), SMAppServiceStatusNotFound);
-    try {
-        items->registerService(escaping);
-        FAIL() << "registered a path";
-    } catch (const TessalyError& error) {
-        EXPECT_EQ(error.message(), "The login item name " + quoted(escaping) + " is not a plain file name.");
-    }
+    EXPECT_EQ(testing::messageOf([&] { items->registerService(escaping); }),
+              "The login item name " + quoted(escaping) + " is not a plain file name.");
     EXPECT_NO_THROW(items->unregisterService(escaping));
-}
+    EXPECT_NO_THROW(items->unregisterService(name)) << "what is not registered is no error";
 
-TEST_F(LoginItemDefinition, ALinkedRecordFolderIsRefused) {
-    makeBundle({"stay"});
-    testing::writeFile(folder / "elsewhere/placeholder", "");
-    ASSERT_EQ(::mkdir((folder / "state").c_str(), 0700), 0);
-    ASSERT_EQ(::symlink((folder / "elsewhere").c_str(), (folder / "state/tessaly").c_str()), 0);
-
-    try {
-        items->registerService(name);
-        FAIL() << "registered through a link";
-    } catch (const TessalyError& error) {
-        EXPECT_EQ(error.message(), "The login item folder " + quoted(folder / "state/tessaly") +
-                                       " is not a folder of this user; Tessaly does not follow links there.");
-    }
-    EXPECT_FALSE(startedTimes(1, 0.5));
+    ASSERT_EQ(::unlink(bundle->definitionPath().c_str()), 0);
+    EXPECT_EQ(items->status(name), SMAppServiceStatusNotFound);
+    EXPECT_EQ(testing::thrown<FileError>([&] { items->registerService(name); }).code(),
+              FileError::Code::noSuchFile);
 }
 
 }  // namespace

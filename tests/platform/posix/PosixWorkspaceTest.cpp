@@ -12,10 +12,11 @@
 #include <sstream>
 #include <string>
 
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 #include "foundation/FileSystem.h"
-#include "foundation/TessalyError.h"
 #include "posix/PosixWorkspace.h"
+#include "support/ErrorMessage.h"
 #include "support/RealProcesses.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TemporaryDirectory.h"
@@ -28,36 +29,56 @@ using testing::ScopedEnvironment;
 using testing::TemporaryDirectory;
 using testing::writeFile;
 
-std::string quoted(const std::string& text) {
-    return "\xE2\x80\x9C" + text + "\xE2\x80\x9D";
+/// Runs `action` with `folder` as the working folder, then returns to the previous one.
+template <typename Action>
+void inFolder(const std::string& folder, Action action) {
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    action();
+    std::filesystem::current_path(previous);
 }
 
-class TrashTest : public ::testing::Test {
+class TrashItem : public ::testing::Test {
 protected:
     std::string trash() const { return folder / "share/Trash"; }
     std::string info(const std::string& name) const { return trash() + "/info/" + name + ".trashinfo"; }
     std::string trashed(const std::string& name) const { return trash() + "/files/" + name; }
+    bool recordsPath(const std::string& name, const std::string& path) const {
+        return readFile(info(name)).find("\nPath=" + path + "\n") != std::string::npos;
+    }
 
     TemporaryDirectory folder;
     PosixWorkspace workspace{folder / "share/Trash", ""};
 };
 
-// ---- Moving to the Trash ----
-
-using TrashItem = TrashTest;
-
-TEST_F(TrashItem, MovesTheItemAndRecordsWhereItCameFromAndWhen) {
-    const std::string item = folder / "Applications/Tessaly.app";
-    writeFile(item + "/Contents/Info.plist", "plist");
+TEST_F(TrashItem, MovesTheItemIntoAPrivateTrashAndRecordsItsEncodedPathDateAndSize) {
+    const std::string item = folder / "My Apps/Tessaly é%.app";
+    writeFile(item + "/Contents/Info.plist", std::string(10000, 'x'));
 
     workspace.trashItem(item);
 
     EXPECT_FALSE(FileSystem::exists(item));
-    EXPECT_EQ(readFile(trashed("Tessaly.app") + "/Contents/Info.plist"), "plist");
-    const std::string content = readFile(info("Tessaly.app"));
-    const std::regex expected("\\[Trash Info\\]\nPath=" + item +
-                              "\nDeletionDate=\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}\n");
+    EXPECT_EQ(readFile(trashed("Tessaly é%.app") + "/Contents/Info.plist"), std::string(10000, 'x'));
+    const std::string content = readFile(info("Tessaly é%.app"));
+    const std::regex expected(
+        "\\[Trash Info\\]\nPath=" + folder.path() +
+        "/My%20Apps/Tessaly%20%C3%A9%25.app\nDeletionDate=\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}\n");
     EXPECT_TRUE(std::regex_match(content, expected)) << content;
+    for (const std::string& created : {trash(), trash() + "/files", trash() + "/info"}) {
+        EXPECT_EQ(testing::permissionsOf(created), 0700u) << created;
+    }
+    EXPECT_EQ(testing::permissionsOf(info("Tessaly é%.app")), 0600u);
+    // A trashed folder gets its line in directorysizes: size, the info file's time, the name.
+    std::istringstream line(readFile(trash() + "/directorysizes"));
+    std::uint64_t size = 0;
+    long long modified = 0;
+    std::string name;
+    ASSERT_TRUE(line >> size >> modified >> name);
+    EXPECT_GE(size, 10000u);
+    EXPECT_EQ(name, "Tessaly%20%C3%A9%25.app");
+    struct stat infoStatus {};
+    ASSERT_EQ(::stat(info("Tessaly é%.app").c_str(), &infoStatus), 0);
+    EXPECT_EQ(modified, static_cast<long long>(infoStatus.st_mtime));
 }
 
 TEST_F(TrashItem, TheDeletionDateIsTheLocalTimeOfTrashing) {
@@ -86,52 +107,18 @@ TEST_F(TrashItem, TheDeletionDateIsTheLocalTimeOfTrashing) {
     EXPECT_NE(recorded.tm_hour, universal.tm_hour);
 }
 
-TEST_F(TrashItem, ThePathIsPercentEncoded) {
-    const std::string item = folder / "My Apps/Tessaly é%.app";
-    writeFile(item, "");
-
-    workspace.trashItem(item);
-
-    const std::string content = readFile(info("Tessaly é%.app"));
-    EXPECT_NE(content.find("\nPath=" + folder.path() + "/My%20Apps/Tessaly%20%C3%A9%25.app\n"),
-              std::string::npos)
-        << content;
-}
-
-TEST_F(TrashItem, TheTrashFoldersAreCreatedPrivate) {
-    const std::string item = folder / "item";
-    writeFile(item, "");
-
-    workspace.trashItem(item);
-
-    EXPECT_EQ(testing::permissionsOf(trash()), 0700u);
-    EXPECT_EQ(testing::permissionsOf(trash() + "/files"), 0700u);
-    EXPECT_EQ(testing::permissionsOf(trash() + "/info"), 0700u);
-    EXPECT_EQ(testing::permissionsOf(info("item")), 0600u);
-}
-
-TEST_F(TrashItem, ItemsOfTheSameNameGetNumberedNames) {
-    for (const char* place : {"one", "two", "three"}) {
-        writeFile(folder / (std::string(place) + "/Tessaly.app"), place);
-        workspace.trashItem(folder / (std::string(place) + "/Tessaly.app"));
-    }
+TEST_F(TrashItem, ItemsOfTheSameNameGetNumberedNamesAndAFileLeftWithoutInfoIsNeverReplaced) {
+    writeFile(folder / "one/Tessaly.app", "one");
+    workspace.trashItem(folder / "one/Tessaly.app");
+    writeFile(trashed("Tessaly.app.2"), "left behind");
+    writeFile(folder / "two/Tessaly.app", "two");
+    workspace.trashItem(folder / "two/Tessaly.app");
 
     EXPECT_EQ(readFile(trashed("Tessaly.app")), "one");
-    EXPECT_EQ(readFile(trashed("Tessaly.app.2")), "two");
-    EXPECT_EQ(readFile(trashed("Tessaly.app.3")), "three");
-    EXPECT_NE(readFile(info("Tessaly.app.2")).find("Path=" + folder.path() + "/two/Tessaly.app\n"),
-              std::string::npos);
-}
-
-TEST_F(TrashItem, AFileLeftInTheTrashWithoutInfoIsNeverReplaced) {
-    writeFile(trashed("item"), "left behind");
-    writeFile(folder / "item", "new");
-
-    workspace.trashItem(folder / "item");
-
-    EXPECT_EQ(readFile(trashed("item")), "left behind");
-    EXPECT_EQ(readFile(trashed("item.2")), "new");
-    EXPECT_FALSE(FileSystem::exists(info("item")));
+    EXPECT_EQ(readFile(trashed("Tessaly.app.2")), "left behind");
+    EXPECT_FALSE(FileSystem::exists(info("Tessaly.app.2")));
+    EXPECT_EQ(readFile(trashed("Tessaly.app.3")), "two");
+    EXPECT_TRUE(recordsPath("Tessaly.app.3", folder / "two/Tessaly.app"));
 }
 
 TEST_F(TrashItem, ASymbolicLinkIsTrashedAsALinkAndItsDestinationStays) {
@@ -143,43 +130,31 @@ TEST_F(TrashItem, ASymbolicLinkIsTrashedAsALinkAndItsDestinationStays) {
     EXPECT_TRUE(FileSystem::linkStatus(trashed("Tessaly.app")).isSymbolicLink);
     EXPECT_EQ(FileSystem::symbolicLinkDestination(trashed("Tessaly.app")), folder / "real/Tessaly.app");
     EXPECT_EQ(readFile(folder / "real/Tessaly.app/Contents/Info.plist"), "plist");
-    EXPECT_NE(readFile(info("Tessaly.app")).find("Path=" + folder.path() + "/Tessaly.app\n"),
-              std::string::npos);
+    EXPECT_TRUE(recordsPath("Tessaly.app", folder / "Tessaly.app"));
 }
 
 TEST_F(TrashItem, ARelativePathIsTrashedFromTheWorkingFolder) {
     writeFile(folder / "work/item", "");
-    char previous[4096];
-    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(::chdir(folder.path().c_str()), 0);
 
-    workspace.trashItem("work/./item");
+    inFolder(folder.path(), [&] { workspace.trashItem("work/./item"); });
 
-    ASSERT_EQ(::chdir(previous), 0);
     EXPECT_TRUE(FileSystem::exists(trashed("item")));
-    EXPECT_NE(readFile(info("item")).find("Path=" + folder.path() + "/work/item\n"), std::string::npos);
+    EXPECT_TRUE(recordsPath("item", folder / "work/item"));
 }
 
-TEST_F(TrashItem, AMissingItemThrowsNoSuchFileAndLeavesNoInfo) {
+TEST_F(TrashItem, AnItemThatCannotBeTrashedThrowsAndLeavesNoInfo) {
     const std::string item = folder / "gone.app";
-    try {
-        workspace.trashItem(item);
-        FAIL() << "trashed nothing";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.code(), FileError::Code::noSuchFile);
-        EXPECT_STREQ(error.what(),
-                     ("Moving to the Trash " + quoted(item) + " failed: No such file or directory.").c_str());
-    }
+    const auto error = testing::thrown<FileError>([&] { workspace.trashItem(item); });
+    EXPECT_EQ(error.code(), FileError::Code::noSuchFile);
+    EXPECT_STREQ(
+        error.what(),
+        ("Moving to the Trash " + FileSystem::quoted(item) + " failed: No such file or directory.").c_str());
     EXPECT_FALSE(FileSystem::exists(info("gone.app")));
-}
 
-TEST_F(TrashItem, AnItemThatCannotBeMovedLeavesNoInfoBehind) {
     // Moving a folder into its own Trash inside it fails on every file system.
     writeFile(folder / "box/content", "");
     PosixWorkspace trashInside(folder / "box/Trash", "");
-
     EXPECT_THROW(trashInside.trashItem(folder / "box"), FileError);
-
     EXPECT_TRUE(FileSystem::exists(folder / "box/content"));
     EXPECT_FALSE(FileSystem::exists(folder / "box/Trash/info/box.trashinfo"));
 }
@@ -207,34 +182,17 @@ TEST_F(TrashItem, AnItemOnAnotherFileSystemGoesToTheTrashAtItsTop) {
     std::filesystem::remove(topTrash + "/info/" + name + ".trashinfo");
 }
 
-TEST_F(TrashItem, ATrashedFolderGetsItsLineInDirectorySizes) {
-    writeFile(folder / "Tessaly.app/Contents/Info.plist", std::string(10000, 'x'));
-
-    workspace.trashItem(folder / "Tessaly.app");
-
-    std::istringstream line(readFile(trash() + "/directorysizes"));
-    std::uint64_t size = 0;
-    long long modified = 0;
-    std::string name;
-    ASSERT_TRUE(line >> size >> modified >> name);
-    EXPECT_GE(size, 10000u);
-    EXPECT_EQ(name, "Tessaly.app");
-    struct stat info {};
-    ASSERT_EQ(::stat(this->info("Tessaly.app").c_str(), &info), 0);
-    EXPECT_EQ(modified, static_cast<long long>(info.st_mtime));
-}
-
 TEST(TrashLocation, IsUnderXdgDataHomeOrTheHomeFolder) {
     ScopedEnvironment home("HOME", "/home/someone");
-    {
-        ScopedEnvironment dataHome("XDG_DATA_HOME", "/data");
-        EXPECT_EQ(PosixWorkspace().trashFolder(), "/data/Trash");
-    }
-    for (const std::optional<std::string>& value :
-         {std::optional<std::string>(), std::optional<std::string>(""),
-          std::optional<std::string>("relative")}) {
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {"/data", "/data/Trash"},
+        {std::nullopt, "/home/someone/.local/share/Trash"},
+        {"", "/home/someone/.local/share/Trash"},
+        {"relative", "/home/someone/.local/share/Trash"},
+    };
+    for (const auto& [value, trash] : cases) {
         ScopedEnvironment dataHome("XDG_DATA_HOME", value);
-        EXPECT_EQ(PosixWorkspace().trashFolder(), "/home/someone/.local/share/Trash");
+        EXPECT_EQ(PosixWorkspace().trashFolder(), trash) << value.value_or("unset");
     }
 }
 
@@ -259,20 +217,14 @@ protected:
     TemporaryDirectory bin;
 };
 
-TEST_F(DesktopOpening, AURLIsHandedToXdgOpen) {
+TEST_F(DesktopOpening, AURLAndAFolderByItsAbsolutePathAreHandedToXdgOpen) {
     PosixWorkspace workspace(folder / "Trash", "/nonexistent:" + bin.path());
 
     EXPECT_TRUE(workspace.openURL("x-apple.systempreferences:com.apple.LoginItems-Settings.extension"));
-
     EXPECT_EQ(opened(), "x-apple.systempreferences:com.apple.LoginItems-Settings.extension|");
-}
-
-TEST_F(DesktopOpening, AFolderIsRevealedByItsAbsolutePath) {
-    PosixWorkspace workspace(folder / "Trash", bin.path());
 
     ASSERT_EQ(::mkdir((folder / "some folder").c_str(), 0700), 0);
     EXPECT_TRUE(workspace.revealFolder(folder / "some folder/"));
-
     EXPECT_EQ(opened(), folder.path() + "/some folder|");
 }
 
@@ -285,35 +237,20 @@ TEST_F(DesktopOpening, SuccessIsXdgOpensExitStatusNotThatItStarted) {
     }
 }
 
-TEST_F(DesktopOpening, AMissingFolderIsNotRevealed) {
+TEST_F(DesktopOpening, NothingOpensWithoutXdgOpenOnThePathNorForAMissingFolderOrAnOption) {
     PosixWorkspace workspace(folder / "Trash", bin.path());
     EXPECT_FALSE(workspace.revealFolder(folder / "missing"));
-    EXPECT_FALSE(FileSystem::exists(folder / "opened"));
-}
-
-TEST_F(DesktopOpening, WithoutXdgOpenNothingOpens) {
-    TemporaryDirectory empty;
-    PosixWorkspace workspace(folder / "Trash", empty.path());
-
-    EXPECT_FALSE(workspace.openURL("https://example.org"));
-    EXPECT_FALSE(workspace.revealFolder(folder.path()));
-}
-
-TEST_F(DesktopOpening, AnXdgOpenInTheWorkingFolderIsNotUsed) {
-    char previous[4096];
-    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(::chdir(bin.path().c_str()), 0);
-    PosixWorkspace workspace(folder / "Trash", ":/nonexistent");
-
-    const bool opened = workspace.openURL("https://example.org");
-
-    ASSERT_EQ(::chdir(previous), 0);
-    EXPECT_FALSE(opened);
-}
-
-TEST_F(DesktopOpening, AnArgumentThatLooksLikeAnOptionIsRefused) {
-    PosixWorkspace workspace(folder / "Trash", bin.path());
     EXPECT_FALSE(workspace.openURL("--help"));
+    EXPECT_FALSE(FileSystem::exists(folder / "opened"));
+
+    TemporaryDirectory empty;
+    PosixWorkspace withoutXdgOpen(folder / "Trash", empty.path());
+    EXPECT_FALSE(withoutXdgOpen.openURL("https://example.org"));
+    EXPECT_FALSE(withoutXdgOpen.revealFolder(folder.path()));
+
+    // An empty entry on the path is the working folder, and an xdg-open there is not used.
+    PosixWorkspace withEmptyEntry(folder / "Trash", ":/nonexistent");
+    inFolder(bin.path(), [&] { EXPECT_FALSE(withEmptyEntry.openURL("https://example.org")); });
 }
 
 }  // namespace

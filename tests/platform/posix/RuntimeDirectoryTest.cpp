@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "TemporaryRuntimeDirectory.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileError.h"
 #include "posix/RuntimeDirectory.h"
 #include "support/ErrorMessage.h"
@@ -23,10 +24,6 @@ using testing::ScopedEnvironment;
 using testing::TemporaryDirectory;
 
 const std::string fallback = "/tmp/tessaly-" + std::to_string(::getuid());
-
-std::string inQuotes(const std::string& path) {
-    return "\xE2\x80\x9C" + path + "\xE2\x80\x9D";
-}
 
 // The message a refused folder gives, or "no error" when it is accepted.
 std::string refusalOf(const std::string& path) {
@@ -46,7 +43,7 @@ TEST(RuntimeDirectoryLocation, IsAnAbsoluteXdgRuntimeDirOrElseAFolderInTmpNamedA
     }
 }
 
-TEST(RuntimeDirectoryCreation, MissingFolderIsCreatedPrivateWhateverTheUmask) {
+TEST(RuntimeDirectoryCreation, MissingFolderIsCreatedPrivateWhateverTheUmaskButNotAMissingParent) {
     TemporaryDirectory parent;
     const std::string path = parent / "runtime";
     const mode_t previousMask = ::umask(0377);
@@ -56,13 +53,11 @@ TEST(RuntimeDirectoryCreation, MissingFolderIsCreatedPrivateWhateverTheUmask) {
     ::umask(previousMask);
     EXPECT_EQ(permissionsOf(path), 0700u);
     EXPECT_TRUE(RuntimeDirectory(path).checkExisting());
-}
 
-TEST(RuntimeDirectoryCreation, MissingParentIsAFileError) {
-    TemporaryDirectory parent;
-    const std::string path = parent / "missing/runtime";
-    EXPECT_EQ(std::string(testing::thrown<FileError>([&] { RuntimeDirectory(path).prepare(); }).what()),
-              "Creating the runtime folder " + inQuotes(path) + " failed: No such file or directory.");
+    const std::string orphan = parent / "missing/runtime";
+    EXPECT_EQ(
+        std::string(testing::thrown<FileError>([&] { RuntimeDirectory(orphan).prepare(); }).what()),
+        "Creating the runtime folder " + FileSystem::quoted(orphan) + " failed: No such file or directory.");
 }
 
 TEST(RuntimeDirectoryRefusal, OnlyAPrivateFolderOfTheUserIsAcceptedAndNoneIsRepaired) {
@@ -89,8 +84,9 @@ TEST(RuntimeDirectoryRefusal, OnlyAPrivateFolderOfTheUserIsAcceptedAndNoneIsRepa
         {theirs, "belongs to another user."},
     };
     for (const auto& [path, problem] : cases) {
-        EXPECT_EQ(refusalOf(path),
-                  problem == "no error" ? problem : "The runtime folder " + inQuotes(path) + " " + problem);
+        EXPECT_EQ(refusalOf(path), problem == "no error"
+                                       ? problem
+                                       : "The runtime folder " + FileSystem::quoted(path) + " " + problem);
     }
     EXPECT_EQ(permissionsOf(open), 0755u);
 }

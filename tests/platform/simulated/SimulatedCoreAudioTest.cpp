@@ -22,40 +22,33 @@ protected:
     }
 };
 
-TEST_F(SimulatedMuting, BundleTapSilencesEveryQuickLookProcessAndNothingElse) {
-    AudioObjectID before = addQuickLookProcess(500);
-    AudioObjectID finder = addOtherProcess("com.apple.finder", 80);
-    createTap(MuteRule::bundleDescription());
-    AudioObjectID after = addQuickLookProcess(501);
-
+TEST_F(SimulatedMuting, ABundleTapSilencesQuickLookAProcessTapItsProcessAnExclusiveTapAllOthers) {
+    const AudioObjectID before = addQuickLookProcess(500);
+    const AudioObjectID finder = addOtherProcess("com.apple.finder", 80);
+    const AudioObjectID bundleTap = createTap(MuteRule::bundleDescription());
+    const AudioObjectID after = addQuickLookProcess(501);
     EXPECT_FALSE(audio.reachesOutput(before));
     EXPECT_FALSE(audio.reachesOutput(after));
     EXPECT_TRUE(audio.reachesOutput(finder));
-}
+    ASSERT_EQ(audio.AudioHardwareDestroyProcessTap(bundleTap), 0);
 
-TEST_F(SimulatedMuting, ProcessTapSilencesOnlyItsProcess) {
-    auto quickLook = addQuickLookProcesses(2);
-    AudioObjectID tap = createTap(MuteRule::processDescription(quickLook[0]));
-    EXPECT_FALSE(audio.reachesOutput(quickLook[0]));
-    EXPECT_TRUE(audio.reachesOutput(quickLook[1]));
+    const AudioObjectID processTap = createTap(MuteRule::processDescription(before));
+    EXPECT_FALSE(audio.reachesOutput(before));
+    EXPECT_TRUE(audio.reachesOutput(after));
+    ASSERT_EQ(audio.AudioHardwareDestroyProcessTap(processTap), 0);
+    EXPECT_TRUE(audio.reachesOutput(before));
 
-    ASSERT_EQ(audio.AudioHardwareDestroyProcessTap(tap), 0);
-    EXPECT_TRUE(audio.reachesOutput(quickLook[0]));
-}
-
-TEST_F(SimulatedMuting, ExclusiveTapSilencesEveryProcessItDoesNotList) {
-    AudioObjectID quickLook = addQuickLookProcess(500);
-    AudioObjectID finder = addOtherProcess("com.apple.finder", 80);
-    auto description = MuteRule::processDescription(quickLook);
-    description.isExclusive = true;
-    createTap(description);
-    EXPECT_TRUE(audio.reachesOutput(quickLook));
+    auto exclusive = MuteRule::processDescription(before);
+    exclusive.isExclusive = true;
+    createTap(exclusive);
+    EXPECT_TRUE(audio.reachesOutput(before));
     EXPECT_FALSE(audio.reachesOutput(finder));
 }
 
 class SimulatedAggregateDevices : public QuickLookAudioFixture {};
 
-TEST_F(SimulatedAggregateDevices, RefuseAnUnknownProcessOrTapUIDAndAUIDAlreadyInUse) {
+TEST_F(SimulatedAggregateDevices,
+       RefuseAnUnknownProcessTapOrUIDInUseAndReportSubDevicesAsOutputAndTapsAsInput) {
     AudioObjectID tap = 0;
     EXPECT_EQ(audio.AudioHardwareCreateProcessTap(MuteRule::processDescription(4711), tap), badObject);
     AudioObjectID device = 0;
@@ -72,16 +65,11 @@ TEST_F(SimulatedAggregateDevices, RefuseAnUnknownProcessOrTapUIDAndAUIDAlreadyIn
     EXPECT_EQ(audio.AudioHardwareCreateAggregateDevice(description, first), 0);
     EXPECT_EQ(audio.AudioHardwareCreateAggregateDevice(description, second), illegalOperation);
     EXPECT_EQ(audio.aggregateDeviceIDs(), std::vector<AudioObjectID>{first});
-}
 
-TEST_F(SimulatedAggregateDevices, ReportSubDevicesAsOutputAndTapsAsInput) {
-    AudioObjectID tap = 0;
-    ASSERT_EQ(audio.AudioHardwareCreateProcessTap(MuteRule::bundleDescription(), tap), 0);
-    CFDictionary description = MuteRule::attachmentDescription(*audio.tapUID(tap));
+    // A device reports its sub-devices as output streams and its taps as input streams.
+    description.insert_or_assign("uid", "WITH-SPEAKERS");
     description.insert_or_assign("subdevices", CFArray{CFDictionary{{"uid", "BuiltInSpeakerDevice"}}});
-    AudioObjectID device = 0;
     ASSERT_EQ(audio.AudioHardwareCreateAggregateDevice(description, device), 0);
-
     auto count = [&](AudioObjectPropertyScope scope) {
         std::uint32_t size = 0;
         EXPECT_EQ(audio.AudioObjectGetPropertyDataSize(device, {kAudioDevicePropertyStreams, scope, 0}, size),

@@ -20,21 +20,18 @@ protected:
     SimulatedPreview shown = openPreview();
 };
 
-TEST_F(SimulatedQuickLookPlayer, ReadsZeroWhileMutedAndUnmutesWhenItsSliderIsSetAboveZero) {
+TEST_F(SimulatedQuickLookPlayer,
+       ReadsZeroWhileMutedUnmutesAboveZeroDescribesOnlyTheTimelineAndEndsWithItsWindow) {
     ASSERT_EQ(desktop.performAction(shown.speaker, "AXPress"), kAXErrorSuccess);
     EXPECT_EQ(read(shown.volume, "AXValue", kAXErrorSuccess), CFValue(0.0));
     ASSERT_EQ(desktop.setAttributeValue(shown.volume, "AXValue", 0.4), kAXErrorSuccess);
     EXPECT_FALSE(desktop.isMuted(shown));
     EXPECT_EQ(desktop.outputLevel(shown), 0.4);
     EXPECT_EQ(read(shown.volume, "AXValue", kAXErrorSuccess), CFValue(0.4));
-}
 
-TEST_F(SimulatedQuickLookPlayer, DescribesTheTimelineButNotTheVolume) {
     EXPECT_EQ(read(shown.timeline, "AXValueDescription", kAXErrorSuccess), CFValue("0:00"));
     read(shown.volume, "AXValueDescription", kAXErrorAttributeUnsupported);
-}
 
-TEST_F(SimulatedQuickLookPlayer, StopsAnsweringOnceItsWindowCloses) {
     desktop.closeWindow(shown.window);
     read(shown.volume, "AXValue", kAXErrorInvalidUIElement);
     EXPECT_THAT(read(desktop.createApplication(finder), "AXWindows", kAXErrorSuccess), CFValue(CFArray{}));

@@ -32,37 +32,28 @@ protected:
     int calls = 0;
 };
 
-TEST_F(SimulatedMessagePortFaults, FailedSendNeverReachesThePortAndOnlyAffectsOneRequest) {
+TEST_F(SimulatedMessagePortFaults, AFailedSendNeverReachesThePortADroppedReplyStillRunsTheCalloutEachOnce) {
     ports.failNextSend(kCFMessagePortSendTimeout);
-
     EXPECT_EQ(send(1), (MessagePortReply{kCFMessagePortSendTimeout, std::nullopt}));
     EXPECT_EQ(calls, 0);
-    EXPECT_EQ(send(2), (MessagePortReply{kCFMessagePortSuccess, "reply to 2"}));
-}
 
-TEST_F(SimulatedMessagePortFaults, DroppedReplyStillRunsTheCallout) {
     ports.dropNextReply();
-
     EXPECT_EQ(send(2), (MessagePortReply{kCFMessagePortReceiveTimeout, std::nullopt}));
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(ports.deliveredCount(), 1);
     EXPECT_EQ(send(3), (MessagePortReply{kCFMessagePortSuccess, "reply to 3"}));
 }
 
-TEST_F(SimulatedMessagePortFaults, FailedCreationIsNotANameInUse) {
+TEST_F(SimulatedMessagePortFaults, AFailedCreationIsNotANameInUseAndAFailedSourceLeavesThePortUnanswered) {
     ports.failNextCreateLocal();
-
-    auto failed = ports.createLocal("other", [](std::int32_t) { return std::nullopt; });
+    auto failed = ports.createLocal("other", [](std::int32_t) { return "x"; });
     EXPECT_EQ(failed.port, nullptr);
     EXPECT_FALSE(failed.shouldFreeInfo);
     EXPECT_FALSE(ports.isServed("other"));
-    EXPECT_NE(ports.createLocal("other", [](std::int32_t) { return std::nullopt; }).port, nullptr);
-}
 
-TEST_F(SimulatedMessagePortFaults, FailedRunLoopSourceLeavesThePortUnanswered) {
     auto creation = ports.createLocal("other", [](std::int32_t) { return "x"; });
+    ASSERT_NE(creation.port, nullptr);
     ports.failNextRunLoopSource();
-
     EXPECT_EQ(creation.port->createRunLoopSource(), nullptr);
     EXPECT_TRUE(ports.isServed("other"));
     EXPECT_EQ(ports.createRemote("other")->sendRequest(1, 2.0, 2.0),
