@@ -64,7 +64,8 @@ TEST(SessionFrameTest, BytesThatAreNotAMessageAreRefusedWithoutAllocatingForThem
         Reader reader(bytes);
         EXPECT_THROW(reader.value(), DecodingError) << name;
     }
-    Reader trailing(std::string("\x03\x01\x00", 3));
+    const std::string withTrailingByte("\x03\x01\x00", 3);
+    Reader trailing(withTrailingByte);
     trailing.value();
     EXPECT_THROW(trailing.finish(), DecodingError);
 }
