@@ -3,7 +3,6 @@
 // so that a release once too often is counted instead of touching freed memory.
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -288,12 +287,10 @@ CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* val
     return number;
 }
 
+// The adapters read numbers as doubles only.
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr) {
     const double value = number->value;
     switch (theType) {
-        case kCFNumberSInt32Type:
-            *static_cast<std::int32_t*>(valuePtr) = static_cast<std::int32_t>(value);
-            return value == std::trunc(value) && std::abs(value) < 2147483648.0;
         case kCFNumberDoubleType:
             *static_cast<double*>(valuePtr) = value;
             return true;
