@@ -24,11 +24,24 @@ void onSignal(int) {
     errno = savedErrno;
 }
 
+// A close-on-exec, non-blocking pipe. pipe2 would say it in one call, but macOS lacks it; the pipe
+// is made before the worker thread starts, so no program can be executed in between.
+bool makeWakeUpPipe(int (&ends)[2]) {
+    if (::pipe(ends) != 0) return false;
+    for (const int fd : ends) {
+        if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(fd, F_SETFL, O_NONBLOCK) != 0) {
+            ::close(ends[0]);
+            ::close(ends[1]);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
-    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error("Cannot watch for quit signals.");
+    if (!makeWakeUpPipe(pipe_)) throw std::runtime_error("Cannot watch for quit signals.");
     writeEnd = pipe_[1];
     notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &TerminationSignals::drain);

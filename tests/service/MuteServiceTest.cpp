@@ -8,6 +8,7 @@
 #include "foundation/AudioHardwareError.h"
 #include "foundation/TessalyError.h"
 #include "service/StatusClient.h"
+#include "support/ErrorMessage.h"
 #include "support/MuteServiceFixture.h"
 
 namespace tessaly::testing {
@@ -36,60 +37,61 @@ TEST_F(MuteServiceStart, AStoredAudibleChoiceLeavesTheGuardReleased) {
     EXPECT_TRUE(audio.tapIDs().empty());
 }
 
-TEST_F(MuteServiceStart, AnInvalidFileStopsTheStartAndIsLeftAsItWas) {
-    writeFile(store.path(), R"({"schemaVersion":2,"volume":0,"unmutedVolume":1})");
-    try {
-        service->start();
-        FAIL();
-    } catch (const TessalyError& error) {
-        EXPECT_STREQ(error.what(), "The saved audio preference uses an unsupported format.");
+// A start that cannot finish: its exact message, the file left as it was, nothing served or listened.
+enum class Refusal { unsupportedFile, takenPort, listenerRegistration };
+struct RefusedStart {
+    const char* name;
+    Refusal refusal;
+    const char* file;  // audio.json before the start, if any
+    const char* message;
+};
+
+class RefusedStarts : public MuteServiceFixture, public ::testing::WithParamInterface<RefusedStart> {
+protected:
+    void cause(Refusal refusal) {
+        if (refusal == Refusal::takenPort) {
+            other = ports.createLocal("com.orvanne.tessaly", [](std::int32_t) { return std::nullopt; });
+        } else if (refusal == Refusal::listenerRegistration) {
+            audio.failNext(CoreAudioCall::addPropertyListener, -50);
+            audio.failNext(CoreAudioCall::addPropertyListener, -50);
+        }
     }
+    MessagePorts::LocalPortCreation other;
+};
+
+TEST_P(RefusedStarts, LeaveTheFileAsItWasAndNothingRunning) {
+    const char* file = GetParam().file;
+    if (file != nullptr) writeFile(store.path(), file);
+    const auto identity = file != nullptr ? fileIdentity() : 0;
+    cause(GetParam().refusal);
+    EXPECT_EQ(messageOf([&] { service->start(); }), GetParam().message);
     EXPECT_FALSE(service->isRunning());
-    EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
-    EXPECT_EQ(readFile(store.path()), R"({"schemaVersion":2,"volume":0,"unmutedVolume":1})");
+    if (GetParam().refusal != Refusal::takenPort) EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
+    EXPECT_EQ(audio.listenerCount(), 0u);
+    if (file != nullptr) {
+        EXPECT_EQ(readFile(store.path()), file);
+        EXPECT_EQ(fileIdentity(), identity);  // not even written again with the same bytes
+    }
+    EXPECT_EQ(messageOf([&] { service->start(); }), GetParam().message);  // the cause still stands
 }
 
-TEST_F(MuteServiceStart, ATakenPortStopsTheStartAndLeavesNothingBehind) {
-    // The helper that owns the port may be saving the file: a second one must not write it.
-    const std::string saved = R"({"schemaVersion":1,"volume":0.4,"unmutedVolume":0.4})";
-    writeFile(store.path(), saved);
-    const auto identity = fileIdentity();
-    auto other = ports.createLocal("com.orvanne.tessaly", [](std::int32_t) { return std::nullopt; });
-    try {
-        service->start();
-        FAIL();
-    } catch (const TessalyError& error) {
-        EXPECT_STREQ(error.what(),
-                     "Another Tessaly helper is already running, or its status port is unavailable.");
-    }
-    EXPECT_FALSE(service->isRunning());
-    EXPECT_EQ(audio.listenerCount(), 0u);
-    EXPECT_THROW(service->start(), TessalyError);  // still refused: the port is still taken
-    EXPECT_EQ(readFile(store.path()), saved);
-    EXPECT_EQ(fileIdentity(), identity);
-}
-
-TEST_F(MuteServiceStart, AFailedListenerRegistrationIsReportedAndUndone) {
-    audio.failNext(CoreAudioCall::addPropertyListener, -50);
-    try {
-        service->start();
-        FAIL();
-    } catch (const AudioHardwareError& error) {
-        EXPECT_STREQ(error.what(),
-                     "Registering a Core Audio change listener failed (Core Audio status -50).");
-    }
-    EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
-    EXPECT_EQ(audio.listenerCount(), 0u);
-}
+// The port's owner may be saving the file while a second helper starts: that one must not write it.
+INSTANTIATE_TEST_SUITE_P(
+    MuteService, RefusedStarts,
+    ::testing::Values(
+        RefusedStart{"UnsupportedFile", Refusal::unsupportedFile,
+                     R"({"schemaVersion":2,"volume":0,"unmutedVolume":1})",
+                     "The saved audio preference uses an unsupported format."},
+        RefusedStart{"TakenPort", Refusal::takenPort,
+                     R"({"schemaVersion":1,"volume":0.4,"unmutedVolume":0.4})",
+                     "Another Tessaly helper is already running, or its status port is unavailable."},
+        RefusedStart{"ListenerRegistration", Refusal::listenerRegistration, nullptr,
+                     "Registering a Core Audio change listener failed (Core Audio status -50)."}),
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST_F(MuteServiceStart, StartingTwiceIsRefused) {
     start();
-    try {
-        service->start();
-        FAIL();
-    } catch (const TessalyError& error) {
-        EXPECT_STREQ(error.what(), "Tessaly is already running.");
-    }
+    EXPECT_EQ(messageOf([&] { service->start(); }), "Tessaly is already running.");
 }
 
 class RoadOfOnePreview : public MuteServiceFixture {};
@@ -163,15 +165,21 @@ TEST_F(RoadOfOnePreview, ProcessListChangesFollowTheGuardOnlyWhileMuted) {
 
 class EndingSignals : public MuteServiceFixture, public ::testing::WithParamInterface<int> {};
 
-TEST_P(EndingSignals, SaveThePendingChoiceAndCannotEndTheHelperBeforeItsCleanup) {
+TEST_P(EndingSignals, SaveThePendingChoiceTearDownAndCannotEndTheHelperBeforeItsCleanup) {
     storeChoice(0.5, 0.5);
-    auto preview = openPreview();
-    runLoop.postAfter(1, [&] { desktop.userMovesVolume(preview, 0.3); });
-    runLoop.postAfter(1.05, [&] { runLoop.raise(GetParam()); });  // within the save's delay
+    std::optional<SimulatedPreview> preview;
+    runLoop.postAfter(1, [&] { preview = openPreview(); });
+    runLoop.postAfter(3, [&] { desktop.userMovesVolume(*preview, 0.8); });
+    runLoop.postAfter(3.05, [&] { runLoop.raise(GetParam()); });  // within the save's delay
+    audio.addProcess(quickLook, 900);
     service->run();
     EXPECT_EQ(runLoop.killedBy(), std::nullopt);
-    EXPECT_EQ(storedChoice(), AudioPreference::make(0.3, 0.3));
     EXPECT_FALSE(service->isRunning());
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0.8, 0.8));
+    EXPECT_EQ(audio.listenerCount(), 0u);
+    EXPECT_TRUE(audio.tapIDs().empty());
+    EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
+    EXPECT_EQ(log.messages("mute").back(), "Quick Look audio memory has stopped.");
     runLoop.raise(GetParam());  // a second one, while the helper winds down
     EXPECT_EQ(runLoop.killedBy(), std::nullopt);
 }
@@ -474,22 +482,6 @@ TEST_F(StatusPort, RejectsUnknownRequests) {
 }
 
 class ServiceRun : public MuteServiceFixture {};
-
-TEST_F(ServiceRun, SigtermWritesThePendingChoiceAndTearsDown) {
-    storeChoice(0.5, 0.5);
-    std::optional<SimulatedPreview> preview;
-    runLoop.postAfter(1, [&] { preview = openPreview(); });
-    runLoop.postAfter(3, [&] { desktop.userMovesVolume(*preview, 0.8); });
-    runLoop.postAfter(3.05, [&] { runLoop.raise(SIGTERM); });
-    audio.addProcess(quickLook, 900);
-    service->run();
-    EXPECT_FALSE(service->isRunning());
-    EXPECT_EQ(storedChoice(), AudioPreference::make(0.8, 0.8));
-    EXPECT_EQ(audio.listenerCount(), 0u);
-    EXPECT_TRUE(audio.tapIDs().empty());
-    EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
-    EXPECT_EQ(log.messages("mute").back(), "Quick Look audio memory has stopped.");
-}
 
 TEST_F(ServiceRun, AStopRequestEndsRun) {
     runLoop.postAfter(1, [&] { StatusClient::stopIfRunning(ports); });
