@@ -66,7 +66,9 @@ TEST_P(RefusedStarts, LeaveTheFileAsItWasAndNothingRunning) {
     cause(GetParam().refusal);
     EXPECT_EQ(messageOf([&] { service->start(); }), GetParam().message);
     EXPECT_FALSE(service->isRunning());
-    if (GetParam().refusal != Refusal::takenPort) EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
+    if (GetParam().refusal != Refusal::takenPort) {
+        EXPECT_FALSE(ports.isServed("com.orvanne.tessaly"));
+    }
     EXPECT_EQ(audio.listenerCount(), 0u);
     if (file != nullptr) {
         EXPECT_EQ(readFile(store.path()), file);
