@@ -6,12 +6,11 @@
 #include "AppCommandLine.h"
 #include "AppPlatform.h"
 #include "SetupApplication.h"
-#include "posix/PosixProcessEnvironment.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     std::unique_ptr<tessaly::AppPlatform> platform;
-    tessaly::PosixProcessEnvironment process;
+    tessaly::AppPlatform::Process process;
     tessaly::AppCommandLine commandLine(
         process,
         [&platform]() -> tessaly::SetupService& {

@@ -15,6 +15,9 @@ namespace tessaly {
 /// the workspace, the status port and Accessibility, each through its framework.
 class AppPlatform {
 public:
+    /// This system's process environment, which the command line needs before the platform is built.
+    using Process = MacProcessEnvironment;
+
     AppPlatform();
 
     MacLog log;

@@ -6,6 +6,7 @@
 #include "posix/PosixMessagePorts.h"
 #include "posix/PosixProcessEnvironment.h"
 #include "posix/PosixWorkspace.h"
+#include "posix/SyslogLog.h"
 #include "service/MuteService.h"
 #include "session/SessionConnection.h"
 #include "simulated/SimulatedDesktop.h"
@@ -18,6 +19,9 @@ namespace tessaly {
 /// Quick Look process and no Finder window, and trusts the helper for Accessibility.
 class HelperPlatform {
 public:
+    /// Where the helper logs on this system.
+    using SystemLog = SyslogLog;
+
     explicit HelperPlatform(Log& log);
     ~HelperPlatform();
 

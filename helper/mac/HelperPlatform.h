@@ -2,6 +2,7 @@
 
 #include "mac/MacAccessibility.h"
 #include "mac/MacCoreAudio.h"
+#include "mac/MacLog.h"
 #include "mac/MacMessagePorts.h"
 #include "mac/MacProcessEnvironment.h"
 #include "mac/MacRunLoop.h"
@@ -14,6 +15,9 @@ namespace tessaly {
 /// loop, the status port and the process, each through its framework.
 class HelperPlatform {
 public:
+    /// Where the helper logs on this system.
+    using SystemLog = MacLog;
+
     explicit HelperPlatform(Log& log);
 
     /// The services the mute service runs on; exiting ends the process.

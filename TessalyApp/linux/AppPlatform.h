@@ -20,6 +20,9 @@ namespace tessaly {
 /// desktop trusts the application (Linux has no Accessibility permission to grant).
 class AppPlatform {
 public:
+    /// This system's process environment, which the command line needs before the platform is built.
+    using Process = PosixProcessEnvironment;
+
     AppPlatform();
     ~AppPlatform();
 
