@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "PortWorld.h"
+#include "support/PortWorld.h"
 
 namespace tessaly::testing {
 namespace {
@@ -38,7 +38,7 @@ TEST(SessionClientTest, WhenTheSessionGoesTheAudioServerCountsAsRestartedAndCall
                                                kAudioObjectPropertyScopeGlobal,
                                                kAudioObjectPropertyElementMain};
     ASSERT_EQ(session.audio().AudioObjectAddPropertyListenerBlock(
-                  kAudioObjectSystemObject, restarted, session.loop,
+                  kAudioObjectSystemObject, restarted, session.loop(),
                   makeListenerBlock([&](const auto&) { ++restarts; })),
               0);
     session.act({"quit"});

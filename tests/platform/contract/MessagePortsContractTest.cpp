@@ -1,6 +1,7 @@
 // The message-port contract, written once and run against the in-memory ports of the virtual-time
-// tests and the Unix-domain socket ports of the helper. On sockets the server runs on a real loop on
-// a background thread while the test's thread is the blocking client.
+// tests, the Mac adapter over the stand-in Core Foundation that routes into them (every reference
+// given back by the end of each test), and the Unix-domain socket ports of the helper. On sockets the
+// server runs on a real loop on a background thread while the test's thread is the blocking client.
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "LoopThread.h"
-#include "TemporaryRuntimeDirectory.h"
+#include "mac/MacMessagePorts.h"
+#include "mac/standin/MacStandin.h"
+#include "platform/mac/BalancedReferences.h"
+#include "platform/posix/LoopThread.h"
+#include "platform/posix/TemporaryRuntimeDirectory.h"
 #include "posix/PosixMessagePorts.h"
 #include "simulated/SimulatedMessagePorts.h"
 #include "support/CapturingLog.h"
@@ -32,15 +36,36 @@ public:
     virtual MessagePorts& ports() = 0;
     /// Runs `work` where the servers live and waits for it.
     virtual void onServer(const std::function<void()>& work) = 0;
+    /// The in-memory ports behind the ones asked, when they live in the test's process.
+    virtual SimulatedMessagePorts* simulated() { return nullptr; }
 };
 
 class SimulatedHarness : public PortsHarness {
 public:
-    MessagePorts& ports() override { return ports_; }
+    MessagePorts& ports() override { return simulated_; }
     void onServer(const std::function<void()>& work) override { work(); }
+    SimulatedMessagePorts* simulated() override { return &simulated_; }
+
+protected:
+    SimulatedMessagePorts simulated_;
+};
+
+class MacAdapterHarness : public SimulatedHarness {
+public:
+    MacAdapterHarness() {
+        MacStandin::resetReferenceCounts();
+        MacStandin::routeMessagePorts(&simulated_);
+        adapter_ = std::make_unique<MacMessagePorts>();
+    }
+    ~MacAdapterHarness() override {
+        adapter_.reset();
+        testing::expectBalancedReferences();
+        MacStandin::routeMessagePorts(nullptr);
+    }
+    MessagePorts& ports() override { return *adapter_; }
 
 private:
-    SimulatedMessagePorts ports_;
+    std::unique_ptr<MacMessagePorts> adapter_;
 };
 
 class PosixHarness : public PortsHarness {
@@ -86,6 +111,7 @@ protected:
     }
 
     MessagePorts& ports() { return harness_->ports(); }
+    SimulatedMessagePorts* simulated() { return harness_->simulated(); }
 
     // A served port whose callout records each message id and answers with `reply`.
     LocalMessagePort* serve(const std::string& name,
@@ -188,7 +214,11 @@ TEST_P(MessagePortsContract, ReplyBytesArriveUnchangedAndNoReplyDiffersFromAnEmp
 
 TEST_P(MessagePortsContract, InvalidatedOrDestroyedPortIsGoneAndItsNameFree) {
     const std::pair<std::string, std::function<void(LocalMessagePort&)>> endings[] = {
-        {"invalidated", [](LocalMessagePort& port) { port.invalidate(); }},
+        {"invalidated",
+         [](LocalMessagePort& port) {
+             port.invalidate();
+             EXPECT_FALSE(port.isValid());
+         }},
         {"destroyed",
          [this](LocalMessagePort&) {
              sources_.clear();
@@ -199,6 +229,7 @@ TEST_P(MessagePortsContract, InvalidatedOrDestroyedPortIsGoneAndItsNameFree) {
         EXPECT_EQ(ports().createRemote(portName), nullptr) << "before the port was served";
         auto* port = serve(portName, [](std::int32_t) { return "first"; });
         ASSERT_NE(port, nullptr);
+        EXPECT_TRUE(port->isValid());
         auto remote = ports().createRemote(portName);
         ASSERT_NE(remote, nullptr);
 
@@ -237,11 +268,35 @@ TEST_P(MessagePortsContract, PortAnswersOnlyWhileItHasARunLoopSource) {
     EXPECT_EQ(received(), std::vector<std::int32_t>{1});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Implementations, MessagePortsContract,
-    ::testing::Values(Implementation{"Simulated", [] { return std::make_unique<SimulatedHarness>(); }},
-                      Implementation{"Posix", [] { return std::make_unique<PosixHarness>(); }}),
-    [](const ::testing::TestParamInfo<Implementation>& parameter) { return parameter.param.name; });
+/// Failures injected into the in-memory ports, for the routes in the test's process.
+class InProcessMessagePortsContract : public MessagePortsContract {};
+
+TEST_P(InProcessMessagePortsContract, FailuresToSendOrToCreateAPortPassThrough) {
+    ASSERT_NE(serveEcho(), nullptr);
+    auto remote = ports().createRemote(portName);
+    ASSERT_NE(remote, nullptr);
+    simulated()->failNextSend(kCFMessagePortSendTimeout);
+    EXPECT_EQ(remote->sendRequest(3, sendTimeout, receiveTimeout), failure(kCFMessagePortSendTimeout));
+    EXPECT_EQ(remote->sendRequest(3, sendTimeout, receiveTimeout), success("reply to 3"));
+
+    simulated()->failNextCreateLocal();
+    const auto failed = createLocalOnServer(portName + ".other");
+    EXPECT_EQ(failed.port, nullptr);
+    EXPECT_FALSE(failed.shouldFreeInfo);
+}
+
+const Implementation simulatedPorts{"Simulated", [] { return std::make_unique<SimulatedHarness>(); }};
+const Implementation macAdapter{"MacAdapter", [] { return std::make_unique<MacAdapterHarness>(); }};
+const Implementation posixPorts{"Posix", [] { return std::make_unique<PosixHarness>(); }};
+
+std::string implementationName(const ::testing::TestParamInfo<Implementation>& parameter) {
+    return parameter.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(, MessagePortsContract, ::testing::Values(simulatedPorts, macAdapter, posixPorts),
+                         implementationName);
+INSTANTIATE_TEST_SUITE_P(, InProcessMessagePortsContract, ::testing::Values(simulatedPorts, macAdapter),
+                         implementationName);
 
 }  // namespace
 }  // namespace tessaly

@@ -19,41 +19,39 @@
 #include "session/SessionWorkspace.h"
 #include "support/ProcessRunner.h"
 #include "support/TemporaryDirectory.h"
+#include "support/VirtualRunLoop.h"
 
 namespace tessaly::testing {
 
 /// A simulated Mac reached through the ports, and the user acting on it: the same tests run
-/// against the world embedded in the test and against a real tessaly-session process.
+/// against the world in the test's process and against a real tessaly-session process.
 class PortWorld {
 public:
     virtual ~PortWorld() = default;
     virtual CoreAudio& audio() = 0;
     virtual Accessibility& accessibility() = 0;
     virtual Workspace& workspace() = 0;
+    /// The loop that listeners and observers are called on.
+    virtual RunLoop& loop() = 0;
     /// Runs a session command as the user and returns its output; a failure fails the test.
     virtual std::string act(const std::vector<std::string>& words) = 0;
-
-    /// Turns the run loop that callbacks arrive on until `done` holds or `seconds` pass.
-    bool runUntil(const std::function<bool()>& done, double seconds = 5) {
-        if (done()) return true;
-        const double deadline = loop.now() + seconds;
-        auto timer = loop.makeTimer(0.001, 0.001, 0, [&] {
-            if (done() || loop.now() > deadline) loop.stop();
-        });
-        loop.run();
-        return done();
+    /// Turns the loop until `done` holds or `seconds` pass.
+    virtual bool runUntil(const std::function<bool()>& done, double seconds = 5) = 0;
+    /// Turns the loop long enough for anything under way to arrive.
+    void settle() {
+        runUntil([] { return false; }, 0.1);
     }
 
-    AsioRunLoop loop;
     TemporaryDirectory home;
 };
 
-/// The world in the test's own process, on the test's run loop.
-class EmbeddedWorld : public PortWorld {
+/// The world in the test's own process on virtual time; its ports are the simulations themselves.
+class LocalWorld : public PortWorld {
 public:
     CoreAudio& audio() override { return world.audio; }
     Accessibility& accessibility() override { return world.desktop; }
     Workspace& workspace() override { return world.workspace; }
+    RunLoop& loop() override { return runLoop; }
     std::string act(const std::vector<std::string>& words) override {
         std::string output;
         int status = -1;
@@ -65,9 +63,16 @@ public:
         EXPECT_EQ(status, 0) << output;
         return output;
     }
+    bool runUntil(const std::function<bool()>& done, double seconds = 5) override {
+        runLoop.runUntilIdle();
+        for (const double deadline = runLoop.now() + seconds; !done() && runLoop.now() < deadline;)
+            runLoop.advance(0.001);
+        return done();
+    }
 
-    SessionWorld world{loop, home.path()};
-    SessionCommands commands{world, loop, [] {}};
+    VirtualRunLoop runLoop;
+    SessionWorld world{runLoop, home.path()};
+    SessionCommands commands{world, runLoop, [] {}};
 };
 
 /// A tessaly-session process of its own (isolated home and runtime folder), reached as a client.
@@ -83,7 +88,7 @@ public:
         if (!connection)
             throw std::runtime_error("the session did not start: " + readFile(home / "session.err"));
         audio_ = std::make_unique<SessionCoreAudio>(connection);
-        accessibility_ = std::make_unique<SessionAccessibility>(connection, &loop);
+        accessibility_ = std::make_unique<SessionAccessibility>(connection, &loop_);
         workspace_ = std::make_unique<SessionWorkspace>(connection, files_);
     }
     ~SessionProcess() override {
@@ -100,6 +105,7 @@ public:
     CoreAudio& audio() override { return *audio_; }
     Accessibility& accessibility() override { return *accessibility_; }
     Workspace& workspace() override { return *workspace_; }
+    RunLoop& loop() override { return loop_; }
     std::string act(const std::vector<std::string>& words) override {
         const auto reply = connection->call(SessionProtocol::command, SessionFrame::Writer().texts(words));
         if (!reply) {
@@ -112,6 +118,15 @@ public:
         EXPECT_EQ(status, 0) << output;
         return output;
     }
+    bool runUntil(const std::function<bool()>& done, double seconds = 5) override {
+        if (done()) return true;
+        const double deadline = loop_.now() + seconds;
+        auto timer = loop_.makeTimer(0.001, 0.001, 0, [&] {
+            if (done() || loop_.now() > deadline) loop_.stop();
+        });
+        loop_.run();
+        return done();
+    }
     /// The socket the session serves.
     std::string socketPath() const { return runtime_ / SessionProtocol::socketName; }
     int pid() const { return pid_; }
@@ -119,6 +134,7 @@ public:
     std::shared_ptr<SessionConnection> connection;
 
 private:
+    AsioRunLoop loop_;
     TemporaryDirectory runtime_;
     ProcessRunner runner_{{{"HOME", home.path()}, {"XDG_RUNTIME_DIR", runtime_.path()}}};
     int pid_ = -1;
