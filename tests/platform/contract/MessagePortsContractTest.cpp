@@ -271,18 +271,46 @@ TEST_P(MessagePortsContract, PortAnswersOnlyWhileItHasARunLoopSource) {
 /// Failures injected into the in-memory ports, for the routes in the test's process.
 class InProcessMessagePortsContract : public MessagePortsContract {};
 
-TEST_P(InProcessMessagePortsContract, FailuresToSendOrToCreateAPortPassThrough) {
+TEST_P(InProcessMessagePortsContract,
+       AFailedSendNeverReachesThePortADroppedReplyStillRunsTheCalloutEachOnce) {
     ASSERT_NE(serveEcho(), nullptr);
-    auto remote = ports().createRemote(portName);
-    ASSERT_NE(remote, nullptr);
     simulated()->failNextSend(kCFMessagePortSendTimeout);
-    EXPECT_EQ(remote->sendRequest(3, sendTimeout, receiveTimeout), failure(kCFMessagePortSendTimeout));
-    EXPECT_EQ(remote->sendRequest(3, sendTimeout, receiveTimeout), success("reply to 3"));
+    EXPECT_EQ(send(1), failure(kCFMessagePortSendTimeout));
+    EXPECT_TRUE(received().empty());
 
+    simulated()->dropNextReply();
+    EXPECT_EQ(send(2), failure(kCFMessagePortReceiveTimeout));
+    EXPECT_EQ(received(), std::vector<std::int32_t>{2});
+    EXPECT_EQ(simulated()->deliveredCount(), 1);
+    EXPECT_EQ(send(3), success("reply to 3"));
+}
+
+TEST_P(InProcessMessagePortsContract, AFailedCreationIsNotANameInUseAndAFailedSourceLeavesThePortUnanswered) {
     simulated()->failNextCreateLocal();
-    const auto failed = createLocalOnServer(portName + ".other");
+    const auto failed = createLocalOnServer(portName);
     EXPECT_EQ(failed.port, nullptr);
     EXPECT_FALSE(failed.shouldFreeInfo);
+    EXPECT_FALSE(simulated()->isServed(portName));
+
+    simulated()->failNextRunLoopSource();
+    ASSERT_NE(serveEcho(), nullptr);
+    EXPECT_EQ(sources_.back(), nullptr);
+    EXPECT_TRUE(simulated()->isServed(portName));
+    EXPECT_EQ(send(1), failure(kCFMessagePortReceiveTimeout));
+}
+
+// In memory, as on a Mac, a remote end is bound to the port it found; on sockets it reaches whichever
+// server holds the name when it sends.
+TEST_P(InProcessMessagePortsContract, ARemoteEndStaysBoundToThePortItFound) {
+    ASSERT_NE(serveEcho(), nullptr);
+    auto remote = ports().createRemote(portName);
+    onServer([&] {
+        sources_.clear();
+        locals_.clear();
+    });
+    ASSERT_NE(serve(portName, [](std::int32_t) { return "successor"; }), nullptr);
+    EXPECT_EQ(remote->sendRequest(1, sendTimeout, receiveTimeout), failure(kCFMessagePortIsInvalid));
+    EXPECT_EQ(send(1), success("successor"));
 }
 
 const Implementation simulatedPorts{"Simulated", [] { return std::make_unique<SimulatedHarness>(); }};

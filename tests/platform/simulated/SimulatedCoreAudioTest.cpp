@@ -110,8 +110,6 @@ TEST(SimulatedCallLog, IsKeptOnlyWhenATestAsksForIt) {
 
 class SimulatedListeners : public QuickLookAudioFixture {
 protected:
-    static constexpr AudioObjectPropertyAddress processList{kAudioHardwarePropertyProcessObjectList,
-                                                            kAudioObjectPropertyScopeGlobal, 0};
     static constexpr AudioObjectPropertyAddress serviceRestarted{kAudioHardwarePropertyServiceRestarted,
                                                                  kAudioObjectPropertyScopeGlobal, 0};
 
@@ -123,21 +121,6 @@ protected:
 
     std::vector<AudioObjectPropertyAddress> delivered;
 };
-
-TEST_F(SimulatedListeners, DeliverProcessListChangesThroughTheRunLoopOnly) {
-    auto block = recorder();
-    ASSERT_EQ(
-        audio.AudioObjectAddPropertyListenerBlock(kAudioObjectSystemObject, processList, runLoop, block), 0);
-
-    AudioObjectID quickLook = addQuickLookProcess(500);
-    EXPECT_TRUE(delivered.empty());
-    runLoop.runUntilIdle();
-    EXPECT_EQ(delivered, std::vector<AudioObjectPropertyAddress>{processList});
-
-    audio.removeProcess(quickLook);
-    runLoop.runUntilIdle();
-    EXPECT_EQ(delivered.size(), 2u);
-}
 
 TEST_F(SimulatedListeners, RestartNotifiesAndLosesEveryTapAndDevice) {
     auto block = recorder();
@@ -155,28 +138,6 @@ TEST_F(SimulatedListeners, RestartNotifiesAndLosesEveryTapAndDevice) {
     EXPECT_TRUE(audio.tapIDs().empty());
     EXPECT_TRUE(audio.reachesOutput(quickLook));
     EXPECT_EQ(audio.AudioHardwareDestroyProcessTap(tap), badObject);
-}
-
-TEST_F(SimulatedListeners, NeedAKnownObjectAndRemovalTheVeryBlockThatWasRegistered) {
-    auto block = recorder();
-    EXPECT_EQ(audio.AudioObjectAddPropertyListenerBlock(4711, processList, runLoop, block), badObject);
-    ASSERT_EQ(
-        audio.AudioObjectAddPropertyListenerBlock(kAudioObjectSystemObject, processList, runLoop, block), 0);
-
-    EXPECT_EQ(audio.AudioObjectRemovePropertyListenerBlock(kAudioObjectSystemObject, processList, runLoop,
-                                                           recorder()),
-              illegalOperation);
-    EXPECT_EQ(audio.AudioObjectRemovePropertyListenerBlock(kAudioObjectSystemObject, serviceRestarted,
-                                                           runLoop, block),
-              illegalOperation);
-    EXPECT_EQ(
-        audio.AudioObjectRemovePropertyListenerBlock(kAudioObjectSystemObject, processList, runLoop, block),
-        0);
-    EXPECT_EQ(audio.listenerCount(), 0u);
-
-    addQuickLookProcess(500);
-    runLoop.runUntilIdle();
-    EXPECT_TRUE(delivered.empty());
 }
 
 }  // namespace

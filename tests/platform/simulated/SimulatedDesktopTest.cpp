@@ -37,16 +37,6 @@ TEST_F(SimulatedQuickLookPlayer,
     EXPECT_THAT(read(desktop.createApplication(finder), "AXWindows", kAXErrorSuccess), CFValue(CFArray{}));
 }
 
-TEST_F(SimulatedQuickLookPlayer, RefusesEverythingWithoutTrust) {
-    desktop.revokeTrust();
-    read(shown.volume, "AXValue", kAXErrorAPIDisabled);
-    EXPECT_FALSE(desktop.isProcessTrustedWithOptions(true));
-    EXPECT_EQ(desktop.promptsShown(), 1);
-    desktop.grantTrust();
-    EXPECT_TRUE(desktop.isProcessTrustedWithOptions(true));
-    EXPECT_EQ(desktop.promptsShown(), 1);
-}
-
 using SimulatedWorkspaceTest = testing::DesktopFixture;
 
 TEST_F(SimulatedWorkspaceTest, ListsTheDesktopsRunningApplicationsAndOpensURLsUntilRefused) {
@@ -61,35 +51,6 @@ TEST_F(SimulatedWorkspaceTest, ListsTheDesktopsRunningApplicationsAndOpensURLsUn
     EXPECT_FALSE(workspace.openURL("file:///Users/tess"));
     EXPECT_THAT(workspace.openedURLs(),
                 ElementsAre("x-apple.systempreferences:com.apple.preference.security"));
-}
-
-struct Delivery {
-    std::string notification;
-    AXUIElement element;
-};
-
-// The registration's context is where deliveries are recorded.
-void record(const AXObserverRef&, const AXUIElement& element, const std::string& notification, void* refcon) {
-    static_cast<std::vector<Delivery>*>(refcon)->push_back({notification, element});
-}
-
-TEST_F(SimulatedQuickLookPlayer, AnnouncesThroughTheRunLoopWhatAnApplicationObserverListensFor) {
-    std::vector<Delivery> received;
-    AXObserverRef observer;
-    ASSERT_EQ(desktop.observerCreate(finder, &record, observer), kAXErrorSuccess);
-    desktop.observerAddToMainRunLoop(observer);
-    const AXUIElement application = desktop.createApplication(finder);
-    ASSERT_EQ(desktop.observerAddNotification(observer, application, "AXWindowCreated", &received),
-              kAXErrorSuccess);
-    EXPECT_EQ(desktop.observerAddNotification(observer, application, "AXWindowCreated", &received),
-              kAXErrorNotificationAlreadyRegistered);
-
-    const auto second = openPreview();
-    EXPECT_TRUE(received.empty());
-    runLoop.runUntilIdle();
-    ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(received[0].notification, "AXWindowCreated");
-    EXPECT_EQ(received[0].element, second.window);
 }
 
 }  // namespace
