@@ -1,6 +1,7 @@
-// The run-loop contract, written once and run against the virtual-time loop the other tests use and
-// the real Asio loop the helper runs on. On the real loop the delays are short and only the order of
-// events is asserted, never how long anything took.
+// The run-loop contract, written once and run against the virtual-time loop the other tests use, the
+// real Asio loop the helper runs on, and the Mac loop over the stand-in main queue (on virtual time).
+// On the real loop the delays are short and only the order of events is asserted, never how long
+// anything took.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "mac/MacRunLoop.h"
+#include "mac/standin/MacStandin.h"
 #include "posix/AsioRunLoop.h"
 #include "support/VirtualRunLoop.h"
 
@@ -20,7 +23,15 @@ namespace {
 
 using testing::VirtualRunLoop;
 
-// How a test makes things happen that are not tasks of the loop.
+// The Mac loop with its main queue routed to a virtual-time loop for as long as it lives.
+struct VirtualMainQueue {
+    VirtualMainQueue() { MacStandin::routeMainQueue(&queue); }
+    ~VirtualMainQueue() { MacStandin::routeMainQueue(nullptr); }
+    VirtualRunLoop queue;
+};
+class MacRunLoopOnVirtualTime : public VirtualMainQueue, public MacRunLoop {};
+
+// How a test makes things happen that are not tasks of the loop, and reads the time tasks run by.
 template <class Loop>
 struct LoopDriver;
 
@@ -29,11 +40,25 @@ struct LoopDriver<VirtualRunLoop> {
     static void deliver(VirtualRunLoop& loop, int signalNumber) { loop.raise(signalNumber); }
     // Virtual time stands still inside a task, so timers fall due together anyway.
     static void occupy(VirtualRunLoop&, double) {}
+    static double clock(VirtualRunLoop& loop) { return loop.now(); }
+};
+
+template <>
+struct LoopDriver<MacRunLoopOnVirtualTime> {
+    // The loop set the process's disposition with signal(); the stand-in queue keeps its own.
+    static void deliver(MacRunLoopOnVirtualTime& loop, int signalNumber) {
+        loop.queue.ignoreSignal(signalNumber);
+        loop.queue.raise(signalNumber);
+    }
+    static void occupy(MacRunLoopOnVirtualTime&, double) {}
+    // The Mac loop's own clock is the real one; its tasks run by the queue's virtual time.
+    static double clock(MacRunLoopOnVirtualTime& loop) { return loop.queue.now(); }
 };
 
 template <>
 struct LoopDriver<AsioRunLoop> {
     static void deliver(AsioRunLoop&, int signalNumber) { ::raise(signalNumber); }
+    static double clock(AsioRunLoop& loop) { return loop.now(); }
     // Keeps the loop's thread busy so that timers fall due while it cannot look at them.
     static void occupy(AsioRunLoop& loop, double seconds) {
         const double until = loop.now() + seconds;
@@ -101,11 +126,12 @@ private:
 struct LoopNames {
     template <class Loop>
     static std::string GetName(int) {
+        if constexpr (std::is_same_v<Loop, MacRunLoopOnVirtualTime>) return "Mac";
         return std::is_same_v<Loop, VirtualRunLoop> ? "Virtual" : "Asio";
     }
 };
 
-using Loops = ::testing::Types<VirtualRunLoop, AsioRunLoop>;
+using Loops = ::testing::Types<VirtualRunLoop, AsioRunLoop, MacRunLoopOnVirtualTime>;
 TYPED_TEST_SUITE(RunLoopContract, Loops, LoopNames);
 
 using Events = std::vector<std::string>;
@@ -147,10 +173,10 @@ TYPED_TEST(RunLoopContract, DelayedTasksRunInOrderOfDueTime) {
 }
 
 TYPED_TEST(RunLoopContract, DelayedTaskNeverRunsEarly) {
-    const double postedAt = this->loop.now();
+    const double postedAt = TestFixture::Driver::clock(this->loop);
     double ranAt = postedAt;
     this->loop.postAfter(0.02, [&] {
-        ranAt = this->loop.now();
+        ranAt = TestFixture::Driver::clock(this->loop);
         this->loop.stop();
     });
     this->runUntilStopped();
@@ -167,10 +193,10 @@ TYPED_TEST(RunLoopContract, TimerRepeatsUntilStopped) {
 }
 
 TYPED_TEST(RunLoopContract, TimerFirstFiresAfterItsFirstDelay) {
-    const double createdAt = this->loop.now();
+    const double createdAt = TestFixture::Driver::clock(this->loop);
     double firstFiring = createdAt;
     auto timer = this->loop.makeTimer(0.02, 10, 0, [&] {
-        firstFiring = this->loop.now();
+        firstFiring = TestFixture::Driver::clock(this->loop);
         this->loop.stop();
     });
     this->runUntilStopped();
@@ -314,6 +340,14 @@ TYPED_TEST(RunLoopContract, OnlyTheLoopThreadIsTheMainThread) {
     this->runUntilStopped();
     EXPECT_TRUE(insideTask);
     EXPECT_FALSE(otherThread);
+}
+
+TEST(MacRunLoopLeeway, EachTimerHandsItsLeewayToTheMainQueue) {
+    MacRunLoopOnVirtualTime loop;
+    auto timer = loop.makeTimer(0.5, 2.0, 0.2, [] {});
+    EXPECT_EQ(loop.queue.timerLeeways(), std::vector<double>{0.2});
+    timer->reschedule(0.25, 0.25, 0.025);
+    EXPECT_EQ(loop.queue.timerLeeways(), std::vector<double>{0.025});
 }
 
 }  // namespace
