@@ -24,7 +24,7 @@ public:
     virtual int status(const std::string& plistName) = 0;
     /// -[SMAppService registerAndReturnError:]; throws the platform's error.
     virtual void registerService(const std::string& plistName) = 0;
-    /// -[SMAppService unregisterWithCompletionHandler:], waited for; throws the platform's error.
+    /// -[SMAppService unregisterAndReturnError:]; throws the platform's error.
     virtual void unregisterService(const std::string& plistName) = 0;
     /// +[SMAppService openSystemSettingsLoginItems].
     virtual void openSystemSettingsLoginItems() = 0;

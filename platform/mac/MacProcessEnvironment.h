@@ -4,7 +4,7 @@
 
 namespace tessaly {
 
-/// The running process on a Mac: NSBundle.mainBundle (Objective-C++, compiled on a Mac only) and
+/// The running process on a Mac: NSBundle.mainBundle (Objective-C++) and
 /// getpid, getppid, getuid. Info.plist entries whose values CFValue has no kind for (dates, data)
 /// are left out of the info dictionary.
 class MacProcessEnvironment : public ProcessEnvironment {

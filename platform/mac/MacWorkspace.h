@@ -4,8 +4,8 @@
 
 namespace tessaly {
 
-/// The workspace over NSWorkspace, NSRunningApplication and NSFileManager (Objective-C++, compiled
-/// on a Mac only). A Trash that cannot be found throws TessalyError with Foundation's description;
+/// The workspace over NSWorkspace, NSRunningApplication and NSFileManager (Objective-C++). A Trash
+/// that cannot be found throws TessalyError with Foundation's description (or a sentence of ours);
 /// an item that cannot be trashed throws FileError with the POSIX error underneath, if any.
 class MacWorkspace : public Workspace {
 public:

@@ -1,4 +1,4 @@
-// The main bundle through NSBundle (Objective-C++ with ARC; compiled on a Mac only).
+// The main bundle through NSBundle.
 
 #include "mac/MacProcessEnvironment.h"
 
@@ -7,19 +7,23 @@
 #include <unistd.h>
 
 #include "mac/CFConversion.h"
+#include "mac/apple/AutoreleasePool.h"
 
 namespace tessaly {
 
 MainBundle MacProcessEnvironment::mainBundle() const {
+    AutoreleasePool pool;
     NSBundle* bundle = [NSBundle mainBundle];
     MainBundle result;
-    if (bundle.bundleIdentifier != nil) result.identifier = bundle.bundleIdentifier.UTF8String;
-    result.path = bundle.bundlePath.UTF8String;
-    NSDictionary* info = bundle.infoDictionary;
-    for (NSString* key in info) {
+    if ([bundle bundleIdentifier] != nil) result.identifier = utf8([bundle bundleIdentifier]);
+    result.path = utf8([bundle bundlePath]);
+    NSDictionary* info = [bundle infoDictionary];
+    NSArray* keys = [info allKeys];
+    for (NSUInteger index = 0; index < keys.count; ++index) {
+        NSString* key = [keys objectAtIndex:index];
         // NSDictionary is toll-free a CFDictionary; each value crosses on its own.
-        auto value = CFConversion::value((__bridge CFTypeRef)info[key], nullptr);
-        if (value) result.infoDictionary.insert_or_assign(key.UTF8String, std::move(*value));
+        auto value = CFConversion::value((CFTypeRef)[info objectForKey:key], nullptr);
+        if (value) result.infoDictionary.insert_or_assign(utf8(key), std::move(*value));
     }
     return result;
 }

@@ -1,4 +1,4 @@
-// Service Management's agent services (Objective-C++ with ARC; compiled on a Mac only).
+// Service Management's agent services.
 
 #include "mac/MacServiceManagement.h"
 
@@ -6,42 +6,45 @@
 #import <ServiceManagement/ServiceManagement.h>
 
 #include "foundation/TessalyError.h"
+#include "mac/apple/AutoreleasePool.h"
 
 namespace tessaly {
 
 namespace {
 
 SMAppService* agent(const std::string& plistName) {
-    return [SMAppService agentServiceWithPlistName:[NSString stringWithUTF8String:plistName.c_str()]];
+    return [SMAppService agentServiceWithPlistName:foundationString(plistName)];
 }
 
-[[noreturn]] void fail(NSError* error) {
-    throw TessalyError(error.localizedDescription.UTF8String);
+[[noreturn]] void fail(NSError* error, const char* whenUnexplained) {
+    const std::string description = error == nil ? std::string() : utf8([error localizedDescription]);
+    throw TessalyError(description.empty() ? whenUnexplained : description);
 }
 
 }  // namespace
 
 int MacServiceManagement::status(const std::string& plistName) {
-    return static_cast<int>(agent(plistName).status);
+    AutoreleasePool pool;
+    return static_cast<int>([agent(plistName) status]);
 }
 
 void MacServiceManagement::registerService(const std::string& plistName) {
+    AutoreleasePool pool;
     NSError* error = nil;
-    if (![agent(plistName) registerAndReturnError:&error]) fail(error);
+    if (![agent(plistName) registerAndReturnError:&error])
+        fail(error, "The login item could not be registered.");
 }
 
 void MacServiceManagement::unregisterService(const std::string& plistName) {
-    dispatch_semaphore_t done = dispatch_semaphore_create(0);
-    __block NSError* failure = nil;
-    [agent(plistName) unregisterWithCompletionHandler:^(NSError* error) {
-      failure = error;
-      dispatch_semaphore_signal(done);
-    }];
-    dispatch_semaphore_wait(done, DISPATCH_TIME_FOREVER);
-    if (failure != nil) fail(failure);
+    AutoreleasePool pool;
+    NSError* error = nil;
+    if (![agent(plistName) unregisterAndReturnError:&error]) {
+        fail(error, "The login item could not be unregistered.");
+    }
 }
 
 void MacServiceManagement::openSystemSettingsLoginItems() {
+    AutoreleasePool pool;
     [SMAppService openSystemSettingsLoginItems];
 }
 

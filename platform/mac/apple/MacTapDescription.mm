@@ -1,6 +1,6 @@
-// The Objective-C side of process taps (compiled on a Mac only, with ARC): CATapDescription is an
-// Objective-C object, toll-free a CFTypeRef, and AudioHardwareCreateProcessTap takes one. The
-// helpers stay outside our namespace, where CATapDescription names Core Audio's class.
+// The Objective-C side of process taps: CATapDescription is an Objective-C object, toll-free a
+// CFTypeRef, and AudioHardwareCreateProcessTap takes one. The helpers stay outside our namespace,
+// where CATapDescription names Core Audio's class.
 
 #include "mac/MacTapDescription.h"
 
@@ -8,59 +8,59 @@
 #import <CoreAudio/CATapDescription.h>
 #import <Foundation/Foundation.h>
 
+#include "mac/apple/AutoreleasePool.h"
+
 namespace {
 
 using Settings = tessaly::CATapDescription;
+using tessaly::foundationString;
+using tessaly::utf8;
 
-NSString* string(const std::string& text) {
-    return [[NSString alloc] initWithBytes:text.data() length:text.size() encoding:NSUTF8StringEncoding];
-}
-
-std::string text(NSString* value) {
-    return value == nil ? std::string() : std::string(value.UTF8String);
-}
-
-CATapDescription* makeObject(const Settings& settings) {
-    NSMutableArray<NSNumber*>* processes = [NSMutableArray array];
-    for (AudioObjectID process : settings.processes) [processes addObject:@(process)];
+// A new description (one reference, the caller's).
+CATapDescription* newObject(const Settings& settings) {
+    NSMutableArray* processes = [NSMutableArray arrayWithCapacity:settings.processes.size()];
+    for (AudioObjectID process : settings.processes)
+        [processes addObject:[NSNumber numberWithUnsignedInt:process]];
     CATapDescription* description = [[CATapDescription alloc] initStereoMixdownOfProcesses:processes];
-    description.name = string(settings.name);
+    description.name = foundationString(settings.name);
     description.mono = settings.isMono;
     description.mixdown = settings.isMixdown;
     description.exclusive = settings.isExclusive;
     description.privateTap = settings.isPrivate;
     description.muteBehavior = static_cast<CATapMuteBehavior>(settings.muteBehavior);
-    NSMutableArray<NSString*>* bundleIDs = [NSMutableArray array];
-    for (const std::string& bundleID : settings.bundleIDs) [bundleIDs addObject:string(bundleID)];
+    NSMutableArray* bundleIDs = [NSMutableArray arrayWithCapacity:settings.bundleIDs.size()];
+    for (const std::string& bundleID : settings.bundleIDs) {
+        NSString* text = foundationString(bundleID);
+        if (text != nil) [bundleIDs addObject:text];
+    }
     description.bundleIDs = bundleIDs;
     description.processRestoreEnabled = settings.isProcessRestoreEnabled;
-    if (settings.deviceUID) description.deviceUID = string(*settings.deviceUID);
+    if (settings.deviceUID) description.deviceUID = foundationString(*settings.deviceUID);
     return description;
 }
 
 std::optional<Settings> settingsOf(CFTypeRef object) {
-    id candidate = (__bridge id)object;
-    if (![candidate isKindOfClass:[CATapDescription class]]) return std::nullopt;
+    id candidate = (id)object;
+    if (candidate == nil || ![candidate isKindOfClass:[CATapDescription class]]) return std::nullopt;
     CATapDescription* description = candidate;
     Settings settings;
-    settings.name = text(description.name);
-    for (NSNumber* process in description.processes) settings.processes.push_back(process.unsignedIntValue);
+    settings.name = utf8(description.name);
+    NSArray* processes = description.processes;
+    for (NSUInteger index = 0; index < processes.count; ++index) {
+        settings.processes.push_back([[processes objectAtIndex:index] unsignedIntValue]);
+    }
     settings.isMono = description.isMono;
     settings.isMixdown = description.isMixdown;
     settings.isExclusive = description.isExclusive;
     settings.isPrivate = description.isPrivate;
     settings.muteBehavior = static_cast<tessaly::CATapMuteBehavior>(description.muteBehavior);
-    for (NSString* bundleID in description.bundleIDs) settings.bundleIDs.push_back(text(bundleID));
+    NSArray* bundleIDs = description.bundleIDs;
+    for (NSUInteger index = 0; index < bundleIDs.count; ++index) {
+        settings.bundleIDs.push_back(utf8([bundleIDs objectAtIndex:index]));
+    }
     settings.isProcessRestoreEnabled = description.isProcessRestoreEnabled;
-    if (description.deviceUID != nil) settings.deviceUID = text(description.deviceUID);
+    if (description.deviceUID != nil) settings.deviceUID = utf8(description.deviceUID);
     return settings;
-}
-
-OSStatus createTap(const Settings& settings, AudioObjectID& outTapID) {
-    AudioObjectID tap = kAudioObjectUnknown;
-    const OSStatus status = AudioHardwareCreateProcessTap(makeObject(settings), &tap);
-    if (status == 0) outTapID = tap;
-    return status;
 }
 
 }  // namespace
@@ -68,15 +68,24 @@ OSStatus createTap(const Settings& settings, AudioObjectID& outTapID) {
 namespace tessaly::MacTapDescription {
 
 CFReference create(const CATapDescription& description) {
-    return CFReference::adopt(CFBridgingRetain(makeObject(description)));
+    AutoreleasePool pool;
+    // Toll-free bridged: the reference from alloc is the caller's Core Foundation reference.
+    return CFReference::adopt((CFTypeRef)newObject(description));
 }
 
 std::optional<CATapDescription> read(CFTypeRef object) {
+    AutoreleasePool pool;
     return settingsOf(object);
 }
 
 OSStatus createProcessTap(const CATapDescription& description, AudioObjectID& outTapID) {
-    return createTap(description, outTapID);
+    AutoreleasePool pool;
+    ::CATapDescription* object = newObject(description);
+    AudioObjectID tap = kAudioObjectUnknown;
+    const OSStatus status = AudioHardwareCreateProcessTap(object, &tap);
+    [object release];
+    if (status == 0) outTapID = tap;
+    return status;
 }
 
 }  // namespace tessaly::MacTapDescription

@@ -1,4 +1,4 @@
-// NSWorkspace and friends (Objective-C++ with ARC; compiled on a Mac only).
+// NSWorkspace and friends.
 
 #include "mac/MacWorkspace.h"
 
@@ -9,22 +9,27 @@
 
 #include "foundation/FileError.h"
 #include "foundation/TessalyError.h"
+#include "mac/apple/AutoreleasePool.h"
 
 namespace tessaly {
 
 namespace {
 
-NSString* string(const std::string& text) {
-    return [NSString stringWithUTF8String:text.c_str()];
+NSURL* fileURL(const std::string& path) {
+    NSString* text = foundationString(path);
+    return text == nil ? nil : [NSURL fileURLWithPath:text];
 }
 
 // The POSIX error under a Foundation error, for FileError's reason.
 int errorNumberOf(NSError* error) {
-    NSError* underlying = error.userInfo[NSUnderlyingErrorKey];
-    if ([underlying.domain isEqualToString:NSPOSIXErrorDomain]) return static_cast<int>(underlying.code);
-    if ([error.domain isEqualToString:NSPOSIXErrorDomain]) return static_cast<int>(error.code);
-    if ([error.domain isEqualToString:NSCocoaErrorDomain] &&
-        (error.code == NSFileNoSuchFileError || error.code == NSFileReadNoSuchFileError)) {
+    if (error == nil) return EIO;
+    NSError* underlying = [[error userInfo] objectForKey:NSUnderlyingErrorKey];
+    if (underlying != nil && [[underlying domain] isEqualToString:NSPOSIXErrorDomain]) {
+        return static_cast<int>([underlying code]);
+    }
+    if ([[error domain] isEqualToString:NSPOSIXErrorDomain]) return static_cast<int>([error code]);
+    if ([[error domain] isEqualToString:NSCocoaErrorDomain] &&
+        ([error code] == NSFileNoSuchFileError || [error code] == NSFileReadNoSuchFileError)) {
         return ENOENT;
     }
     return EIO;
@@ -33,42 +38,56 @@ int errorNumberOf(NSError* error) {
 }  // namespace
 
 std::vector<RunningApplication> MacWorkspace::runningApplications(const std::string& bundleIdentifier) const {
+    AutoreleasePool pool;
     std::vector<RunningApplication> result;
-    for (NSRunningApplication* application in
-         [NSRunningApplication runningApplicationsWithBundleIdentifier:string(bundleIdentifier)]) {
+    NSString* identifier = foundationString(bundleIdentifier);
+    if (identifier == nil) return result;
+    NSArray* applications = [NSRunningApplication runningApplicationsWithBundleIdentifier:identifier];
+    for (NSUInteger index = 0; index < applications.count; ++index) {
+        NSRunningApplication* application = [applications objectAtIndex:index];
         RunningApplication running;
         running.processIdentifier = application.processIdentifier;
-        if (application.bundleIdentifier != nil) running.bundleIdentifier = application.bundleIdentifier.UTF8String;
+        if (application.bundleIdentifier != nil)
+            running.bundleIdentifier = utf8(application.bundleIdentifier);
         result.push_back(running);
     }
     return result;
 }
 
 bool MacWorkspace::openURL(const std::string& url) {
-    NSURL* address = [NSURL URLWithString:string(url)];
+    AutoreleasePool pool;
+    NSString* text = foundationString(url);
+    NSURL* address = text == nil ? nil : [NSURL URLWithString:text];
     return address != nil && [[NSWorkspace sharedWorkspace] openURL:address];
 }
 
 bool MacWorkspace::revealFolder(const std::string& path) {
-    return [[NSWorkspace sharedWorkspace] selectFile:nil inFileViewerRootedAtPath:string(path)];
+    AutoreleasePool pool;
+    NSString* folder = foundationString(path);
+    return folder != nil && [[NSWorkspace sharedWorkspace] selectFile:nil inFileViewerRootedAtPath:folder];
 }
 
 std::string MacWorkspace::trashFolderFor(const std::string& path) {
+    AutoreleasePool pool;
     NSError* error = nil;
     NSURL* trash = [[NSFileManager defaultManager] URLForDirectory:NSTrashDirectory
                                                           inDomain:NSUserDomainMask
-                                                 appropriateForURL:[NSURL fileURLWithPath:string(path)]
+                                                 appropriateForURL:fileURL(path)
                                                             create:YES
                                                              error:&error];
-    if (trash == nil) throw TessalyError(error.localizedDescription.UTF8String);
-    return trash.path.UTF8String;
+    if (trash == nil) {
+        const std::string reason = error == nil ? std::string() : utf8([error localizedDescription]);
+        throw TessalyError(reason.empty() ? "The Trash folder could not be found." : reason);
+    }
+    return utf8([trash path]);
 }
 
 void MacWorkspace::trashItem(const std::string& path) {
+    AutoreleasePool pool;
+    NSURL* item = fileURL(path);
+    if (item == nil) throw FileError("Moving to the Trash", path, EINVAL);
     NSError* error = nil;
-    if (![[NSFileManager defaultManager] trashItemAtURL:[NSURL fileURLWithPath:string(path)]
-                                       resultingItemURL:nil
-                                                  error:&error]) {
+    if (![[NSFileManager defaultManager] trashItemAtURL:item resultingItemURL:nullptr error:&error]) {
         throw FileError("Moving to the Trash", path, errorNumberOf(error));
     }
 }

@@ -10,6 +10,8 @@ class CoreAudio;
 class Log;
 class MessagePorts;
 class RunLoop;
+class ServiceManagement;
+class Workspace;
 }  // namespace tessaly
 
 namespace tessaly::MacStandin {
@@ -24,8 +26,12 @@ struct ReferenceCounts {
     std::size_t overReleased = 0;
     /// Objects made since the reset that still have a reference (leaked, once their users ended).
     long live = 0;
+    /// Objective-C objects of the stand-in (toll-free bridged, such as tap descriptions) still alive.
+    long objectiveCLive = 0;
 
-    bool balanced() const { return made + retained == released && overReleased == 0 && live == 0; }
+    bool balanced() const {
+        return made + retained == released && overReleased == 0 && live == 0 && objectiveCLive == 0;
+    }
 };
 
 /// The counts so far.
@@ -44,5 +50,9 @@ void routeMainQueue(RunLoop* runLoop);
 void routeLog(Log* log);
 /// Message ports are made by `ports` (one name space).
 void routeMessagePorts(MessagePorts* ports);
+/// The login-item agent services answer from `serviceManagement`.
+void routeServiceManagement(ServiceManagement* serviceManagement);
+/// The workspace (running applications, opening, revealing, the Trash) answers from `workspace`.
+void routeWorkspace(Workspace* workspace);
 
 }  // namespace tessaly::MacStandin

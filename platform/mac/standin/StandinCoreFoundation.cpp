@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -27,11 +28,24 @@ struct Registry {
     std::mutex mutex;
     standin::ReferenceCounts counts;
     std::vector<std::unique_ptr<Object>> released;
+    struct Bridged {
+        const standin::Bridge* bridge;
+        bool sinceReset;
+    };
+    std::unordered_map<CFTypeRef, Bridged> bridged;
 };
 
 Registry& registry() {
     static Registry instance;
     return instance;
+}
+
+// The bridge of an Objective-C object; null for the stand-in's own objects.
+const standin::Bridge* bridgeOf(CFTypeRef cf) {
+    Registry& state = registry();
+    std::lock_guard lock(state.mutex);
+    auto found = state.bridged.find(cf);
+    return found == state.bridged.end() ? nullptr : found->second.bridge;
 }
 
 // Bytes of UTF-8 that start a UTF-16 surrogate pair (a character beyond the basic plane).
@@ -151,7 +165,22 @@ void made(Object*) {
 ReferenceCounts referenceCounts() {
     Registry& state = registry();
     std::lock_guard lock(state.mutex);
-    return state.counts;
+    ReferenceCounts counts = state.counts;
+    counts.objectiveCLive = std::count_if(state.bridged.begin(), state.bridged.end(),
+                                          [](const auto& entry) { return entry.second.sinceReset; });
+    return counts;
+}
+
+void bridged(CFTypeRef object, const Bridge& bridge) {
+    Registry& state = registry();
+    std::lock_guard lock(state.mutex);
+    state.bridged.insert_or_assign(object, Registry::Bridged{&bridge, true});
+}
+
+void unbridged(CFTypeRef object) {
+    Registry& state = registry();
+    std::lock_guard lock(state.mutex);
+    state.bridged.erase(object);
 }
 
 CFStringRef constantString(const char* text) {
@@ -167,6 +196,7 @@ void resetReferenceCounts() {
         std::lock_guard lock(state.mutex);
         state.counts = {};
         released.swap(state.released);
+        for (auto& entry : state.bridged) entry.second.sinceReset = false;
     }
 }
 
@@ -188,6 +218,10 @@ const CFBooleanRef kCFBooleanTrue = &trueObject;
 const CFBooleanRef kCFBooleanFalse = &falseObject;
 
 CFTypeRef CFRetain(CFTypeRef cf) {
+    if (auto bridge = bridgeOf(cf)) {
+        bridge->retain(cf);
+        return cf;
+    }
     auto object = const_cast<Object*>(static_cast<const Object*>(cf));
     Registry& state = registry();
     std::lock_guard lock(state.mutex);
@@ -197,6 +231,7 @@ CFTypeRef CFRetain(CFTypeRef cf) {
 }
 
 void CFRelease(CFTypeRef cf) {
+    if (auto bridge = bridgeOf(cf)) return bridge->release(cf);
     auto object = const_cast<Object*>(static_cast<const Object*>(cf));
     Registry& state = registry();
     std::unique_lock lock(state.mutex);
@@ -214,16 +249,19 @@ void CFRelease(CFTypeRef cf) {
 }
 
 CFTypeID CFGetTypeID(CFTypeRef cf) {
+    if (auto bridge = bridgeOf(cf)) return bridge->type;
     return static_cast<const Object*>(cf)->type();
 }
 
 Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
+    if (bridgeOf(cf1) != nullptr || bridgeOf(cf2) != nullptr) return cf1 == cf2;
     auto a = static_cast<const Object*>(cf1);
     auto b = static_cast<const Object*>(cf2);
     return a == b || (a->type() == b->type() && a->equals(*b));
 }
 
 CFHashCode CFHash(CFTypeRef cf) {
+    if (bridgeOf(cf) != nullptr) return reinterpret_cast<CFHashCode>(cf);
     return static_cast<const Object*>(cf)->hash();
 }
 

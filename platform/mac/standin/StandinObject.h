@@ -57,6 +57,18 @@ const Type* as(CFTypeRef reference, CFTypeID type) {
     return object != nullptr && object->type() == type ? static_cast<const Type*>(object) : nullptr;
 }
 
+/// Objective-C objects are toll-free bridged as on a Mac: a reference to one is the object itself.
+/// The stand-in's Objective-C classes register each instance while it lives, with the messages that
+/// CFRetain and CFRelease send it and the type CFGetTypeID answers; CFEqual and CFHash compare
+/// identity. Such objects are counted apart (ReferenceCounts::objectiveCLive).
+struct Bridge {
+    CFTypeID type;
+    void (*retain)(CFTypeRef object);
+    void (*release)(CFTypeRef object);
+};
+void bridged(CFTypeRef object, const Bridge& bridge);
+void unbridged(CFTypeRef object);
+
 /// A text object that is never freed, for the frameworks' string constants.
 CFStringRef constantString(const char* text);
 

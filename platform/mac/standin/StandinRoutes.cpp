@@ -11,6 +11,8 @@ Accessibility* accessibility = nullptr;
 RunLoop* mainQueue = nullptr;
 Log* log = nullptr;
 MessagePorts* messagePorts = nullptr;
+ServiceManagement* serviceManagement = nullptr;
+Workspace* workspace = nullptr;
 }  // namespace
 
 void routeCoreAudio(CoreAudio* audio) {
@@ -31,6 +33,22 @@ void routeLog(Log* routed) {
 
 void routeMessagePorts(MessagePorts* ports) {
     messagePorts = ports;
+}
+
+void routeServiceManagement(ServiceManagement* routed) {
+    serviceManagement = routed;
+}
+
+void routeWorkspace(Workspace* routed) {
+    workspace = routed;
+}
+
+ServiceManagement* routedServiceManagement() {
+    return serviceManagement;
+}
+
+Workspace* routedWorkspace() {
+    return workspace;
 }
 
 MessagePorts* routedMessagePorts() {

@@ -7,6 +7,8 @@ class CoreAudio;
 class Log;
 class MessagePorts;
 class RunLoop;
+class ServiceManagement;
+class Workspace;
 }  // namespace tessaly
 
 namespace tessaly::MacStandin {
@@ -16,5 +18,7 @@ Accessibility* routedAccessibility();
 RunLoop* routedMainQueue();
 Log* routedLog();
 MessagePorts* routedMessagePorts();
+ServiceManagement* routedServiceManagement();
+Workspace* routedWorkspace();
 
 }  // namespace tessaly::MacStandin

@@ -1,8 +1,7 @@
 #pragma once
 // Stand-in for <CoreAudio/AudioHardware.h> on Linux: the declarations the Mac adapters use, with
 // Apple's names and signatures; platform/mac/standin routes them into a simulated Core Audio.
-// AudioHardwareCreateProcessTap takes an Objective-C CATapDescription and is called only from
-// Objective-C++ on a Mac, so it is not declared here.
+// AudioHardwareCreateProcessTap takes an Objective-C CATapDescription, so Objective-C++ alone sees it.
 
 #include <CoreFoundation/CoreFoundation.h>
 
@@ -41,6 +40,13 @@ OSStatus AudioObjectRemovePropertyListener(AudioObjectID inObjectID,
 OSStatus AudioHardwareCreateAggregateDevice(CFDictionaryRef inDescription, AudioObjectID* outDeviceID);
 OSStatus AudioHardwareDestroyAggregateDevice(AudioObjectID inDeviceID);
 OSStatus AudioHardwareDestroyProcessTap(AudioObjectID inTapID);
+
+enum { kAudioObjectUnknown = 0 };
+
+#ifdef __OBJC__
+@class CATapDescription;
+OSStatus AudioHardwareCreateProcessTap(CATapDescription* inDescription, AudioObjectID* outTapID);
+#endif
 
 #ifdef __cplusplus
 }
