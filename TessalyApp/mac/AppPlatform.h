@@ -1,12 +1,12 @@
 #pragma once
 
 #include "mac/MacAccessibility.h"
-#include "mac/MacCommands.h"
 #include "mac/MacLog.h"
 #include "mac/MacMessagePorts.h"
 #include "mac/MacProcessEnvironment.h"
 #include "mac/MacServiceManagement.h"
 #include "mac/MacWorkspace.h"
+#include "posix/PosixCommands.h"
 #include "setup/SetupService.h"
 
 namespace tessaly {
@@ -24,7 +24,7 @@ public:
     MacAccessibility accessibility;
     MacProcessEnvironment process;
     MacServiceManagement serviceManagement;
-    MacCommands commands;
+    PosixCommands commands;
     MacWorkspace workspace;
     MacMessagePorts ports;
     SetupService service;

@@ -19,7 +19,7 @@ HelperPlatform::World makeWorld(const std::shared_ptr<SessionConnection>& sessio
     HelperPlatform::World world;
     if (session) {
         world.audio = std::make_unique<SessionCoreAudio>(session);
-        world.desktop = std::make_unique<SessionAccessibility>(session, &runLoop);
+        world.accessibility = std::make_unique<SessionAccessibility>(session, &runLoop);
         world.workspace = std::make_unique<SessionWorkspace>(session, files);
         return world;
     }
@@ -40,14 +40,15 @@ HelperPlatform::HelperPlatform(Log& log_, const RuntimeDirectory& runtime)
       session_(SessionConnection::connectIfRunning(runtime, "tessaly-helper")),
       world_(makeWorld(session_, runLoop, files_)),
       audio(*world_.audio),
-      desktop(world_.desktop ? *world_.desktop : static_cast<Accessibility&>(*world_.embeddedDesktop)),
+      accessibility(world_.accessibility ? *world_.accessibility
+                                         : static_cast<Accessibility&>(*world_.embeddedDesktop)),
       workspace(*world_.workspace) {}
 
 HelperPlatform::~HelperPlatform() = default;
 
 MuteServicePlatform HelperPlatform::muteServicePlatform() {
     return MuteServicePlatform{audio,
-                               desktop,
+                               accessibility,
                                workspace,
                                runLoop,
                                ports,

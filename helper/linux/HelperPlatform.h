@@ -32,7 +32,7 @@ public:
     struct World {
         std::unique_ptr<SimulatedDesktop> embeddedDesktop;
         std::unique_ptr<CoreAudio> audio;
-        std::unique_ptr<Accessibility> desktop;
+        std::unique_ptr<Accessibility> accessibility;
         std::unique_ptr<Workspace> workspace;
     };
 
@@ -50,7 +50,7 @@ private:
 
 public:
     CoreAudio& audio;
-    Accessibility& desktop;
+    Accessibility& accessibility;
     Workspace& workspace;
 };
 

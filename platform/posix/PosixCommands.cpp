@@ -46,6 +46,26 @@ std::vector<char*> argumentVector(const std::string& path, const std::vector<std
     return argv;
 }
 
+/// The pipe the program writes to, with both ends closed on exec, so that programs other threads
+/// start meanwhile do not hold it open. Linux makes that atomic with pipe2. A Mac has no pipe2: there
+/// the ends are marked right after pipe, and the program is spawned with Apple's
+/// POSIX_SPAWN_CLOEXEC_DEFAULT, so it inherits only what its file actions name.
+void openPipe(int (&fds)[2], const std::string& path) {
+#ifdef POSIX_SPAWN_CLOEXEC_DEFAULT
+    if (::pipe(fds) != 0) throw FileError("Launching", path, errno);
+    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+#else
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw FileError("Launching", path, errno);
+#endif
+}
+
+#ifdef POSIX_SPAWN_CLOEXEC_DEFAULT
+constexpr short spawnFlags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_CLOEXEC_DEFAULT;
+#else
+constexpr short spawnFlags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#endif
+
 void prepare(SpawnSetup& setup, int outputFd) {
     sigset_t none;
     sigset_t all;
@@ -53,7 +73,7 @@ void prepare(SpawnSetup& setup, int outputFd) {
     ::sigfillset(&all);
     ::posix_spawnattr_setsigmask(&setup.attributes, &none);
     ::posix_spawnattr_setsigdefault(&setup.attributes, &all);
-    ::posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ::posix_spawnattr_setflags(&setup.attributes, spawnFlags);
     ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(&setup.actions, outputFd, STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(&setup.actions, outputFd, STDERR_FILENO);
@@ -89,8 +109,7 @@ int waitForExit(pid_t pid, const std::string& path) {
 
 CommandResult PosixCommands::run(const std::string& path, const std::vector<std::string>& arguments) {
     int fds[2];
-    // Close-on-exec, so that programs other threads start meanwhile do not hold the pipe open.
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw FileError("Launching", path, errno);
+    openPipe(fds, path);
     FileSystem::FileDescriptor readEnd(fds[0]);
     FileSystem::FileDescriptor writeEnd(fds[1]);
 

@@ -14,6 +14,8 @@ namespace tessaly {
 /// gives 137. A program that cannot be started (on Linux there is no /bin/launchctl) throws
 /// FileError("Launching", path, errno): "Launching “/bin/launchctl” failed: No such file or
 /// directory."
+///
+/// The same code runs launchctl on a Mac (compiled there into the Mac adapters' library).
 class PosixCommands : public Commands {
 public:
     CommandResult run(const std::string& path, const std::vector<std::string>& arguments) override;
