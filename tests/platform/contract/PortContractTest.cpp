@@ -16,6 +16,7 @@
 #include "audio/MuteTap.h"
 #include "mac/MacAccessibility.h"
 #include "mac/MacCoreAudio.h"
+#include "mac/MacWorkspace.h"
 #include "mac/standin/MacStandin.h"
 #include "platform/mac/BalancedReferences.h"
 #include "support/CapturingLog.h"
@@ -36,6 +37,7 @@ public:
         MacStandin::routeCoreAudio(&world.audio);
         MacStandin::routeAccessibility(&world.desktop);
         MacStandin::routeMainQueue(&runLoop);
+        MacStandin::routeWorkspace(&world.workspace);
         audio_ = std::make_unique<MacCoreAudio>();
         accessibility_ = std::make_unique<MacAccessibility>();
     }
@@ -47,11 +49,14 @@ public:
         MacStandin::routeCoreAudio(nullptr);
         MacStandin::routeAccessibility(nullptr);
         MacStandin::routeMainQueue(nullptr);
+        MacStandin::routeWorkspace(nullptr);
     }
     CoreAudio& audio() override { return *audio_; }
     Accessibility& accessibility() override { return *accessibility_; }
+    Workspace& workspace() override { return workspace_; }
 
 private:
+    MacWorkspace workspace_;
     std::unique_ptr<MacCoreAudio> audio_;
     std::unique_ptr<MacAccessibility> accessibility_;
 };

@@ -12,7 +12,8 @@ inline void expectBalancedReferences() {
     const MacStandin::ReferenceCounts counts = MacStandin::referenceCounts();
     EXPECT_TRUE(counts.balanced()) << "made " << counts.made << ", retained " << counts.retained
                                    << ", released " << counts.released << ", released once too often "
-                                   << counts.overReleased << ", still alive " << counts.live;
+                                   << counts.overReleased << ", still alive " << counts.live
+                                   << ", Objective-C objects alive " << counts.objectiveCLive;
 }
 
 }  // namespace tessaly::testing
