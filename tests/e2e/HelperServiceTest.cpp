@@ -94,15 +94,6 @@ TEST_F(HelperServiceTest, ASecondHelperIsRefusedAndStopEndsTheFirst) {
               "Tessaly: Quick Look audio memory is off or unavailable. Open Tessaly to enable it.\n");
 }
 
-TEST_F(HelperServiceTest, SigtermEndsTheHelperCleanly) {
-    startHelper();
-    ::kill(pid, SIGTERM);
-    EXPECT_EQ(ProcessRunner::waitFor(pid, 10), 0);
-    EXPECT_FALSE(std::filesystem::exists(portPath()));
-    EXPECT_EQ(readFile(preferenceFile()),
-              "{\n  \"schemaVersion\" : 1,\n  \"unmutedVolume\" : 1,\n  \"volume\" : 0\n}");
-}
-
 TEST_F(HelperServiceTest, AHelperThatWasKilledIsReplaced) {
     startHelper();
     ::kill(pid, SIGKILL);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "SessionFixture.h"
@@ -111,6 +112,7 @@ TEST_F(SessionEndToEndTest, SigtermWithAChoiceNotYetSavedWritesIt) {
     ::kill(helperPid, SIGTERM);
     EXPECT_EQ(ProcessRunner::waitFor(helperPid, 10), 0);
     EXPECT_TRUE(remembers("0.3", 1));
+    EXPECT_FALSE(std::filesystem::exists(runtime / "com.orvanne.tessaly"));  // the port is gone
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 
+#include <functional>
+
 #include "support/SetupFixture.h"
 
 namespace tessaly::testing {
@@ -9,10 +11,12 @@ using ::testing::IsEmpty;
 
 class InstalledBundleCheck : public SetupFixture {};
 
-TEST_F(InstalledBundleCheck, EnableFromACopyOutsideApplicationsRegistersNothing) {
+TEST_F(InstalledBundleCheck, ACopyOutsideApplicationsIsNotInstalledAndEnablesNothing) {
+    EXPECT_TRUE(service.installed());
     makeBundle(home + "/Downloads/Tessaly.app");
     runFrom(home + "/Downloads/Tessaly.app");
 
+    EXPECT_FALSE(service.installed());
     EXPECT_EQ(messageOf([&] { service.enable(); }),
               "Move Tessaly.app into Applications, then open that copy to finish setup.");
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
@@ -20,36 +24,30 @@ TEST_F(InstalledBundleCheck, EnableFromACopyOutsideApplicationsRegistersNothing)
 }
 
 TEST_F(InstalledBundleCheck, OtherBundleIdentifierOrExecutableIsNotTheInstalledApplication) {
-    process.bundle.identifier = "com.example.other";
-    EXPECT_EQ(messageOf([&] { service.disable(); }),
-              "Move Tessaly.app into Applications, then open that copy to finish setup.");
-
-    process.bundle.identifier = "com.orvanne.tessaly";
-    process.bundle.infoDictionary.insert_or_assign("CFBundleExecutable", CFValue("tessaly-helper"));
-    EXPECT_EQ(messageOf([&] { service.disable(); }),
-              "Move Tessaly.app into Applications, then open that copy to finish setup.");
-
-    process.bundle.infoDictionary.insert_or_assign("CFBundleExecutable", CFValue(true));
-    EXPECT_EQ(messageOf([&] { service.disable(); }),
-              "Move Tessaly.app into Applications, then open that copy to finish setup.");
+    const std::function<void()> changes[] = {
+        [&] { process.bundle.identifier = "com.example.other"; },
+        [&] {
+            process.bundle.identifier = "com.orvanne.tessaly";
+            process.bundle.infoDictionary.insert_or_assign("CFBundleExecutable", CFValue("tessaly-helper"));
+        },
+        [&] { process.bundle.infoDictionary.insert_or_assign("CFBundleExecutable", CFValue(true)); },
+    };
+    for (const auto& change : changes) {
+        change();
+        EXPECT_EQ(messageOf([&] { service.disable(); }),
+                  "Move Tessaly.app into Applications, then open that copy to finish setup.");
+    }
 }
 
-TEST_F(InstalledBundleCheck, SystemCopyRunningNamesTheUserCopy) {
+TEST_F(InstalledBundleCheck, EitherApplicationsCopyRunningNamesTheOther) {
     makeBundle(paths.systemApplicationsCopy());
-    runFrom(paths.systemApplicationsCopy());
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }), "Another Tessaly.app exists at " +
-                                                        paths.userApplicationsCopy() +
-                                                        ". Keep one installed copy before continuing.");
+    for (const auto& [running, other] : {std::pair{bundle, paths.systemApplicationsCopy()},
+                                         std::pair{paths.systemApplicationsCopy(), bundle}}) {
+        runFrom(running);
+        EXPECT_EQ(messageOf([&] { service.enable(); }),
+                  "Another Tessaly.app exists at " + other + ". Keep one installed copy before continuing.");
+    }
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-}
-
-TEST_F(InstalledBundleCheck, UserCopyRunningNamesTheSystemCopy) {
-    makeBundle(paths.systemApplicationsCopy());
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }), "Another Tessaly.app exists at " +
-                                                        paths.systemApplicationsCopy() +
-                                                        ". Keep one installed copy before continuing.");
 }
 
 TEST_F(InstalledBundleCheck, RunningCopyWrittenWithATrailingSlashIsNotAnotherCopy) {
@@ -88,25 +86,14 @@ TEST_F(RegistrationState, EachStatusHasItsText) {
     }
 }
 
-TEST_F(RegistrationState, InstalledOnlyForAnApplicationsCopy) {
-    EXPECT_TRUE(service.installed());
-
-    makeBundle(home + "/Downloads/Tessaly.app");
-    runFrom(home + "/Downloads/Tessaly.app");
-    EXPECT_FALSE(service.installed());
-}
-
 class SystemSettings : public SetupFixture {};
 
-TEST_F(SystemSettings, AccessibilityPaneOpensItsAddress) {
+TEST_F(SystemSettings, AccessibilityPaneOpensItsAddressOrTellsTheWayThere) {
     service.openAccessibilitySettings();
-
     EXPECT_THAT(workspace.openedURLs(),
                 ::testing::ElementsAre(
                     "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"));
-}
 
-TEST_F(SystemSettings, AccessibilityPaneThatCannotOpenTellsTheWayThere) {
     workspace.refuseOpeningURLs();
 
     EXPECT_EQ(messageOf([&] { service.openAccessibilitySettings(); }),

@@ -145,7 +145,6 @@ void VirtualRunLoop::advance(double seconds) {
 
 void VirtualRunLoop::run() {
     stopRequested_ = false;
-    stopped_ = false;
     std::size_t count = 0;
     while (!stopRequested_) {
         if (entries_.empty()) {
@@ -155,7 +154,6 @@ void VirtualRunLoop::run() {
         runNextDueBy(entries_.begin()->first.due);
         if (++count > runawayLimit) throw std::logic_error("VirtualRunLoop: run() was never stopped");
     }
-    stopped_ = true;
 }
 
 void VirtualRunLoop::stop() {

@@ -48,8 +48,6 @@ public:
 
     /// How many tasks, timer firings included, are waiting.
     std::size_t pendingCount() const { return entries_.size(); }
-    /// Whether run() was left through stop().
-    bool wasStopped() const { return stopped_; }
 
 private:
     struct Key {
@@ -71,7 +69,6 @@ private:
     std::optional<int> killedBy_;
     std::vector<std::weak_ptr<const double>> leeways_;
     bool stopRequested_ = false;
-    bool stopped_ = false;
     std::thread::id mainThread_;
 };
 
