@@ -63,12 +63,10 @@ TEST_F(MuteTapCreation, MakesAMutingTapInsideAPrivateAttachment) {
     EXPECT_EQ(composition.at("private"), CFValue(1));
     EXPECT_FALSE(audio.reachesOutput(quickLook));
     EXPECT_TRUE(log.entries.empty());
-}
 
-TEST_F(MuteTapCreation, GivesEveryAttachmentItsOwnUIDWithTheTessalyPrefix) {
-    MuteTap first = createBundleTap();
-    MuteTap second = MuteTap::create(audio, log, MuteRule::processDescription(addQuickLookProcess(500)));
-    const CFValue& firstUID = audio.aggregateComposition(first.attachmentID)->at("uid");
+    // Every attachment has its own UID with the Tessaly prefix.
+    MuteTap second = MuteTap::create(audio, log, MuteRule::processDescription(quickLook));
+    const CFValue& firstUID = composition.at("uid");
     const CFValue& secondUID = audio.aggregateComposition(second.attachmentID)->at("uid");
     ASSERT_TRUE(firstUID.text() && secondUID.text());
     EXPECT_NE(*firstUID.text(), *secondUID.text());
@@ -170,14 +168,12 @@ TEST_F(MuteAttachmentValidation, AcceptsTheAttachmentAsCreatedDespiteItsTapInput
     EXPECT_NO_THROW(tap.validateAttachment(audio));
 }
 
-TEST_F(MuteAttachmentValidation, CompositionWithoutPrivateIsUnreadableNotInvalid) {
-    changeComposition([](CFDictionary& composition) { composition.erase("private"); });
-    EXPECT_EQ(failure(), unreadableAttachment);
-}
-
 TEST_F(MuteAttachmentValidation, UnreadableFactsAreReportedAsSuch) {
+    CFDictionary withoutPrivate = *audio.aggregateComposition(tap.attachmentID);
+    withoutPrivate.erase("private");
     const std::vector<std::pair<AudioObjectPropertySelector, CFValue>> unreadable{
         {kAudioAggregateDevicePropertyComposition, CFValue("not a dictionary")},
+        {kAudioAggregateDevicePropertyComposition, withoutPrivate},
         {kAudioAggregateDevicePropertyComposition, CFValue(CFDictionary{{"private", "yes"}})},
         {kAudioAggregateDevicePropertyComposition, CFValue(CFDictionary{{"private", 2}})},
         {kAudioAggregateDevicePropertyTapList, CFValue(CFDictionary{})},
@@ -191,7 +187,8 @@ TEST_F(MuteAttachmentValidation, UnreadableFactsAreReportedAsSuch) {
     }
 }
 
-TEST_F(MuteAttachmentValidation, APublicAttachmentIsInvalidWhetherSaidByNumberOrBoolean) {
+TEST_F(MuteAttachmentValidation,
+       APublicAttachmentWhetherSaidByNumberOrBooleanOrOneHoldingAnotherTapIsInvalid) {
     for (const CFValue& published : {CFValue(0), CFValue(false)}) {
         changeComposition(
             [&](CFDictionary& composition) { composition.insert_or_assign("private", published); });
@@ -199,9 +196,7 @@ TEST_F(MuteAttachmentValidation, APublicAttachmentIsInvalidWhetherSaidByNumberOr
     }
     changeComposition([](CFDictionary& composition) { composition.insert_or_assign("private", true); });
     EXPECT_NO_THROW(tap.validateAttachment(audio));
-}
 
-TEST_F(MuteAttachmentValidation, AnAttachmentHoldingAnotherTapIsInvalid) {
     audio.overrideObject(tap.attachmentID, kAudioAggregateDevicePropertyTapList,
                          CFValue(CFArray{"OTHER-TAP"}));
     EXPECT_EQ(failure(), invalidAttachment);
@@ -271,16 +266,15 @@ TEST_F(MuteTapRemoval, DestroysTheAttachmentThenTheTap) {
     EXPECT_TRUE(audio.reachesOutput(quickLook));
 }
 
-TEST_F(MuteTapRemoval, ReportsZeroForTheAttachmentWhenOnlyTheTapFails) {
-    audio.failNext(CoreAudioCall::destroyProcessTap, badObject);
-    EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: 0, tap: 560947818).");
-}
-
-TEST_F(MuteTapRemoval, StillDestroysTheTapWhenTheAttachmentFails) {
+TEST_F(MuteTapRemoval, ReportsEachStatusAndStillDestroysTheTapWhenTheAttachmentFails) {
     audio.failNext(CoreAudioCall::destroyAggregateDevice, -50);
     EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: -50, tap: 0).");
     EXPECT_EQ(destructions(), (Destructions{{destroyAttachment, tap.attachmentID}, {destroyTap, tap.id}}));
     EXPECT_TRUE(audio.tapIDs().empty());
+
+    MuteTap other = MuteTap::create(audio, log, MuteRule::processDescription(quickLook));
+    audio.failNext(CoreAudioCall::destroyProcessTap, badObject);
+    EXPECT_EQ(other.remove(audio), "Removing a mute tap failed (attachment: 0, tap: 560947818).");
 }
 
 TEST_F(MuteTapRemoval, ReportsBothStatusesForATapAlreadyGone) {
