@@ -68,26 +68,22 @@ TEST_F(Disable, AnUnconfirmedSaveKeepsTheItemRegisteredAndAnUnregisteringErrorPa
     EXPECT_THAT(serviceManagement.calls(), ElementsAre("unregister com.orvanne.tessaly.agent.plist"));
 }
 
-TEST_F(Disable, NothingRegisteredStillWaitsForThePortToDisappear) {
+TEST_F(Disable, NothingRegisteredStillWaitsForThePortToDisappearAndFailsWhenAHelperStays) {
     serviceManagement.setStatus(SMAppServiceStatusNotRegistered);
+    EXPECT_EQ(messageOf([&] { service.disable(); }),
+              "The previous helper is still running. No replacement was started.");
+    EXPECT_EQ(sleeps.size(), 50u);
+    EXPECT_THAT(sleeps, ::testing::Each(0.1));
+
+    sleeps.clear();
     onSleep = [&](std::size_t count) {
         if (count == 3) stopHelper();
     };
-
     service.disable();
 
     EXPECT_THAT(sleeps, ElementsAre(0.1, 0.1, 0.1));
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
     EXPECT_THAT(helperRequests, IsEmpty());
-}
-
-TEST_F(Disable, NothingRegisteredAndAHelperThatStaysFails) {
-    serviceManagement.setStatus(SMAppServiceStatusNotRegistered);
-
-    EXPECT_EQ(messageOf([&] { service.disable(); }),
-              "The previous helper is still running. No replacement was started.");
-    EXPECT_EQ(sleeps.size(), 50u);
-    EXPECT_THAT(sleeps, ::testing::Each(0.1));
 }
 
 TEST_F(Disable, LegacyAgentIsDisabledAndBootedOutButItsFileStays) {

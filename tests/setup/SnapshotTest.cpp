@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 
+#include <functional>
+#include <optional>
 #include <sstream>
 
 #include "foundation/Json.h"
@@ -91,47 +93,40 @@ TEST_F(Snapshot, LegacyHelperIsReportedWithoutValidation) {
     EXPECT_FALSE(snapshot.error);
 }
 
-TEST_F(Snapshot, UnansweredStatusRequestIsTheError) {
-    storeChoice(0.4, 0.4);
+// What ends the checks: the error, and what is still shown beside it.
+TEST_F(Snapshot, AnUnansweredHelperABadPreferenceFileOrAnUnrecognisedLegacyAgentIsTheError) {
+    const struct {
+        std::function<void()> cause;
+        std::string error;
+        std::optional<double> volume;
+    } cases[] = {
+        {[&] {
+             storeChoice(0.4, 0.4);
+             ports.dropNextReply();
+         },
+         "The Tessaly helper did not answer the local request (status -2).", 0.4},
+        // Before the legacy agent is looked at, and without asking the helper.
+        {[&] {
+             writeFile(audioFile, std::string(4097, ' '));
+             writeUnrecognisedLegacyAgent();
+         },
+         "The saved audio preference is not a regular, small configuration file.", std::nullopt},
+        {[&] {
+             writeFile(audioFile, R"({"schemaVersion":1,"volume":0.7,"unmutedVolume":0.7})");
+             writeUnrecognisedLegacyAgent();
+         },
+         "An unrecognized launch agent was left untouched at " + paths.legacyAgent() + ".", 0.7},
+    };
     startHelper();
-    ports.dropNextReply();
-
-    const SetupSnapshot snapshot = service.snapshot();
-
-    EXPECT_THAT(snapshot.error,
-                Optional(std::string("The Tessaly helper did not answer the local request (status -2).")));
-    EXPECT_FALSE(snapshot.helper);
-    EXPECT_THAT(snapshot.volume, Optional(0.4));
-}
-
-TEST_F(Snapshot, BadPreferenceFileEndsTheChecksBeforeTheLegacyAgent) {
-    writeFile(audioFile, std::string(4097, ' '));
-    writeUnrecognisedLegacyAgent();
-    startHelper();
-
-    const SetupSnapshot snapshot = service.snapshot();
-
-    EXPECT_THAT(
-        snapshot.error,
-        Optional(std::string("The saved audio preference is not a regular, small configuration file.")));
-    EXPECT_FALSE(snapshot.volume);
-    EXPECT_FALSE(snapshot.legacyInstallation);
-    EXPECT_FALSE(snapshot.helper);
-    EXPECT_THAT(helperRequests, ::testing::IsEmpty());
-}
-
-TEST_F(Snapshot, UnrecognisedLegacyAgentEndsTheChecksWithTheSavedVolume) {
-    storeChoice(0.7, 0.7);
-    writeUnrecognisedLegacyAgent();
-    startHelper();
-
-    const SetupSnapshot snapshot = service.snapshot();
-
-    EXPECT_THAT(snapshot.error,
-                Optional("An unrecognized launch agent was left untouched at " + paths.legacyAgent() + "."));
-    EXPECT_FALSE(snapshot.legacyInstallation);
-    EXPECT_THAT(snapshot.volume, Optional(0.7));
-    EXPECT_FALSE(snapshot.helper);
+    for (const auto& check : cases) {
+        check.cause();
+        const SetupSnapshot snapshot = service.snapshot();
+        EXPECT_THAT(snapshot.error, Optional(check.error));
+        EXPECT_EQ(snapshot.volume, check.volume) << check.error;
+        EXPECT_FALSE(snapshot.legacyInstallation) << check.error;
+        EXPECT_FALSE(snapshot.helper) << check.error;
+    }
+    EXPECT_EQ(helperRequests.size(), 1u);  // the unanswered one
 }
 
 class SnapshotJson : public SetupFixture {};
