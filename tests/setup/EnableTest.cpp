@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 
+#include "SetupFixture.h"
 #include "foundation/TessalyError.h"
-#include "support/SetupFixture.h"
 
 namespace tessaly::testing {
 namespace {

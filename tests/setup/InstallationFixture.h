@@ -62,7 +62,8 @@ protected:
     std::string root = FileSystem::resolvingSymbolicLinks(temporary.path());
     std::string home = root + "/home";
     std::string systemApplications = root + "/Applications";
-    InstallationPaths paths{home, systemApplications, static_cast<std::uint32_t>(::getuid())};
+    std::uint32_t uid = static_cast<std::uint32_t>(::getuid());
+    InstallationPaths paths{home, systemApplications, uid};
 };
 
 }  // namespace tessaly::testing

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "support/SetupFixture.h"
+#include "SetupFixture.h"
 
 namespace tessaly::testing {
 namespace {

@@ -1,6 +1,6 @@
 #include <gmock/gmock.h>
 
-#include "support/SetupFixture.h"
+#include "SetupFixture.h"
 #include "values/PropertyList.h"
 
 namespace tessaly::testing {

@@ -4,9 +4,9 @@
 #include <optional>
 #include <sstream>
 
+#include "SetupFixture.h"
 #include "foundation/Json.h"
 #include "foundation/Version.h"
-#include "support/SetupFixture.h"
 #include "values/PropertyList.h"
 
 namespace tessaly::testing {

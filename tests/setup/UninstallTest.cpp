@@ -4,8 +4,8 @@
 
 #include <functional>
 
+#include "SetupFixture.h"
 #include "preference/PreferenceStore.h"
-#include "support/SetupFixture.h"
 
 namespace tessaly::testing {
 namespace {

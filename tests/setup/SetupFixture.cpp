@@ -1,4 +1,4 @@
-#include "support/SetupFixture.h"
+#include "SetupFixture.h"
 
 #include "foundation/Version.h"
 #include "preference/PreferenceStore.h"
@@ -63,11 +63,7 @@ void SetupFixture::makeBundle(const std::string& path) {
 }
 
 void SetupFixture::installLegacyAgent() {
-    const CFDictionary agent{{"Label", "com.orvanne.tessaly"},
-                             {"ProgramArguments", CFArray{paths.legacySupportHelper(), "run"}},
-                             {"RunAtLoad", true},
-                             {"KeepAlive", CFDictionary{{"SuccessfulExit", false}}}};
-    writeFile(paths.legacyAgent(), PropertyList::writeXml(agent));
+    writeAgent(PropertyList::writeXml(legacyAgentDefinition()));
 }
 
 void SetupFixture::legacyAgentIsLoaded() {

@@ -1,19 +1,13 @@
 #pragma once
 
-#include "support/ErrorMessage.h"
-
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "foundation/FileSystem.h"
+#include "InstallationFixture.h"
 #include "service/AudioStatus.h"
-#include "setup/InstallationPaths.h"
 #include "setup/SetupService.h"
 #include "simulated/SimulatedCommands.h"
 #include "simulated/SimulatedDesktop.h"
@@ -21,18 +15,16 @@
 #include "simulated/SimulatedProcessEnvironment.h"
 #include "simulated/SimulatedServiceManagement.h"
 #include "simulated/SimulatedWorkspace.h"
-#include "support/TemporaryDirectory.h"
 #include "support/VirtualRunLoop.h"
 
 namespace tessaly::testing {
 
-/// A setup service on a real temporary tree: a home folder with the application installed at
-/// ~/Applications/Tessaly.app (agent definition included) and a stand-in system Applications
-/// folder. Login items, launchctl, the desktop and the status port are simulations. Like launchd,
-/// registering the login item starts a helper and unregistering it stops the helper; the helper
-/// is a local port answering `helperStatus` and `flushReply`. Sleeps return at once and are
-/// recorded; `onSleep` may change the world between rounds.
-class SetupFixture : public ::testing::Test {
+/// A setup service on the installation tree, with the application installed at
+/// ~/Applications/Tessaly.app (agent definition included). Login items, launchctl, the desktop and the status
+/// port are simulations. Like launchd, registering the login item starts a helper and unregistering it stops
+/// the helper; the helper is a local port answering `helperStatus` and `flushReply`. Sleeps return at once
+/// and are recorded; `onSleep` may change the world between rounds.
+class SetupFixture : public InstallationFixture {
 protected:
     static constexpr const char* portName = "com.orvanne.tessaly";
     static constexpr const char* agentName = "com.orvanne.tessaly.agent.plist";
@@ -66,13 +58,6 @@ protected:
     /// What the service asked launchctl, argument vectors only.
     std::vector<std::vector<std::string>> launchctlCalls() const { return commands.argumentsRun(); }
 
-    TemporaryDirectory temporary;
-    // Resolved, so that a linked temporary folder does not look like a redirection.
-    std::string root = FileSystem::resolvingSymbolicLinks(temporary.path());
-    std::string home = root + "/home";
-    std::string systemApplications = root + "/Applications";
-    std::uint32_t uid = static_cast<std::uint32_t>(::getuid());
-    InstallationPaths paths{home, systemApplications, uid};
     std::string bundle = paths.userApplicationsCopy();
     std::string audioFile = paths.supportFolder() + "/audio.json";
 
