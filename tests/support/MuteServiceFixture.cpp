@@ -5,7 +5,6 @@
 namespace tessaly::testing {
 
 MuteServiceFixture::MuteServiceFixture() {
-    desktop.launchApplication("com.apple.finder", finder);
     makeService();
 }
 

@@ -8,12 +8,9 @@
 
 #include "service/MuteService.h"
 #include "simulated/SimulatedCoreAudio.h"
-#include "simulated/SimulatedDesktop.h"
 #include "simulated/SimulatedMessagePorts.h"
-#include "simulated/SimulatedWorkspace.h"
-#include "support/CapturingLog.h"
+#include "support/DesktopFixture.h"
 #include "support/TemporaryDirectory.h"
-#include "support/VirtualRunLoop.h"
 
 namespace tessaly::testing {
 
@@ -22,11 +19,10 @@ struct ProcessExit {
     int status;
 };
 
-/// A mute service in a simulated world on virtual time: Core Audio, a desktop with Finder running,
+/// A mute service in a simulated world on virtual time: Core Audio, the desktop with Finder running,
 /// message ports, and a home folder of its own.
-class MuteServiceFixture : public ::testing::Test {
+class MuteServiceFixture : public DesktopFixture {
 protected:
-    static constexpr ProcessID finder = 412;
     static constexpr ProcessID helperPID = 4242;
     static constexpr const char* quickLook = "com.apple.quicklook.QuickLookUIService";
 
@@ -41,20 +37,12 @@ protected:
     /// The file's inode: a new one means the file was written again.
     unsigned long fileIdentity() const;
 
-    /// Opens a Quick Look preview in Finder.
-    SimulatedPreview openPreview(const SimulatedPreview::Setup& setup = {}) {
-        return desktop.openPreview(finder, setup);
-    }
     /// Starts the service and lets everything it posted run.
     void start();
     /// Whether a process's audio reaches the output device.
     bool audible(AudioObjectID process) const { return audio.reachesOutput(process); }
 
-    VirtualRunLoop runLoop;
-    CapturingLog log;
     SimulatedCoreAudio audio;
-    SimulatedDesktop desktop{runLoop};
-    SimulatedWorkspace workspace{desktop};
     SimulatedMessagePorts ports;
     TemporaryDirectory home;
     PreferenceStore store = PreferenceStore::forHome(home.path());
