@@ -10,6 +10,10 @@
 
 #include "mac/apple/AutoreleasePool.h"
 
+#ifdef GNUSTEP
+#include "mac/standin/StandinObject.h"
+#endif
+
 namespace {
 
 using Settings = tessaly::CATapDescription;
@@ -40,6 +44,10 @@ CATapDescription* newObject(const Settings& settings) {
 }
 
 std::optional<Settings> settingsOf(CFTypeRef object) {
+#ifdef GNUSTEP
+    // On a Mac every Core Foundation object answers Objective-C messages; the stand-in's do not.
+    if (!tessaly::MacStandin::isObjectiveC(object)) return std::nullopt;
+#endif
     id candidate = (id)object;
     if (candidate == nil || ![candidate isKindOfClass:[CATapDescription class]]) return std::nullopt;
     CATapDescription* description = candidate;

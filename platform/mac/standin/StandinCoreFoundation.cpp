@@ -177,6 +177,10 @@ void bridged(CFTypeRef object, const Bridge& bridge) {
     state.bridged.insert_or_assign(object, Registry::Bridged{&bridge, true});
 }
 
+bool isObjectiveC(CFTypeRef object) {
+    return bridgeOf(object) != nullptr;
+}
+
 void unbridged(CFTypeRef object) {
     Registry& state = registry();
     std::lock_guard lock(state.mutex);

@@ -68,6 +68,9 @@ struct Bridge {
 };
 void bridged(CFTypeRef object, const Bridge& bridge);
 void unbridged(CFTypeRef object);
+/// Whether `object` is one of those Objective-C objects (the stand-in's own Core Foundation objects,
+/// unlike a Mac's, do not answer Objective-C messages).
+bool isObjectiveC(CFTypeRef object);
 
 /// A text object that is never freed, for the frameworks' string constants.
 CFStringRef constantString(const char* text);

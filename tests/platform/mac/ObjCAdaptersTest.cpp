@@ -8,6 +8,7 @@
 
 #include "BalancedReferences.h"
 #include "foundation/FileError.h"
+#include "mac/CFConversion.h"
 #include "mac/MacServiceManagement.h"
 #include "mac/MacWorkspace.h"
 #include "mac/standin/MacStandin.h"
@@ -96,6 +97,14 @@ INSTANTIATE_TEST_SUITE_P(, ObjCAdapters, ::testing::Bool(),
 TEST(ObjCWorkspace, ATrashThatCannotBeFoundIsAnErrorEvenWithoutOne) {
     EXPECT_EQ(messageOf([] { MacWorkspace().trashFolderFor("/Applications/Tessaly.app"); }),
               "The Trash folder could not be found.");
+}
+
+// Whether an object is a tap description is asked last, of whatever no other kind fits.
+TEST(ObjCTapDescription, AnObjectOfNoKnownKindHasNoValue) {
+    MacStandin::resetReferenceCounts();
+    const UInt8 bytes[] = {1, 2, 3};
+    EXPECT_FALSE(CFConversion::value(CFReference::adopt(CFDataCreate(nullptr, bytes, 3)).get(), nullptr));
+    testing::expectBalancedReferences();
 }
 
 }  // namespace
