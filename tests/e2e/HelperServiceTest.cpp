@@ -103,12 +103,6 @@ TEST_F(HelperServiceTest, AHelperThatWasKilledIsReplaced) {
     EXPECT_EQ(helper({"status"}).exitStatus, 0);
 }
 
-TEST_F(HelperServiceTest, AStoredAudibleVolumeIsReportedInPercent) {
-    writeFile(preferenceFile(), R"({"schemaVersion":1,"volume":0.35,"unmutedVolume":0.35})");
-    startHelper();
-    EXPECT_EQ(helper({"status"}).out, "Quick Look audio memory is ON. Volume 35%. Native previews: 0.\n");
-}
-
 TEST_F(HelperServiceTest, AnUnusablePreferenceFileStopsRunAndIsLeftAsItWas) {
     const std::pair<std::string, std::string> cases[] = {
         {R"({"schemaVersion":1,"volume":0.4,"unmutedVolume":0.6})",

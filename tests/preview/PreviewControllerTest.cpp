@@ -205,9 +205,14 @@ TEST_F(PreviewControllerObservers, DeliverOnlyThroughTheRunLoopStopOnceRemovedAn
     EXPECT_THAT(deliveredNotifications(), ElementsAre("AXValueChanged"));
 }
 
-TEST_F(PreviewControllerObservers, FailWithTheOperationThatFailed) {
+TEST_F(PreviewControllerObservers, IgnoreARegistrationThatExistsAlreadyAndFailWithTheOperationThatFailed) {
     openPreview();
+    desktop.failCall(SimulatedDesktop::Call::observerAddNotification, kAXErrorNotificationAlreadyRegistered);
+    pass();
+    EXPECT_THAT(controller.observedHosts(), ElementsAre(finder));
+
     desktop.failCall(SimulatedDesktop::Call::observerAddNotification, kAXErrorFailure);
+    controller.reset();
     EXPECT_EQ(passError(), "Observing AXWindowCreated failed (Accessibility status -25200).");
     EXPECT_EQ(controller.tracked().size(), 1u);
 
@@ -225,13 +230,6 @@ TEST_F(PreviewControllerObservers, FailWithTheOperationThatFailed) {
     desktop.failCall(SimulatedDesktop::Call::getPid, kAXErrorInvalidUIElement);
     controller.reset();
     EXPECT_EQ(passError(), "Identifying the preview control's process failed (Accessibility status -25202).");
-}
-
-TEST_F(PreviewControllerObservers, IgnoreARegistrationThatExistsAlready) {
-    openPreview();
-    desktop.failCall(SimulatedDesktop::Call::observerAddNotification, kAXErrorNotificationAlreadyRegistered);
-    pass();
-    EXPECT_THAT(controller.observedHosts(), ElementsAre(finder));
 }
 
 TEST_F(PreviewControllerObservers, AreInstalledAgainAfterAFailedInstallation) {

@@ -96,14 +96,12 @@ TEST(StatusValidation, AcceptsAHealthyHelperAndChecksEverythingElseInTheDocument
     for (const auto& [status, failure] : cases) EXPECT_EQ(failureOf(status()), failure);
 }
 
-TEST(StatusJson, LeavesAbsentOptionalsOut) {
+TEST(StatusJson, RoundTripsThroughTheReplyEnvelopeAndLeavesAbsentOptionalsOut) {
     const auto text = Json::writeCompact(audibleStatus(0.5).toJson());
     EXPECT_EQ(text.find("muteGuard"), std::string::npos);
     EXPECT_EQ(text.find("error"), std::string::npos);
     EXPECT_EQ(text.find("null"), std::string::npos);
-}
 
-TEST(StatusJson, RoundTripsThroughTheReplyEnvelope) {
     auto status = mutedStatus();
     status.muteGuard->processIDs = {90, 140};
     status.muteGuard->previewPIDs = {95, 812};
@@ -138,7 +136,7 @@ TEST(StatusJson, DecodesTheDocumentedExampleAndRefusesMissingMembers) {
     EXPECT_THROW(MuteStatus::fromJson(Json::ObjectReader(guardJson)), DecodingError);
 }
 
-TEST(StatusSummary, RoundsTheVolumeHalfAwayFromZero) {
+TEST(StatusSummary, RoundsTheVolumeHalfAwayFromZeroAndCountsContainersWaitingForControls) {
     auto status = audibleStatus(0.35);
     status.previewCount = 2;
     EXPECT_EQ(status.summary(), "Quick Look audio memory is ON. Volume 35%. Native previews: 2.\n");
@@ -148,10 +146,9 @@ TEST(StatusSummary, RoundsTheVolumeHalfAwayFromZero) {
               "Quick Look audio memory is ON. Volume 0%. Native previews: 0.\n");
     EXPECT_EQ(audibleStatus(1.0).summary(),
               "Quick Look audio memory is ON. Volume 100%. Native previews: 0.\n");
-}
 
-TEST(StatusSummary, AddsALineForContainersWaitingForControls) {
-    auto status = mutedStatus();
+    // Containers waiting for their controls get a line of their own.
+    status = mutedStatus();
     EXPECT_EQ(status.summary(), "Quick Look audio memory is ON. Muted. Native previews: 0.\n");
     status.pendingControlCount = 3;
     EXPECT_EQ(
