@@ -87,6 +87,10 @@ AudioObjectPropertyAddress global(AudioObjectPropertySelector selector) {
 
 const AudioObjectPropertyAddress processList = global(kAudioHardwarePropertyProcessObjectList);
 
+AudioObjectID addQuickLookProcess(LocalWorld& local, std::int32_t pid) {
+    return local.world.audio.addProcess(std::string(MuteRule::targetBundleID), pid);
+}
+
 struct Heard {
     AXUIElement element;
     std::string notification;
@@ -157,9 +161,7 @@ protected:
         ASSERT_NE(local, nullptr);
     }
 
-    AudioObjectID addQuickLookProcess(std::int32_t pid) {
-        return local->world.audio.addProcess(std::string(MuteRule::targetBundleID), pid);
-    }
+    AudioObjectID addQuickLookProcess(std::int32_t pid) { return testing::addQuickLookProcess(*local, pid); }
     SimulatedPreview openPreview() { return local->world.desktop.openPreview(finder); }
 
     LocalWorld* local = nullptr;
@@ -201,43 +203,45 @@ TEST_P(PortContract, ProcessObjectsAndStatusesAsTheAudioServerGivesThem) {
               kAudioHardwareUnknownPropertyError);
 }
 
-TEST_P(PortContract, ATapSilencesItsProcessUntilDestroyedAndKeepsItsDescription) {
+TEST_P(PortContract, AMuteTapSilencesItsProcessUntilRemovedAndReadsBackThroughThePort) {
     world->act({"open", "Harbour.mov"});
-    CATapDescription description = CATapDescription::stereoMixdownOfProcesses(processes());
-    description.name = "Tessaly - muted previews";
-    description.muteBehavior = CATapMuted;
-    description.isPrivate = true;
-    description.deviceUID = std::nullopt;
-    description.bundleIDs = {"com.apple.quicklook.QuickLookUIService"};
-    AudioObjectID tap = 0;
-    ASSERT_EQ(audio().AudioHardwareCreateProcessTap(description, tap), 0);
+    if (LocalWorld* local = inProcess()) {  // a second preview service, and another application
+        addQuickLookProcess(*local, 513);
+        local->world.audio.addProcess("com.apple.finder", 80);
+    }
+    const auto matching = AudioHardware::matchingProcesses(audio());
+    ASSERT_EQ(matching.size(), inProcess() ? 2u : 1u);
+    EXPECT_EQ(matching.back().pid, inProcess() ? 513 : 512);
+
+    CATapDescription description = MuteRule::processDescription(matching[0].id);
+    description.bundleIDs = {std::string(MuteRule::targetBundleID)};
+    const MuteTap tap = MuteTap::create(audio(), log, description);
     EXPECT_NE(world->act({"state"}).find("heard 0 %"), std::string::npos);
+    EXPECT_NO_THROW(tap.validateAttachment(audio()));
+    EXPECT_EQ(tap.readDescription(audio()), description);
+    EXPECT_EQ(AudioHardware::object(audio(), tap.id, kAudioTapPropertyUID), CFValue(tap.uid));
+    EXPECT_EQ(AudioHardware::object(audio(), tap.attachmentID, kAudioAggregateDevicePropertyTapList),
+              CFValue(CFArray{tap.uid}));
+    if (LocalWorld* local = inProcess()) {
+        EXPECT_EQ(tap.uid, *local->world.audio.tapUID(tap.id));
+    }
 
-    std::uint32_t size = kCFTypeRefSize;
-    std::optional<CFValue> read;
-    ASSERT_EQ(audio().AudioObjectGetPropertyData(tap, global(kAudioTapPropertyDescription), size, read), 0);
-    ASSERT_TRUE(read && read->tapDescription());
-    EXPECT_EQ(*read->tapDescription(), description);
-    size = kCFTypeRefSize;
-    ASSERT_EQ(audio().AudioObjectGetPropertyData(tap, global(kAudioTapPropertyUID), size, read), 0);
-    const std::string uid = *read->text();
-
+    // An aggregate device's UID is its own: a second device with it is refused.
+    const CFDictionary aggregate = MuteRule::attachmentDescription(tap.uid);
     AudioObjectID device = 0;
-    const CFDictionary aggregate{
-        {kAudioAggregateDeviceUIDKey, CFValue("com.orvanne.tessaly.tap.test")},
-        {kAudioAggregateDeviceNameKey, CFValue("attachment")},
-        {kAudioAggregateDeviceIsPrivateKey, CFValue(true)},
-        {kAudioAggregateDeviceTapListKey,
-         CFValue(CFArray{CFValue(CFDictionary{{kAudioSubTapUIDKey, CFValue(uid)}})})}};
-    ASSERT_EQ(audio().AudioHardwareCreateAggregateDevice(aggregate, device), 0);
     AudioObjectID refused = 0;
+    ASSERT_EQ(audio().AudioHardwareCreateAggregateDevice(aggregate, device), 0);
     EXPECT_EQ(audio().AudioHardwareCreateAggregateDevice(aggregate, refused),
-              kAudioHardwareIllegalOperationError);  // the UID is taken
-
+              kAudioHardwareIllegalOperationError);
     EXPECT_EQ(audio().AudioHardwareDestroyAggregateDevice(device), 0);
-    EXPECT_EQ(audio().AudioHardwareDestroyProcessTap(tap), 0);
-    EXPECT_EQ(audio().AudioHardwareDestroyProcessTap(tap), badObject);
+
+    EXPECT_EQ(tap.remove(audio()), std::nullopt);
     EXPECT_NE(world->act({"state"}).find("heard 100 %"), std::string::npos);
+    EXPECT_EQ(audio().AudioHardwareDestroyProcessTap(tap.id), badObject);
+    if (LocalWorld* local = inProcess()) {
+        EXPECT_TRUE(local->world.audio.tapIDs().empty());
+        EXPECT_TRUE(local->world.audio.aggregateDeviceIDs().empty());
+    }
 }
 
 TEST_P(PortContract, ListenersHearProcessListChangesOnTheMainLoopUntilTheVeryBlockIsRemoved) {
@@ -280,29 +284,6 @@ TEST_P(PortContract, ListenersHearProcessListChangesOnTheMainLoopUntilTheVeryBlo
     if (LocalWorld* local = inProcess()) {
         EXPECT_EQ(local->world.audio.listenerCount(), 0u);
     }
-}
-
-TEST_P(InProcessPortContract, MuteTapsAreMadeCheckedReadAndRemovedThroughThePort) {
-    const std::vector<AudioObjectID> quickLook{addQuickLookProcess(500), addQuickLookProcess(501)};
-    local->world.audio.addProcess("com.apple.finder", 80);
-
-    auto matching = AudioHardware::matchingProcesses(audio());
-    ASSERT_EQ(matching.size(), 2u);
-    EXPECT_EQ(matching[1].pid, 501);
-
-    const CATapDescription description = MuteRule::processDescription(quickLook[0]);
-    MuteTap tap = MuteTap::create(audio(), log, description);
-    EXPECT_FALSE(local->world.audio.reachesOutput(quickLook[0]));
-    EXPECT_EQ(tap.uid, *local->world.audio.tapUID(tap.id));
-    EXPECT_NO_THROW(tap.validateAttachment(audio()));
-    EXPECT_EQ(tap.readDescription(audio()), description);
-    EXPECT_EQ(AudioHardware::object(audio(), tap.attachmentID, kAudioAggregateDevicePropertyTapList),
-              CFValue(CFArray{tap.uid}));
-
-    EXPECT_EQ(tap.remove(audio()), std::nullopt);
-    EXPECT_TRUE(local->world.audio.tapIDs().empty());
-    EXPECT_TRUE(local->world.audio.aggregateDeviceIDs().empty());
-    EXPECT_EQ(audio().AudioHardwareDestroyProcessTap(tap.id), badObject);
 }
 
 TEST_P(InProcessPortContract, AudioStatusesAndSizesPassThroughUnchanged) {
