@@ -43,14 +43,21 @@ TEST_F(LegacyMigration, LoadedAgentIsBootedOutReplacedAndItsFileRemoved) {
     EXPECT_THAT(helperRequests, ElementsAre(1));
 }
 
-TEST_F(LegacyMigration, OldHelperSlowToLeaveIsWaitedFor) {
+TEST_F(LegacyMigration, AnOldHelperSlowToLeaveIsWaitedForFiftyProbesAtMost) {
     commands.respond(bootout(), {0, ""});
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "The previous helper is still running. No replacement was started.");
+    EXPECT_EQ(sleeps.size(), 50u);
+    EXPECT_THAT(sleeps, ::testing::Each(0.1));
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    // The bootout succeeded, so the agent is loaded again: the failed step changed nothing.
+    EXPECT_THAT(launchctlCalls(), ElementsAre(print(), bootout(), bootstrap()));
+
+    sleeps.clear();
     onSleep = [&](std::size_t count) {
         if (count == 3) stopHelper();
     };
-
     service.enable();
-
     EXPECT_THAT(sleeps, ElementsAre(0.1, 0.1, 0.1));
 }
 
@@ -155,29 +162,7 @@ protected:
     LegacyAgentInspection() { installLegacyAgent(); }
 };
 
-TEST_F(LegacyAgentInspection, ServiceLaunchdCannotFindCountsAsNotLoaded) {
-    legacyAgentIsNotLoaded();
-
-    service.enable();
-
-    EXPECT_THAT(launchctlCalls(), ElementsAre(Arguments{"print", legacyTarget()}));
-    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
-    EXPECT_FALSE(FileSystem::exists(paths.legacyAgent()));
-}
-
-TEST_F(LegacyAgentInspection, NotLoadedAgentStillWaitsForAHelperToLeave) {
-    legacyAgentIsNotLoaded();
-    startHelper();
-    onSleep = [&](std::size_t count) {
-        if (count == 2) stopHelper();
-    };
-
-    service.enable();
-
-    EXPECT_THAT(sleeps, ElementsAre(0.1, 0.1));
-}
-
-TEST_F(LegacyAgentInspection, FailedRegistrationOfAnUnloadedAgentOnlyUndoesTheRegistration) {
+TEST_F(LegacyAgentInspection, AServiceLaunchdCannotFindIsNotLoadedAndAFailedRegistrationOnlyUndoesItself) {
     legacyAgentIsNotLoaded();
     serviceManagement.failNextRegistration("Registration failed.", SMAppServiceStatusEnabled);
 
@@ -186,6 +171,12 @@ TEST_F(LegacyAgentInspection, FailedRegistrationOfAnUnloadedAgentOnlyUndoesTheRe
                                                        "unregister com.orvanne.tessaly.agent.plist"));
     // It was not running before, so it is not started now.
     EXPECT_THAT(launchctlCalls(), ElementsAre(Arguments{"print", legacyTarget()}));
+    EXPECT_TRUE(FileSystem::exists(paths.legacyAgent()));
+
+    service.enable();
+    EXPECT_EQ(serviceManagement.calls().back(), "register com.orvanne.tessaly.agent.plist");
+    EXPECT_EQ(launchctlCalls().size(), 2u);  // a second print, no bootout
+    EXPECT_FALSE(FileSystem::exists(paths.legacyAgent()));
 }
 
 TEST_F(LegacyAgentInspection, OtherPrintFailureIsReportedWithItsOutputTrimmedAndRepaired) {
@@ -201,34 +192,21 @@ TEST_F(LegacyAgentInspection, OtherPrintFailureIsReportedWithItsOutputTrimmedAnd
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
 }
 
-class StoppedHelperWait : public SetupFixture {};
-
-TEST_F(StoppedHelperWait, HelperThatNeverStopsEndsTheWaitAfterFiftyProbes) {
-    installLegacyAgent();
-    legacyAgentIsLoaded();
-    commands.respond({"bootout", legacyTarget()}, {0, ""});
-    startHelper();
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "The previous helper is still running. No replacement was started.");
-    EXPECT_EQ(sleeps.size(), 50u);
-    EXPECT_THAT(sleeps, ::testing::Each(0.1));
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    // The bootout succeeded, so the agent is loaded again: the failed step changed nothing.
-    EXPECT_THAT(launchctlCalls(),
-                ElementsAre(Arguments{"print", legacyTarget()}, Arguments{"bootout", legacyTarget()},
-                            Arguments{"bootstrap", "gui/" + std::to_string(uid), paths.legacyAgent()}));
-}
-
-TEST_F(LegacyAgentInspection, AnUnloadedAgentBesideTheEnabledLoginItemsHelperIsNotWaitedFor) {
+TEST_F(LegacyAgentInspection, ANotLoadedAgentWaitsForAHelperToLeaveUnlessItIsTheEnabledLoginItemsHelper) {
     legacyAgentIsNotLoaded();
     serviceManagement.setStatus(SMAppServiceStatusEnabled);
     startHelper();
-
     service.enable();
-
     EXPECT_THAT(sleeps, IsEmpty());
     EXPECT_FALSE(FileSystem::exists(paths.legacyAgent()));
+
+    installLegacyAgent();
+    serviceManagement.setStatus(SMAppServiceStatusNotRegistered);
+    onSleep = [&](std::size_t count) {
+        if (count == 2) stopHelper();
+    };
+    service.enable();
+    EXPECT_THAT(sleeps, ElementsAre(0.1, 0.1));
 }
 
 }  // namespace
