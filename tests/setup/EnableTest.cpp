@@ -12,7 +12,7 @@ using ::testing::IsEmpty;
 
 class Enable : public SetupFixture {};
 
-TEST_F(Enable, AnUnregisteredOrNotFoundItemIsRegisteredAndAHealthyHelperAwaited) {
+TEST_F(Enable, AnUnregisteredOrNotFoundItemIsRegisteredAndAHealthyHelperAwaitedAnEnabledOneLeftAsItIs) {
     for (const int status : {SMAppServiceStatusNotRegistered, SMAppServiceStatusNotFound}) {
         serviceManagement.setStatus(status);
         stopHelper();
@@ -24,19 +24,13 @@ TEST_F(Enable, AnUnregisteredOrNotFoundItemIsRegisteredAndAHealthyHelperAwaited)
         EXPECT_EQ(service.registration(), "enabled");
         EXPECT_THAT(helperRequests, ElementsAre(1));
     }
-    EXPECT_EQ(serviceManagement.calls().size(), 2u);
     EXPECT_THAT(sleeps, IsEmpty());
     EXPECT_THAT(commands.invocations(), IsEmpty());
-}
 
-TEST_F(Enable, AlreadyEnabledAndHealthySucceedsWithoutRegisteringAgain) {
-    serviceManagement.setStatus(SMAppServiceStatusEnabled);
-    startHelper();
-
+    // Already enabled and healthy: it succeeds without registering again.
     service.enable();
-
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_THAT(helperRequests, ElementsAre(1));
+    EXPECT_EQ(serviceManagement.calls().size(), 2u);
+    EXPECT_THAT(helperRequests, ElementsAre(1, 1));
 }
 
 TEST_F(Enable, AnItemAwaitingApprovalOrInAnUnknownStateIsLeftAlone) {

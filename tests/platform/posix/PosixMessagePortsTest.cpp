@@ -276,20 +276,6 @@ TEST_F(PosixMessagePortFiles, TwoServersStartingAtOnceNeverBothWin) {
     }
 }
 
-TEST_F(PosixMessagePortFiles, OnlyTheServerCreatesAMissingRuntimeFolder) {
-    const std::string nested = directory.entry("nested");
-    PosixMessagePorts clientPorts{RuntimeDirectory(nested)};
-    EXPECT_EQ(clientPorts.createRemote(portName), nullptr);
-    EXPECT_FALSE(exists(nested));
-
-    PosixMessagePorts nestedPorts(RuntimeDirectory(nested), loopThread.loop(), log);
-    auto creation = createLocal(nestedPorts, portName);
-
-    ASSERT_NE(creation.port, nullptr);
-    EXPECT_EQ(testing::permissionsOf(nested), 0700u);
-    loopThread.call([&] { creation.port.reset(); });
-}
-
 // ---- Refusals ----
 
 using PosixMessagePortRefusals = PosixMessagePortsTest;
@@ -335,7 +321,7 @@ TEST_F(PosixMessagePortRefusals, UnusableNameOrPlaceGivesNoPortAndSaysWhy) {
     EXPECT_FALSE(exists(socketPath() + ".lock")) << "a port that failed keeps no lock";
 }
 
-TEST_F(PosixMessagePortRefusals, ClientOnlyPortsCannotServe) {
+TEST_F(PosixMessagePortRefusals, ClientOnlyPortsCannotServeNorCreateAMissingRuntimeFolder) {
     PosixMessagePorts clientPorts{RuntimeDirectory::forCurrentUser()};
     serveEcho();
 
@@ -346,6 +332,16 @@ TEST_F(PosixMessagePortRefusals, ClientOnlyPortsCannotServe) {
     auto remote = clientPorts.createRemote(portName);
     ASSERT_NE(remote, nullptr);
     EXPECT_EQ(remote->sendRequest(1, sendTimeout, receiveTimeout), success("reply to 1"));
+
+    // Only a server creates a missing runtime folder.
+    const std::string nested = directory.entry("nested");
+    EXPECT_EQ(PosixMessagePorts{RuntimeDirectory(nested)}.createRemote(portName), nullptr);
+    EXPECT_FALSE(exists(nested));
+    PosixMessagePorts nestedPorts(RuntimeDirectory(nested), loopThread.loop(), log);
+    auto served = createLocal(nestedPorts, portName);
+    ASSERT_NE(served.port, nullptr);
+    EXPECT_EQ(testing::permissionsOf(nested), 0700u);
+    loopThread.call([&] { served.port.reset(); });
 }
 
 TEST_F(PosixMessagePortRefusals, PeerOfAnotherUserIsClosedWithoutAnAnswer) {
