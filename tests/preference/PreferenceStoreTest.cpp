@@ -63,7 +63,7 @@ TEST_F(PreferenceStoreTest, RoundTripsBothShapesUpTo4096BytesAndMakesAnExistingF
     }
 }
 
-TEST_F(PreferenceStoreTest, RefusesAnythingButASmallRegularFileAndLeavesItAsItWas) {
+TEST_F(PreferenceStoreTest, RefusesAnythingButASmallRegularFileInAFolderOfItsOwnAndLeavesItAsItWas) {
     const std::string target = home / "elsewhere.json";
     const std::string record = R"({"schemaVersion":1,"volume":0,"unmutedVolume":1})";
     writeFile(target, record);
@@ -84,16 +84,15 @@ TEST_F(PreferenceStoreTest, RefusesAnythingButASmallRegularFileAndLeavesItAsItWa
         }
     }
     EXPECT_EQ(readFile(target), record);
-}
 
-TEST_F(PreferenceStoreTest, RefusesALinkedFolder) {
-    const std::string target = home / "redirected";
-    std::filesystem::create_directories(target);
-    std::filesystem::create_directories(home / "Library/Application Support");
-    std::filesystem::create_directory_symlink(target, folder());
+    // Nor is a linked folder written into.
+    std::filesystem::remove_all(folder());
+    const std::string redirected = home / "redirected";
+    std::filesystem::create_directories(redirected);
+    std::filesystem::create_directory_symlink(redirected, folder());
     EXPECT_EQ(messageOf([&] { store.save(AudioPreference::make(0, 1)); }),
               "Refusing a redirected audio-preference directory.");
-    EXPECT_TRUE(std::filesystem::is_empty(target));
+    EXPECT_TRUE(std::filesystem::is_empty(redirected));
 }
 
 TEST_F(PreferenceStoreTest, InvalidContentFailsAsItsDecodingDoes) {

@@ -47,12 +47,11 @@ TEST_F(AccessibilityAuthorizationTest, RefusesAProcessNotOpenedAsTheApplication)
     EXPECT_EQ(desktop.promptsShown(), 0);
 }
 
-TEST_F(AccessibilityAuthorizationTest, AnAlreadyTrustedProcessEndsAtOnceWithoutOpeningSettings) {
+TEST_F(AccessibilityAuthorizationTest,
+       EndsAtOnceWhenTrustedElsePromptsOpensSettingsAndEndsAtTheFirstPollAfterTheGrant) {
     EXPECT_EQ(authorize(), 0);
     EXPECT_TRUE(workspace.openedURLs().empty());
-}
 
-TEST_F(AccessibilityAuthorizationTest, PromptsOpensSettingsAndEndsAtTheFirstPollAfterTheGrant) {
     desktop.revokeTrust();
     runLoop.postAfter(30.5, [&] { desktop.grantTrust(); });
     EXPECT_EQ(authorize(), 31);
