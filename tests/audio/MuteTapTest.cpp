@@ -74,18 +74,14 @@ TEST_F(MuteTapCreation, MakesAMutingTapInsideAPrivateAttachment) {
     EXPECT_TRUE(secondUID.text()->starts_with("com.orvanne.tessaly.tap."));
 }
 
-TEST_F(MuteTapCreation, FailedTapCreationLeavesNothingToDestroy) {
+TEST_F(MuteTapCreation, ATapThatFailsOrComesWithoutAnObjectIDLeavesNothingToDestroy) {
     audio.failNext(CoreAudioCall::createProcessTap, illegalOperation);
     EXPECT_STREQ(creationError<AudioHardwareError>().what(),
                  "Creating a mute tap failed (Core Audio status 1852797029).");
-    EXPECT_EQ(destructions(), Destructions{});
-    EXPECT_TRUE(audio.calls(CoreAudioCall::createAggregateDevice).empty());
-}
-
-TEST_F(MuteTapCreation, RefusesATapWithoutAnObjectID) {
     audio.createNothingNext(CoreAudioCall::createProcessTap);
     EXPECT_EQ(creationError<TessalyError>().message(), "Core Audio created no mute tap.");
     EXPECT_EQ(destructions(), Destructions{});
+    EXPECT_TRUE(audio.calls(CoreAudioCall::createAggregateDevice).empty());
 }
 
 TEST_F(MuteTapCreation, DestroysTheTapWhenItsUIDCannotBeRead) {
@@ -98,15 +94,14 @@ TEST_F(MuteTapCreation, DestroysTheTapWhenItsUIDCannotBeRead) {
     expectNothingLeft();
 }
 
-TEST_F(MuteTapCreation, DestroysOnlyTheTapWhenTheAttachmentFails) {
+TEST_F(MuteTapCreation, DestroysOnlyTheTapWhenTheAttachmentFailsOrComesWithoutAnObjectID) {
     audio.failNext(CoreAudioCall::createAggregateDevice, illegalOperation);
     EXPECT_STREQ(creationError<AudioHardwareError>().what(),
                  "Attaching the mute tap failed (Core Audio status 1852797029).");
     EXPECT_EQ(destructions(), (Destructions{{destroyTap, lastCreated(CoreAudioCall::createProcessTap)}}));
     expectNothingLeft();
-}
 
-TEST_F(MuteTapCreation, RefusesAnAttachmentWithoutAnObjectID) {
+    audio.clearCalls();
     audio.createNothingNext(CoreAudioCall::createAggregateDevice);
     EXPECT_EQ(creationError<TessalyError>().message(), "Core Audio created no mute attachment.");
     EXPECT_EQ(destructions(), (Destructions{{destroyTap, lastCreated(CoreAudioCall::createProcessTap)}}));
@@ -202,14 +197,12 @@ TEST_F(MuteAttachmentValidation,
     EXPECT_EQ(failure(), invalidAttachment);
 }
 
-TEST_F(MuteAttachmentValidation, PassesAFailedReadOn) {
+TEST_F(MuteAttachmentValidation, PassesAFailedReadOnAndAVanishedAttachmentFailsWithTheBadObjectStatus) {
     audio.failProperty(tap.attachmentID, kAudioDevicePropertyDeviceIsRunning, unknownProperty);
     EXPECT_EQ(thrown<AudioHardwareError>([&] { tap.validateAttachment(audio); }).description(),
               "Reading audio property on " + std::to_string(tap.attachmentID) +
                   " failed (Core Audio status 2003332927).");
-}
 
-TEST_F(MuteAttachmentValidation, AVanishedAttachmentFailsWithTheBadObjectStatus) {
     ASSERT_EQ(audio.AudioHardwareDestroyAggregateDevice(tap.attachmentID), 0);
     EXPECT_EQ(thrown<AudioHardwareError>([&] { tap.validateAttachment(audio); }).description(),
               "Reading audio object " + std::to_string(tap.attachmentID) +
@@ -225,6 +218,11 @@ TEST_F(MuteTapDescriptionReadBack, ReturnsWhatCoreAudioKept) {
     audio.alterTapDescription(bundleTap.id, [](CATapDescription& d) { d.isProcessRestoreEnabled = false; });
     EXPECT_EQ(messageOf([&] { MuteRule::validateBundle(bundleTap.readDescription(audio)); }),
               "Core Audio did not retain bundle targeting and restoration.");
+
+    // A value that is no description at all lost the mute rule.
+    audio.overrideObject(bundleTap.id, kAudioTapPropertyDescription, CFValue("Tessaly - muted previews"));
+    EXPECT_EQ(messageOf([&] { bundleTap.readDescription(audio); }),
+              "Core Audio did not retain the Quick Look-only mute rule.");
 }
 
 TEST_F(MuteTapDescriptionReadBack, ProcessTapReportedWithTheBundleIdentifierStillMatches) {
@@ -237,13 +235,6 @@ TEST_F(MuteTapDescriptionReadBack, ProcessTapReportedWithTheBundleIdentifierStil
     audio.alterTapDescription(tap.id, [](CATapDescription& d) { d.isProcessRestoreEnabled = true; });
     EXPECT_EQ(messageOf([&] { MuteRule::validateProcess(tap.readDescription(audio), 140); }),
               "A process-specific mute tap no longer matches its Quick Look instance.");
-}
-
-TEST_F(MuteTapDescriptionReadBack, AValueThatIsNoDescriptionLostTheMuteRule) {
-    MuteTap tap = MuteTap::create(audio, log, MuteRule::bundleDescription());
-    audio.overrideObject(tap.id, kAudioTapPropertyDescription, CFValue("Tessaly - muted previews"));
-    EXPECT_EQ(messageOf([&] { tap.readDescription(audio); }),
-              "Core Audio did not retain the Quick Look-only mute rule.");
 }
 
 class MuteTapRemoval : public QuickLookAudioFixture {
@@ -264,6 +255,8 @@ TEST_F(MuteTapRemoval, DestroysTheAttachmentThenTheTap) {
     EXPECT_TRUE(audio.tapIDs().empty());
     EXPECT_TRUE(audio.aggregateDeviceIDs().empty());
     EXPECT_TRUE(audio.reachesOutput(quickLook));
+    // A tap already gone: both statuses.
+    EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: 560947818, tap: 560947818).");
 }
 
 TEST_F(MuteTapRemoval, ReportsEachStatusAndStillDestroysTheTapWhenTheAttachmentFails) {
@@ -275,11 +268,6 @@ TEST_F(MuteTapRemoval, ReportsEachStatusAndStillDestroysTheTapWhenTheAttachmentF
     MuteTap other = MuteTap::create(audio, log, MuteRule::processDescription(quickLook));
     audio.failNext(CoreAudioCall::destroyProcessTap, badObject);
     EXPECT_EQ(other.remove(audio), "Removing a mute tap failed (attachment: 0, tap: 560947818).");
-}
-
-TEST_F(MuteTapRemoval, ReportsBothStatusesForATapAlreadyGone) {
-    ASSERT_EQ(tap.remove(audio), std::nullopt);
-    EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: 560947818, tap: 560947818).");
 }
 
 }  // namespace

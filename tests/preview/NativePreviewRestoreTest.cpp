@@ -45,18 +45,18 @@ TEST_F(NativePreviewRestore, MutesFromTheAudibleLevelWithOnePressAfterTheSliderA
     EXPECT_EQ(desktop.playerLevel(shown), 0.6);
 }
 
-TEST_F(NativePreviewRestore, RefusesASettingThatDoesNotReadBack) {
+TEST_F(NativePreviewRestore, ReportsAFailedPressAndRefusesASettingThatDoesNotReadBack) {
+    // A failed press is reported, and the slider stays set.
+    desktop.failCall(SimulatedDesktop::Call::performAction, kAXErrorCannotComplete);
+    EXPECT_EQ(restoreError(0, 0.6), "Muting the native preview failed (Accessibility status -25204).");
+    EXPECT_EQ(desktop.outputLevel(shown), 0.6);
+
+    desktop.failCall(SimulatedDesktop::Call::performAction, kAXErrorSuccess);
     desktop.overrideAttribute(shown.volume, "AXValue", 0.0);
     EXPECT_EQ(restoreError(0.6, 0.6), "The native preview did not retain its restored audio setting.");
     // A mute must read back as exactly zero.
     desktop.overrideAttribute(shown.volume, "AXValue", 1e-9);
     EXPECT_EQ(restoreError(0, 0.6), "The native preview did not retain its restored audio setting.");
-}
-
-TEST_F(NativePreviewRestore, ReportsAFailedPressAndLeavesTheSliderSet) {
-    desktop.failCall(SimulatedDesktop::Call::performAction, kAXErrorCannotComplete);
-    EXPECT_EQ(restoreError(0, 0.6), "Muting the native preview failed (Accessibility status -25204).");
-    EXPECT_EQ(desktop.outputLevel(shown), 0.6);
 }
 
 TEST_F(NativePreviewRestore, ReadsZeroWhileMutedAndRefusesAMissingOrOutOfRangeLevel) {

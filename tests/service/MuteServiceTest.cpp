@@ -20,13 +20,14 @@ const std::string untrusted = "Open Tessaly and allow Accessibility to finish se
 
 class MuteServiceStart : public MuteServiceFixture {};
 
-TEST_F(MuteServiceStart, FirstStartSavesTheMutedDefaultAndEngagesTheGuard) {
+TEST_F(MuteServiceStart, FirstStartSavesTheMutedDefaultEngagesTheGuardAndCannotBeRepeated) {
     start();
     EXPECT_EQ(storedChoice(), AudioPreference::make(0, 1));
     EXPECT_EQ(permissionsOf(store.path()), 0600u);
     EXPECT_TRUE(service->guardEngaged());
     EXPECT_TRUE(ports.isServed("com.orvanne.tessaly"));
     EXPECT_THAT(log.messages("mute"), ElementsAre("Quick Look audio memory is running."));
+    EXPECT_EQ(messageOf([&] { service->start(); }), "Tessaly is already running.");
 }
 
 TEST_F(MuteServiceStart, AStoredAudibleChoiceLeavesTheGuardReleased) {
@@ -90,11 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedStart{"ListenerRegistration", Refusal::listenerRegistration, nullptr,
                      "Registering a Core Audio change listener failed (Core Audio status -50)."}),
     [](const auto& tested) { return std::string(tested.param.name); });
-
-TEST_F(MuteServiceStart, StartingTwiceIsRefused) {
-    start();
-    EXPECT_EQ(messageOf([&] { service->start(); }), "Tessaly is already running.");
-}
 
 class RoadOfOnePreview : public MuteServiceFixture {};
 

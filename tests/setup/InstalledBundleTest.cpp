@@ -41,7 +41,9 @@ TEST_F(InstalledBundleCheck, OtherBundleIdentifierOrExecutableIsNotTheInstalledA
 
 TEST_F(InstalledBundleCheck, EitherApplicationsCopyRunningNamesTheOther) {
     makeBundle(paths.systemApplicationsCopy());
+    // A running copy written with a trailing slash is not another copy.
     for (const auto& [running, other] : {std::pair{bundle, paths.systemApplicationsCopy()},
+                                         std::pair{bundle + "/", paths.systemApplicationsCopy()},
                                          std::pair{paths.systemApplicationsCopy(), bundle}}) {
         runFrom(running);
         EXPECT_EQ(messageOf([&] { service.enable(); }),
@@ -50,26 +52,15 @@ TEST_F(InstalledBundleCheck, EitherApplicationsCopyRunningNamesTheOther) {
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
 }
 
-TEST_F(InstalledBundleCheck, RunningCopyWrittenWithATrailingSlashIsNotAnotherCopy) {
-    runFrom(bundle + "/");
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }), "no error");
-}
-
-TEST_F(InstalledBundleCheck, MissingAgentDefinitionAsksForAReinstall) {
-    FileSystem::removeFile(bundle + "/Contents/Library/LaunchAgents/com.orvanne.tessaly.agent.plist");
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "The bundled login-helper definition is missing. Reinstall Tessaly.");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-}
-
-TEST_F(InstalledBundleCheck, LinkedAgentDefinitionIsRefused) {
+TEST_F(InstalledBundleCheck, AMissingAgentDefinitionAsksForAReinstallAndALinkedOneIsRefused) {
     const std::string definition = bundle + "/Contents/Library/LaunchAgents/com.orvanne.tessaly.agent.plist";
     writeFile(root + "/elsewhere.plist", readFile(definition));
     FileSystem::removeFile(definition);
-    ASSERT_EQ(::symlink((root + "/elsewhere.plist").c_str(), definition.c_str()), 0);
+    EXPECT_EQ(messageOf([&] { service.enable(); }),
+              "The bundled login-helper definition is missing. Reinstall Tessaly.");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
 
+    ASSERT_EQ(::symlink((root + "/elsewhere.plist").c_str(), definition.c_str()), 0);
     EXPECT_EQ(messageOf([&] { service.enable(); }),
               "Refusing a redirected or non-file installation path: " + definition + ".");
 }
@@ -98,13 +89,10 @@ TEST_F(SystemSettings, AccessibilityPaneOpensItsAddressOrTellsTheWayThere) {
 
     EXPECT_EQ(messageOf([&] { service.openAccessibilitySettings(); }),
               "Open System Settings > Privacy & Security > Accessibility manually.");
-}
 
-TEST_F(SystemSettings, AccessibilityRequestShowsThePromptWhenNotTrusted) {
+    // Asking for Accessibility shows the prompt when not trusted.
     desktop.revokeTrust();
-
     service.requestAccessibility();
-
     EXPECT_EQ(desktop.promptsShown(), 1);
 }
 

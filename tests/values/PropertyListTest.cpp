@@ -106,7 +106,7 @@ TEST(PropertyListReadingTest, NestingDeeperThanTheLimitIsRefused) {
     EXPECT_EQ(messageOf([] { PropertyList::parse(PropertyList::writeBinary(nestedArrays(3000))); }), tooDeep);
 }
 
-TEST(PropertyListWritingTest, XmlAndBinaryBothReadBackUnchanged) {
+TEST(PropertyListWritingTest, XmlAndBinaryBothReadBackUnchangedAndWhatHasNoFormIsRefused) {
     const CFValue value = CFDictionary{{"Label", "com.orvanne.tessaly"},
                                        {"ProgramArguments", CFArray{"/path with spaces/<helper>&", "run"}},
                                        {"RunAtLoad", true},
@@ -115,6 +115,11 @@ TEST(PropertyListWritingTest, XmlAndBinaryBothReadBackUnchanged) {
                                        {"Nested", CFDictionary{{"Empty", CFArray{}}}}};
     EXPECT_EQ(PropertyList::parse(PropertyList::writeXml(value)), value);
     EXPECT_EQ(PropertyList::parse(PropertyList::writeBinary(value)), value);
+
+    // Values without a property-list form are a programming error.
+    EXPECT_THROW(PropertyList::writeXml(CFArray{AXUIElement(1)}), std::invalid_argument);
+    EXPECT_THROW(PropertyList::writeBinary(CATapDescription{}), std::invalid_argument);
+    EXPECT_THROW(PropertyList::writeXml(std::string("cut\0short", 9)), std::invalid_argument);
 }
 
 TEST(PropertyListWritingTest, WritesAFormatTheReaderTellsApartAndWholeNumbersAsIntegers) {
@@ -126,12 +131,6 @@ TEST(PropertyListWritingTest, WritesAFormatTheReaderTellsApartAndWholeNumbersAsI
     EXPECT_NE(xml.find("<integer>10</integer>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("<real>0.5"), std::string::npos) << xml;
     EXPECT_EQ(PropertyList::writeBinary(value).rfind("bplist00", 0), 0u);
-}
-
-TEST(PropertyListWritingTest, ValuesWithoutAPropertyListFormAreAProgrammingError) {
-    EXPECT_THROW(PropertyList::writeXml(CFArray{AXUIElement(1)}), std::invalid_argument);
-    EXPECT_THROW(PropertyList::writeBinary(CATapDescription{}), std::invalid_argument);
-    EXPECT_THROW(PropertyList::writeXml(std::string("cut\0short", 9)), std::invalid_argument);
 }
 
 }  // namespace

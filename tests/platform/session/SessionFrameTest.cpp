@@ -68,9 +68,8 @@ TEST(SessionFrameTest, BytesThatAreNotAMessageAreRefusedWithoutAllocatingForThem
     Reader trailing(withTrailingByte);
     trailing.value();
     EXPECT_THROW(trailing.finish(), DecodingError);
-}
 
-TEST(SessionFrameTest, AFrameLengthAboveTheLimitIsRefused) {
+    // A frame length above the limit.
     const unsigned char limit[4] = {0x00, 0x40, 0x00, 0x00};
     const unsigned char above[4] = {0x00, 0x40, 0x00, 0x01};
     EXPECT_EQ(SessionFrame::decodeLength(std::span<const unsigned char, 4>(limit)),
