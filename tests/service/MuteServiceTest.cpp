@@ -407,17 +407,21 @@ TEST_F(PollPeriod, ANewWindowIsRefreshedAgainAfterItsControlsSettle) {
 
 class StatusPort : public MuteServiceFixture {};
 
-TEST_F(StatusPort, AnswersStatusFlushAndStop) {
-    start();
-    auto status = StatusClient::read(ports);
-    EXPECT_NO_THROW(status.validate());
-    EXPECT_EQ(status.pid, helperPID);
-    ASSERT_TRUE(status.muteGuard);
-    EXPECT_EQ(status.muteGuard->tapCount, 1);
-    EXPECT_NO_THROW(StatusClient::flushIfRunning(ports));
+TEST_F(StatusPort, AnswersStatusFlushAndAStopThatEndsRun) {
+    runLoop.postAfter(1, [&] {
+        auto status = StatusClient::read(ports);
+        EXPECT_NO_THROW(status.validate());
+        EXPECT_EQ(status.pid, helperPID);
+        ASSERT_TRUE(status.muteGuard);
+        EXPECT_EQ(status.muteGuard->tapCount, 1);
+        EXPECT_NO_THROW(StatusClient::flushIfRunning(ports));
 
-    StatusClient::stopIfRunning(ports);
-    EXPECT_TRUE(service->isRunning());  // the stop takes effect on the next turn of the loop
+        StatusClient::stopIfRunning(ports);
+        EXPECT_TRUE(service->isRunning());  // the stop takes effect on the next turn of the loop
+    });
+    service->run();
+    EXPECT_FALSE(service->isRunning());
+    EXPECT_FALSE(StatusClient::isRunning(ports));
 }
 
 TEST_F(StatusPort, ReportsAnUnobservedChangeAsAFailedStatus) {
@@ -477,15 +481,6 @@ TEST_F(StatusPort, RejectsUnknownRequests) {
                     ::testing::Contains("Rejected an unknown local request: " + std::to_string(id) + "."));
     }
     EXPECT_NO_THROW(StatusClient::read(ports));
-}
-
-class ServiceRun : public MuteServiceFixture {};
-
-TEST_F(ServiceRun, AStopRequestEndsRun) {
-    runLoop.postAfter(1, [&] { StatusClient::stopIfRunning(ports); });
-    service->run();
-    EXPECT_FALSE(service->isRunning());
-    EXPECT_FALSE(StatusClient::isRunning(ports));
 }
 
 }  // namespace
