@@ -10,6 +10,7 @@
 #include "HelperFixture.h"
 #include "foundation/FileDescriptor.h"
 #include "foundation/Version.h"
+#include "support/RealProcesses.h"
 
 namespace tessaly::testing {
 namespace {
@@ -31,11 +32,10 @@ protected:
     /// Starts `run` and waits until its status port answers.
     void startHelper() {
         pid = runner.start(TESSALY_HELPER_PATH, {"run"}, home / "run.out", home / "run.err");
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            if (std::filesystem::exists(portPath()) && helper({"status"}).exitStatus == 0) return;
-            if (ProcessRunner::waitFor(pid, 0.05)) break;
-        }
-        FAIL() << "the helper did not start: " << readFile(home / "run.err");
+        ASSERT_TRUE(eventually([&] {
+            return std::filesystem::exists(portPath()) && helper({"status"}).exitStatus == 0;
+        })) << "the helper did not start: "
+            << readFile(home / "run.err");
     }
 
     int pid = -1;

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/ProcessRunner.h"
+#include "support/RealProcesses.h"
 #include "support/TemporaryDirectory.h"
 
 namespace tessaly::testing {
@@ -26,11 +25,8 @@ protected:
                   {"XDG_DATA_HOME", home / ".local/share"},
                   {"XDG_CONFIG_HOME", home / ".config"}}) {
         sessionPid = runner.start(TESSALY_SESSION_PATH, {"run"}, home / "session.out", home / "session.err");
-        for (int attempt = 0; attempt < 500; ++attempt) {
-            if (session({"state"}).exitStatus == 0) return;
-            if (ProcessRunner::waitFor(sessionPid, 0.01)) break;
-        }
-        ADD_FAILURE() << "the session did not start: " << readFile(home / "session.err");
+        if (!eventually([&] { return session({"state"}).exitStatus == 0; }))
+            ADD_FAILURE() << "the session did not start: " << readFile(home / "session.err");
     }
 
     ~SessionFixture() override {
@@ -77,11 +73,8 @@ protected:
     /// Starts the built helper with `run` and waits until its status port answers.
     void startHelper() {
         helperPid = runner.start(TESSALY_HELPER_PATH, {"run"}, home / "helper.out", home / "helper.err");
-        for (int attempt = 0; attempt < 500; ++attempt) {
-            if (runner.run(TESSALY_HELPER_PATH, {"status"}).exitStatus == 0) return;
-            if (ProcessRunner::waitFor(helperPid, 0.01)) break;
-        }
-        FAIL() << "the helper did not start: " << readFile(home / "helper.err");
+        ASSERT_TRUE(eventually([&] { return runner.run(TESSALY_HELPER_PATH, {"status"}).exitStatus == 0; }))
+            << "the helper did not start: " << readFile(home / "helper.err");
     }
 
     /// Waits until the helper's status counts `previews` native previews: its pass over them has
@@ -89,34 +82,27 @@ protected:
     void untilTracked(int previews) const {
         const std::string expected = "Native previews: " + std::to_string(previews) + ".";
         std::string status;
-        for (int attempt = 0; attempt < 500 && status.find(expected) == std::string::npos; ++attempt) {
+        EXPECT_TRUE(eventually([&] {
             status = runner.run(TESSALY_HELPER_PATH, {"status"}).out;
-        }
-        EXPECT_NE(status.find(expected), std::string::npos) << status;
+            return status.find(expected) != std::string::npos;
+        })) << status;
     }
 
     std::string choiceFile() const { return home / "Library/Application Support/Tessaly/audio.json"; }
     /// Waits until audio.json remembers `volume` as the JSON writer spells it ("0.4", "0").
     bool remembers(const std::string& volume, double seconds = 10) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::error_code error;
-            if (std::filesystem::exists(choiceFile(), error) &&
-                readFile(choiceFile()).find("\"volume\" : " + volume + "\n") != std::string::npos)
-                return true;
-            ProcessRunner::waitFor(sessionPid, 0.01);  // a bounded pause that also notices a dead session
-        }
-        return false;
+        return eventually(
+            [&] {
+                std::error_code error;
+                return std::filesystem::exists(choiceFile(), error) &&
+                       readFile(choiceFile()).find("\"volume\" : " + volume + "\n") != std::string::npos;
+            },
+            seconds);
     }
     /// Waits until the session's state, as text, satisfies `holds`; the last state seen.
     std::string stateWhen(const std::function<bool(const std::string&)>& holds, double seconds = 15) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         std::string state;
-        while (std::chrono::steady_clock::now() < deadline) {
-            state = act({"state"});
-            if (holds(state)) return state;
-            ProcessRunner::waitFor(sessionPid, 0.02);
-        }
+        eventually([&] { return holds(state = act({"state"})); }, seconds);
         return state;
     }
 

@@ -18,6 +18,7 @@
 #include "session/SessionCoreAudio.h"
 #include "session/SessionWorkspace.h"
 #include "support/ProcessRunner.h"
+#include "support/RealProcesses.h"
 #include "support/TemporaryDirectory.h"
 #include "support/VirtualRunLoop.h"
 
@@ -81,11 +82,10 @@ public:
     SessionProcess() {
         pid_ = runner_.start(TESSALY_SESSION_PATH, {"run"}, home / "session.out", home / "session.err");
         const RuntimeDirectory runtime(runtime_.path());
-        for (int attempt = 0; attempt < 500 && !connection; ++attempt) {
-            connection = SessionConnection::connectIfRunning(runtime, "tessaly-platform-session-tests");
-            if (!connection && ProcessRunner::waitFor(pid_, 0.01)) break;
-        }
-        if (!connection)
+        if (!eventually([&] {
+                connection = SessionConnection::connectIfRunning(runtime, "tessaly-platform-session-tests");
+                return connection != nullptr;
+            }))
             throw std::runtime_error("the session did not start: " + readFile(home / "session.err"));
         audio_ = std::make_unique<SessionCoreAudio>(connection);
         accessibility_ = std::make_unique<SessionAccessibility>(connection, &loop_);
