@@ -83,11 +83,13 @@ TEST_F(SessionEndToEndTest, ASlowFinderIsAPreviewErrorUntilItAnswersAndThePrevie
     const int preview = open({"Harbour.mov"});
     // Each pass gives up on Finder after the helper's messaging timeout, and says why.
     std::string reported;
-    for (int attempt = 0; attempt < 20 && !has(reported, "(Accessibility status -25204)"); ++attempt) {
-        const auto status = runner.run(TESSALY_HELPER_PATH, {"status"}, 10);
-        reported = status.out + status.err;
-    }
-    EXPECT_TRUE(has(reported, "(Accessibility status -25204)")) << reported;
+    EXPECT_TRUE(eventually(
+        [&] {
+            const auto status = runner.run(TESSALY_HELPER_PATH, {"status"}, 10);
+            return has(reported = status.out + status.err, "(Accessibility status -25204)");
+        },
+        60))
+        << reported;
     act({"slow-finder", "off"});
     const auto restored = session({"wait-heard", std::to_string(preview), "0", "--within", "10"});
     EXPECT_EQ(restored.exitStatus, 0) << restored.err;

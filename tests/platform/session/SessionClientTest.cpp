@@ -23,11 +23,7 @@ TEST(SessionClientTest, WhatAClientMadeVanishesWhenItGoes) {
     other.reset();
     // The session notices the closed socket on its own loop; ask until it has.
     std::string after;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        after = session.act({"state"});
-        if (after.find("left behind") == std::string::npos) break;
-        ProcessRunner::waitFor(session.pid(), 0.01);
-    }
+    eventually([&] { return (after = session.act({"state"})).find("left behind") == std::string::npos; });
     EXPECT_NE(after.find("Taps:\n  none\n"), std::string::npos) << after;
 }
 
