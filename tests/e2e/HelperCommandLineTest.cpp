@@ -6,7 +6,8 @@ namespace {
 
 using HelperCommandLineTest = HelperFixture;
 
-TEST_F(HelperCommandLineTest, VersionAndHelpPrintOneLineAndAnythingButAWholeAcceptedVectorIsRefused) {
+TEST_F(HelperCommandLineTest,
+       VersionAndHelpPrintOneLineAnythingButAWholeAcceptedVectorIsRefusedAndSoIsAuthorizingTheTerminal) {
     for (const auto& [arguments, out] :
          {std::pair<std::string, std::string>{"--version", "Tessaly " + std::string(version) + "\n"},
           {"--help", "Usage: tessaly-helper run | authorize | status [--json] | stop | --version\n"}}) {
@@ -34,6 +35,14 @@ TEST_F(HelperCommandLineTest, VersionAndHelpPrintOneLineAndAnythingButAWholeAcce
         EXPECT_EQ(result.out, "") << arguments.front();
         EXPECT_EQ(result.err, "Tessaly: Invalid arguments. Use 'tessaly-helper --help'.\n")
             << arguments.front();
+    }
+    // Authorizing is for the application, never for the terminal.
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {"authorize"}}) {
+        const auto result = helper(arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(
+            result.err,
+            "Tessaly: Open Tessaly as an application with 'tessaly authorize'; do not authorize the terminal.\n");
     }
 }
 

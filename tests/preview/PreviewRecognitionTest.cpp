@@ -80,13 +80,6 @@ TEST_F(PreviewScan, SkipsAWindowThatClosesWhileItIsReadAndKeepsWhatAVanishingOne
     EXPECT_EQ(afterVanishing.previews[0].player, staying.player);
 }
 
-TEST_F(PreviewScan, GivesUpOnAHostThatDoesNotAnswerInTime) {
-    openPreview();
-    desktop.makeSlow(finder);
-    EXPECT_EQ(scanError(), "Reading AXWindows failed (Accessibility status -25204).");
-    EXPECT_EQ(desktop.messagingTimeout(desktop.createApplication(finder)), 0.5f);
-}
-
 TEST_F(PreviewScan, ReadsTitleTextsSkippingThoseWithoutValue) {
     SimulatedPreview::Setup setup;
     setup.document.reset();
@@ -136,13 +129,17 @@ TEST_F(PreviewScan, RefusesControlsItDoesNotRecognise) {
     }
 }
 
-TEST_F(PreviewScan, RefusesAVolumeThatCannotBeSet) {
+TEST_F(PreviewScan, RefusesAVolumeThatCannotBeSetAndGivesUpOnAHostThatDoesNotAnswerInTime) {
     const auto shown = openPreview();
     desktop.setSettable(shown.volume, "AXValue", false);
     EXPECT_EQ(scanError(), "The native preview volume cannot be restored.");
     desktop.failCall(SimulatedDesktop::Call::isAttributeSettable, kAXErrorFailure);
     EXPECT_EQ(scanError(),
               "Checking the native preview volume control failed (Accessibility status -25200).");
+
+    desktop.makeSlow(finder);
+    EXPECT_EQ(scanError(), "Reading AXWindows failed (Accessibility status -25204).");
+    EXPECT_EQ(desktop.messagingTimeout(desktop.createApplication(finder)), 0.5f);
 }
 
 class PreviewSliderRule : public PreviewScan {};

@@ -74,18 +74,15 @@ TEST_F(Enable, RegistrationErrorWithoutLegacyAgentPassesThroughUnchanged) {
 
 class HealthyHelperWait : public SetupFixture {};
 
-TEST_F(HealthyHelperWait, HelperThatNeverStartsReportsItIsOffAfterThirtyRounds) {
+TEST_F(HealthyHelperWait, AHelperThatNeverGetsHealthyReportsTheLastFailureAfterThirtyRounds) {
     serviceManagement.onRegister({});
-
     EXPECT_EQ(messageOf([&] { service.enable(); }),
               "Quick Look audio memory is off or unavailable. Open Tessaly to enable it.");
     EXPECT_EQ(sleeps.size(), 30u);
     EXPECT_THAT(sleeps, Each(0.2));
-}
 
-TEST_F(HealthyHelperWait, HelperThatNeverGetsHealthyReportsTheLastFailure) {
     // Silent at first, then up but not trusted: the user must see the later, more useful reason.
-    serviceManagement.onRegister({});
+    sleeps.clear();
     onSleep = [&](std::size_t count) {
         if (count == 4) {
             helperStatus.accessibilityTrusted = false;

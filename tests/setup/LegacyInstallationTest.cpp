@@ -37,7 +37,7 @@ TEST_F(LegacyAgentTest, TheInstallersAgentIsRecognisedInEitherFormatUpToTheSizeL
     }
 }
 
-TEST_F(LegacyAgentTest, AnyOtherAgentIsLeftUntouched) {
+TEST_F(LegacyAgentTest, AnyOtherAgentOrOneOfAnotherAccountIsLeftUntouched) {
     const CFValue helper = paths.legacySupportHelper();
     std::vector<std::string> unrecognised = {
         paddedTo(PropertyList::writeXml(legacyAgentDefinition()), 16385),
@@ -69,9 +69,8 @@ TEST_F(LegacyAgentTest, AnyOtherAgentIsLeftUntouched) {
         writeAgent(bytes);
         EXPECT_EQ(messageOf([&] { paths.validateLegacyAgent(); }), untouchedAgentMessage()) << bytes;
     }
-}
 
-TEST_F(LegacyAgentTest, AnAgentOfAnotherAccountIsLeftUntouched) {
+    // Nor is the installer's agent of another account.
     writeAgent(PropertyList::writeXml(legacyAgentDefinition()));
     InstallationPaths otherAccount(home, systemApplications, static_cast<std::uint32_t>(::getuid()) + 1);
     EXPECT_EQ(messageOf([&] { otherAccount.validateLegacyAgent(); }), untouchedAgentMessage());
