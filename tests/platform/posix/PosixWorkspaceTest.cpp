@@ -121,7 +121,7 @@ TEST_F(TrashItem, ItemsOfTheSameNameGetNumberedNamesAndAFileLeftWithoutInfoIsNev
     EXPECT_TRUE(recordsPath("Tessaly.app.3", folder / "two/Tessaly.app"));
 }
 
-TEST_F(TrashItem, ASymbolicLinkIsTrashedAsALinkAndItsDestinationStays) {
+TEST_F(TrashItem, ASymbolicLinkIsTrashedAsALinkItsDestinationStaysAndARelativePathIsFromTheWorkingFolder) {
     writeFile(folder / "real/Tessaly.app/Contents/Info.plist", "plist");
     ASSERT_EQ(::symlink((folder / "real/Tessaly.app").c_str(), (folder / "Tessaly.app").c_str()), 0);
 
@@ -131,11 +131,9 @@ TEST_F(TrashItem, ASymbolicLinkIsTrashedAsALinkAndItsDestinationStays) {
     EXPECT_EQ(FileSystem::symbolicLinkDestination(trashed("Tessaly.app")), folder / "real/Tessaly.app");
     EXPECT_EQ(readFile(folder / "real/Tessaly.app/Contents/Info.plist"), "plist");
     EXPECT_TRUE(recordsPath("Tessaly.app", folder / "Tessaly.app"));
-}
 
-TEST_F(TrashItem, ARelativePathIsTrashedFromTheWorkingFolder) {
+    // A relative path is trashed from the working folder.
     writeFile(folder / "work/item", "");
-
     inFolder(folder.path(), [&] { workspace.trashItem("work/./item"); });
 
     EXPECT_TRUE(FileSystem::exists(trashed("item")));
