@@ -156,13 +156,6 @@ protected:
     MuteTap tap;
 };
 
-TEST_F(MuteAttachmentValidation, AcceptsTheAttachmentAsCreatedDespiteItsTapInputStream) {
-    EXPECT_FALSE(AudioHardware::objectIDs(audio, tap.attachmentID, kAudioDevicePropertyStreams,
-                                          kAudioObjectPropertyScopeInput)
-                     .empty());
-    EXPECT_NO_THROW(tap.validateAttachment(audio));
-}
-
 TEST_F(MuteAttachmentValidation, UnreadableFactsAreReportedAsSuch) {
     CFDictionary withoutPrivate = *audio.aggregateComposition(tap.attachmentID);
     withoutPrivate.erase("private");
@@ -183,7 +176,12 @@ TEST_F(MuteAttachmentValidation, UnreadableFactsAreReportedAsSuch) {
 }
 
 TEST_F(MuteAttachmentValidation,
-       APublicAttachmentWhetherSaidByNumberOrBooleanOrOneHoldingAnotherTapIsInvalid) {
+       AcceptsTheAttachmentAsCreatedButNotAPublicOneWhetherSaidByNumberOrBooleanNorOneHoldingAnotherTap) {
+    // As created it has the tap's input stream, and is valid all the same.
+    EXPECT_FALSE(AudioHardware::objectIDs(audio, tap.attachmentID, kAudioDevicePropertyStreams,
+                                          kAudioObjectPropertyScopeInput)
+                     .empty());
+    EXPECT_NO_THROW(tap.validateAttachment(audio));
     for (const CFValue& published : {CFValue(0), CFValue(false)}) {
         changeComposition(
             [&](CFDictionary& composition) { composition.insert_or_assign("private", published); });
@@ -249,7 +247,7 @@ protected:
     MuteTap tap;
 };
 
-TEST_F(MuteTapRemoval, DestroysTheAttachmentThenTheTap) {
+TEST_F(MuteTapRemoval, DestroysTheAttachmentThenTheTapAndReportsEachStatusThatFailed) {
     EXPECT_EQ(tap.remove(audio), std::nullopt);
     EXPECT_EQ(destructions(), (Destructions{{destroyAttachment, tap.attachmentID}, {destroyTap, tap.id}}));
     EXPECT_TRUE(audio.tapIDs().empty());
@@ -257,9 +255,10 @@ TEST_F(MuteTapRemoval, DestroysTheAttachmentThenTheTap) {
     EXPECT_TRUE(audio.reachesOutput(quickLook));
     // A tap already gone: both statuses.
     EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: 560947818, tap: 560947818).");
-}
 
-TEST_F(MuteTapRemoval, ReportsEachStatusAndStillDestroysTheTapWhenTheAttachmentFails) {
+    // Each failed status is reported, and the tap is destroyed even when its attachment is not.
+    tap = MuteTap::create(audio, log, MuteRule::processDescription(quickLook));
+    audio.clearCalls();
     audio.failNext(CoreAudioCall::destroyAggregateDevice, -50);
     EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: -50, tap: 0).");
     EXPECT_EQ(destructions(), (Destructions{{destroyAttachment, tap.attachmentID}, {destroyTap, tap.id}}));

@@ -76,7 +76,7 @@ TEST(PropertyListReadingTest, MalformedBytesAreRefused) {
     }
 }
 
-TEST(PropertyListReadingTest, InputOverTheSizeLimitIsRefusedUnread) {
+TEST(PropertyListReadingTest, InputOverTheSizeOrNestingLimitIsRefused) {
     std::string atLimit = xmlDocument("<string>x</string>");
     atLimit.insert(atLimit.rfind("</plist>"), std::string(PropertyList::maximumSize - atLimit.size(), ' '));
     EXPECT_EQ(PropertyList::parse(atLimit), CFValue("x"));
@@ -84,6 +84,14 @@ TEST(PropertyListReadingTest, InputOverTheSizeLimitIsRefusedUnread) {
     EXPECT_EQ(
         messageOf([&] { PropertyList::parse(atLimit); }),
         "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list is too large.");
+
+    const std::string tooDeep =
+        "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list is nested too deeply.";
+    EXPECT_EQ(PropertyList::parse(nestedArraysXml(PropertyList::maximumDepth)),
+              nestedArrays(PropertyList::maximumDepth));
+    EXPECT_EQ(messageOf([] { PropertyList::parse(nestedArraysXml(PropertyList::maximumDepth + 1)); }),
+              tooDeep);
+    EXPECT_EQ(messageOf([] { PropertyList::parse(PropertyList::writeBinary(nestedArrays(3000))); }), tooDeep);
 }
 
 TEST(PropertyListReadingTest, DatesDataAndUIDsAreRefusedRatherThanMistyped) {
@@ -94,16 +102,6 @@ TEST(PropertyListReadingTest, DatesDataAndUIDsAreRefusedRatherThanMistyped) {
     EXPECT_EQ(
         messageOf([] { PropertyList::parse(xmlDocument("<date>2020-01-01T00:00:00Z</date>")); }),
         "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list holds a date, which Tessaly does not read.");
-}
-
-TEST(PropertyListReadingTest, NestingDeeperThanTheLimitIsRefused) {
-    const std::string tooDeep =
-        "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list is nested too deeply.";
-    EXPECT_EQ(PropertyList::parse(nestedArraysXml(PropertyList::maximumDepth)),
-              nestedArrays(PropertyList::maximumDepth));
-    EXPECT_EQ(messageOf([] { PropertyList::parse(nestedArraysXml(PropertyList::maximumDepth + 1)); }),
-              tooDeep);
-    EXPECT_EQ(messageOf([] { PropertyList::parse(PropertyList::writeBinary(nestedArrays(3000))); }), tooDeep);
 }
 
 TEST(PropertyListWritingTest, XmlAndBinaryBothReadBackUnchangedAndWhatHasNoFormIsRefused) {

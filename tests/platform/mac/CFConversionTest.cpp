@@ -25,7 +25,7 @@ struct RoundTrip {
     CFTypeID (*type)();
 };
 
-TEST_F(CFConversionTest, EveryKindCrossesBothWaysUnchanged) {
+TEST_F(CFConversionTest, EveryKindCrossesBothWaysUnchangedTextInUtf16UnitsAndBooleansAsTheSharedConstants) {
     CATapDescription tap = CATapDescription::stereoMixdownOfProcesses({41, 42});
     tap.name = "Tessaly - muted previews";
     tap.muteBehavior = CATapMuted;
@@ -53,9 +53,7 @@ TEST_F(CFConversionTest, EveryKindCrossesBothWaysUnchanged) {
         }
         EXPECT_EQ(CFConversion::value(object.get(), nullptr), entry.value);
     }
-}
-
-TEST_F(CFConversionTest, TextIsCountedInUtf16UnitsAndBooleansAreTheSharedConstants) {
+    // Text is counted in UTF-16 units, and booleans are the shared constants.
     CFReference text = CFConversion::create(CFValue("Grüße 🎵"), nullptr);
     EXPECT_EQ(CFStringGetLength(text.as<CFStringRef>()), 8);
     CFReference yes = CFConversion::create(CFValue(true), nullptr);
