@@ -4,9 +4,9 @@
 
 namespace tessaly {
 
-/// The running process on a Mac: NSBundle.mainBundle (Objective-C++) and
-/// getpid, getppid, getuid. Info.plist entries whose values CFValue has no kind for (dates, data)
-/// are left out of the info dictionary.
+/// The running process on a Mac: the main bundle through Core Foundation's CFBundle (the bundle
+/// NSBundle.mainBundle wraps), and getpid, getppid, getuid. Info.plist entries whose values CFValue
+/// has no kind for (dates, data) are left out of the info dictionary.
 class MacProcessEnvironment : public ProcessEnvironment {
 public:
     MainBundle mainBundle() const override;

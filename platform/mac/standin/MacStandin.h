@@ -12,6 +12,7 @@ class MessagePorts;
 class RunLoop;
 class ServiceManagement;
 class Workspace;
+struct MainBundle;
 }  // namespace tessaly
 
 namespace tessaly::MacStandin {
@@ -54,5 +55,8 @@ void routeMessagePorts(MessagePorts* ports);
 void routeServiceManagement(ServiceManagement* serviceManagement);
 /// The workspace (running applications, opening, revealing, the Trash) answers from `workspace`.
 void routeWorkspace(Workspace* workspace);
+/// The main bundle is `bundle` (null: there is none). The stand-in makes it into Core Foundation
+/// objects that it keeps until the next route, as a Mac keeps its main bundle.
+void routeMainBundle(const MainBundle* bundle);
 
 }  // namespace tessaly::MacStandin

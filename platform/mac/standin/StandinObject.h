@@ -22,6 +22,8 @@ enum StandinTypeID : CFTypeID {
     runLoopType = 104,
     dataType = 20,
     messagePortType = 35,
+    urlType = 29,
+    bundleType = 31,
 };
 
 class Object {

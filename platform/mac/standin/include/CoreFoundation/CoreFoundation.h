@@ -142,6 +142,18 @@ CFDataRef CFDataCreate(CFAllocatorRef allocator, const UInt8* bytes, CFIndex len
 CFIndex CFDataGetLength(CFDataRef theData);
 const UInt8* CFDataGetBytePtr(CFDataRef theData);
 
+// URLs.
+typedef const struct __CFURL* CFURLRef;
+Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
+                                         CFIndex maxBufLen);
+
+// Bundles.
+typedef struct __CFBundle* CFBundleRef;
+CFBundleRef CFBundleGetMainBundle(void);
+CFStringRef CFBundleGetIdentifier(CFBundleRef bundle);
+CFURLRef CFBundleCopyBundleURL(CFBundleRef bundle);
+CFDictionaryRef CFBundleGetInfoDictionary(CFBundleRef bundle);
+
 // Message ports.
 typedef struct __CFMessagePort* CFMessagePortRef;
 enum {
