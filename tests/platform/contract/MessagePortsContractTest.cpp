@@ -9,7 +9,6 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,28 +16,17 @@
 #include "mac/MacMessagePorts.h"
 #include "mac/standin/MacStandin.h"
 #include "platform/mac/BalancedReferences.h"
-#include "platform/posix/LoopThread.h"
-#include "platform/posix/TemporaryRuntimeDirectory.h"
-#include "posix/PosixMessagePorts.h"
-#include "simulated/SimulatedMessagePorts.h"
-#include "support/CapturingLog.h"
+#include "platform/posix/MessagePortsFixture.h"
 
 namespace tessaly {
 namespace {
 
-using testing::CapturingLog;
-using testing::LoopThread;
-using testing::TemporaryRuntimeDirectory;
-
-class PortsHarness {
-public:
-    virtual ~PortsHarness() = default;
-    virtual MessagePorts& ports() = 0;
-    /// Runs `work` where the servers live and waits for it.
-    virtual void onServer(const std::function<void()>& work) = 0;
-    /// The in-memory ports behind the ones asked, when they live in the test's process.
-    virtual SimulatedMessagePorts* simulated() { return nullptr; }
-};
+using testing::failure;
+using testing::PortsHarness;
+using testing::PosixHarness;
+using testing::receiveTimeout;
+using testing::sendTimeout;
+using testing::success;
 
 class SimulatedHarness : public PortsHarness {
 public:
@@ -68,18 +56,6 @@ private:
     std::unique_ptr<MacMessagePorts> adapter_;
 };
 
-class PosixHarness : public PortsHarness {
-public:
-    MessagePorts& ports() override { return ports_; }
-    void onServer(const std::function<void()>& work) override { loopThread_.call(work); }
-
-private:
-    TemporaryRuntimeDirectory directory_;
-    CapturingLog log_;
-    LoopThread loopThread_;
-    PosixMessagePorts ports_{RuntimeDirectory::forCurrentUser(), loopThread_.loop(), log_};
-};
-
 struct Implementation {
     std::string name;
     std::function<std::unique_ptr<PortsHarness>()> make;
@@ -90,91 +66,30 @@ void PrintTo(const Implementation& implementation, std::ostream* out) {
     *out << implementation.name;
 }
 
-// Short enough to keep the suite quick, long enough that a served request always beats them.
-constexpr double sendTimeout = 2.0;
-constexpr double receiveTimeout = 2.0;
 // For requests that must not be answered: the wait that proves it.
 constexpr double unansweredTimeout = 0.2;
 
 const std::string portName = "com.orvanne.tessaly.contract";
 
-class MessagePortsContract : public ::testing::TestWithParam<Implementation> {
+class MessagePortsContract : public testing::MessagePortsFixture,
+                             public ::testing::WithParamInterface<Implementation> {
 protected:
-    void SetUp() override { harness_ = GetParam().make(); }
-
+    MessagePortsContract() : MessagePortsFixture(portName), owned_(GetParam().make()) {
+        harness_ = owned_.get();
+    }
+    // The Mac adapter's harness checks the reference balance as it ends.
     void TearDown() override {
-        harness_->onServer([this] {
-            sources_.clear();
-            locals_.clear();
-        });
-        harness_.reset();
+        MessagePortsFixture::TearDown();
+        owned_.reset();
     }
 
-    MessagePorts& ports() { return harness_->ports(); }
-    SimulatedMessagePorts* simulated() { return harness_->simulated(); }
-
-    // A served port whose callout records each message id and answers with `reply`.
-    LocalMessagePort* serve(const std::string& name,
-                            std::function<std::optional<std::string>(std::int32_t)> reply,
-                            bool attach = true) {
-        LocalMessagePort* port = nullptr;
-        harness_->onServer([&] {
-            auto creation = ports().createLocal(name, [this, reply](std::int32_t messageID) {
-                record(messageID);
-                return reply(messageID);
-            });
-            if (!creation.port) return;
-            port = creation.port.get();
-            if (attach) sources_.push_back(port->createRunLoopSource());
-            locals_.push_back(std::move(creation.port));
-        });
-        return port;
-    }
-
-    LocalMessagePort* serveEcho(const std::string& name = portName) {
-        return serve(name, [](std::int32_t messageID) { return "reply to " + std::to_string(messageID); });
-    }
-
-    MessagePorts::LocalPortCreation createLocalOnServer(const std::string& name) {
-        MessagePorts::LocalPortCreation creation;
-        harness_->onServer(
-            [&] { creation = ports().createLocal(name, [](std::int32_t) { return "second"; }); });
-        return creation;
-    }
-
-    void onServer(const std::function<void()>& work) { harness_->onServer(work); }
-
-    MessagePortReply send(std::int32_t messageID, const std::string& name = portName) {
-        auto remote = ports().createRemote(name);
-        if (!remote) return {kCFMessagePortIsInvalid, std::string("no remote end")};
-        return remote->sendRequest(messageID, sendTimeout, receiveTimeout);
-    }
-
-    std::vector<std::int32_t> received() {
-        std::lock_guard guard(mutex_);
-        return received_;
-    }
-
-    std::vector<std::unique_ptr<MessagePortRunLoopSource>> sources_;
-    std::vector<std::unique_ptr<LocalMessagePort>> locals_;
+    MessagePorts& ports() { return owned_->ports(); }
+    SimulatedMessagePorts* simulated() { return owned_->simulated(); }
+    void onServer(const std::function<void()>& work) { owned_->onServer(work); }
 
 private:
-    void record(std::int32_t messageID) {
-        std::lock_guard guard(mutex_);
-        received_.push_back(messageID);
-    }
-
-    std::unique_ptr<PortsHarness> harness_;
-    std::mutex mutex_;
-    std::vector<std::int32_t> received_;
+    std::unique_ptr<PortsHarness> owned_;
 };
-
-MessagePortReply success(std::optional<std::string> data) {
-    return {kCFMessagePortSuccess, std::move(data)};
-}
-MessagePortReply failure(std::int32_t status) {
-    return {status, std::nullopt};
-}
 
 TEST_P(MessagePortsContract, EachRequestGetsItsReplyFromTheOnePortOfItsNameUntilTheRemoteEndIsInvalidated) {
     ASSERT_NE(serveEcho(), nullptr);

@@ -23,14 +23,11 @@
 #include <thread>
 #include <tuple>
 
-#include "LoopThread.h"
-#include "TemporaryRuntimeDirectory.h"
+#include "MessagePortsFixture.h"
 #include "foundation/FileDescriptor.h"
 #include "foundation/FileSystem.h"
 #include "posix/MessagePortFrame.h"
 #include "posix/MessagePortServer.h"
-#include "posix/PosixMessagePorts.h"
-#include "support/CapturingLog.h"
 
 namespace tessaly {
 namespace {
@@ -39,24 +36,18 @@ using namespace std::chrono_literals;
 using FileSystem::exists;
 using FileSystem::FileDescriptor;
 using testing::CapturingLog;
+using testing::failure;
 using testing::LoopThread;
+using testing::receiveTimeout;
+using testing::sendTimeout;
+using testing::success;
 using testing::TemporaryDirectory;
-using testing::TemporaryRuntimeDirectory;
 using Clock = std::chrono::steady_clock;
 
 const std::string portName = "com.orvanne.tessaly";
-constexpr double sendTimeout = 2.0;
-constexpr double receiveTimeout = 2.0;
 // Bounds for things that must happen, generous so that a loaded machine does not fail the test.
 constexpr auto promptly = 1500ms;
 constexpr auto eventually = 5s;
-
-MessagePortReply success(std::optional<std::string> data) {
-    return {kCFMessagePortSuccess, std::move(data)};
-}
-MessagePortReply failure(std::int32_t status) {
-    return {status, std::nullopt};
-}
 
 // Raw sockets the test drives by hand, to play a misbehaving client or server.
 
@@ -151,41 +142,11 @@ private:
     std::thread thread_;
 };
 
-class PosixMessagePortsTest : public ::testing::Test {
+class PosixMessagePortsTest : public testing::MessagePortsFixture {
 protected:
-    void TearDown() override { stopServing(); }
+    PosixMessagePortsTest() : MessagePortsFixture(portName) { harness_ = &harness; }
 
     std::string socketPath() const { return directory.entry(portName); }
-
-    // Serves `portName` with a callout that counts its calls and answers with `reply`.
-    void serve(std::function<std::optional<std::string>(std::int32_t)> reply) {
-        loopThread.call([&] {
-            auto creation = ports.createLocal(portName, [this, reply](std::int32_t messageID) {
-                ++calls;
-                return reply(messageID);
-            });
-            ASSERT_NE(creation.port, nullptr);
-            port = std::move(creation.port);
-            source = port->createRunLoopSource();
-        });
-    }
-
-    void serveEcho() {
-        serve([](std::int32_t messageID) { return "reply to " + std::to_string(messageID); });
-    }
-
-    void stopServing() {
-        loopThread.call([this] {
-            source.reset();
-            port.reset();
-        });
-    }
-
-    MessagePortReply send(std::int32_t messageID, double waitForReply = receiveTimeout) {
-        auto remote = ports.createRemote(portName);
-        if (!remote) return {kCFMessagePortIsInvalid, std::string("no remote end")};
-        return remote->sendRequest(messageID, sendTimeout, waitForReply);
-    }
 
     MessagePorts::LocalPortCreation createLocal(PosixMessagePorts& other, const std::string& name) {
         return loopThread.call([&] { return other.createLocal(name, [](std::int32_t) { return "x"; }); });
@@ -195,13 +156,11 @@ protected:
         return loopThread.call([this] { return log.messages("mute"); });
     }
 
-    TemporaryRuntimeDirectory directory;
-    CapturingLog log;
-    LoopThread loopThread;
-    PosixMessagePorts ports{RuntimeDirectory::forCurrentUser(), loopThread.loop(), log};
-    std::unique_ptr<LocalMessagePort> port;
-    std::unique_ptr<MessagePortRunLoopSource> source;
-    std::atomic<int> calls{0};
+    testing::PosixHarness harness;
+    testing::TemporaryRuntimeDirectory& directory = harness.directory;
+    CapturingLog& log = harness.log;
+    LoopThread& loopThread = harness.loopThread;
+    PosixMessagePorts& ports = harness.posix;
 };
 
 // ---- Files ----
@@ -209,7 +168,8 @@ protected:
 using PosixMessagePortFiles = PosixMessagePortsTest;
 
 TEST_F(PosixMessagePortFiles, PortIsAPrivateSocketNextToItsLockUntilInvalidatedAndTakesOverFilesLeftBehind) {
-    serveEcho();
+    LocalMessagePort* port = serveEcho();
+    ASSERT_NE(port, nullptr);
 
     struct stat info {};
     ASSERT_EQ(::lstat(socketPath().c_str(), &info), 0);
@@ -217,7 +177,7 @@ TEST_F(PosixMessagePortFiles, PortIsAPrivateSocketNextToItsLockUntilInvalidatedA
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_TRUE(exists(socketPath() + ".lock"));
 
-    loopThread.call([this] { port->invalidate(); });
+    loopThread.call([&] { port->invalidate(); });
     EXPECT_FALSE(exists(socketPath()));
     EXPECT_FALSE(exists(socketPath() + ".lock"));
     stopServing();
@@ -371,7 +331,7 @@ TEST_F(PosixMessagePortRefusals, PeerOfAnotherUserIsClosedWithoutAnAnswer) {
     ::chmod(directory.path().c_str(), 0700);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(received().empty());
     EXPECT_EQ(logged(), std::vector<std::string>{"Refused a local connection from another user."});
 }
 
@@ -401,12 +361,12 @@ TEST_F(PosixMessagePortMisbehavingClients, SilentOrPartialClientsDoNotDelayOther
 
         EXPECT_EQ(drainUntilClosed(client, eventually), 0) << sent.size() << " bytes sent";
     }
-    EXPECT_EQ(calls, 3) << "a partial request was answered";
+    EXPECT_EQ(received().size(), 3u) << "a partial request was answered";
 }
 
 TEST_F(PosixMessagePortMisbehavingClients, ClientThatNeverReadsItsReplyCannotStallTheServer) {
     const std::string huge(MessagePortFrame::maxReplySize, 'x');
-    serve([&huge](std::int32_t messageID) -> std::optional<std::string> {
+    serve(portName, [&huge](std::int32_t messageID) -> std::optional<std::string> {
         if (messageID == 99) return huge;
         return "small";
     });
@@ -474,7 +434,8 @@ TEST_F(PosixMessagePortMisbehavingServers, FullListenQueueGivesSendTimeout) {
 
 TEST_F(PosixMessagePortsTest, CalloutRunsOnTheLoopThreadAndMayInvalidateItsOwnPort) {
     std::atomic<bool> onLoopThread = false;
-    serve([&](std::int32_t) {
+    LocalMessagePort* port = nullptr;
+    port = serve(portName, [&](std::int32_t) {
         onLoopThread = loopThread.loop().isMainThread();
         port->invalidate();
         return "too late";
