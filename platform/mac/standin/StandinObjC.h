@@ -5,12 +5,15 @@
 
 #include <string>
 
+#include "mac/apple/AutoreleasePool.h"
+
 namespace tessaly::MacStandin {
 
 /// A failed call's error as Foundation hands it out (autoreleased): `description` as its localized
 /// description, and the POSIX error number under it when there is one.
 inline NSError* foundationError(const std::string& description, int posixError = 0) {
-    NSString* text = [NSString stringWithUTF8String:description.c_str()];
+    NSString* text = foundationString(description);
+    if (text == nil) text = @"";  // a message naming a path that is not UTF-8
     NSMutableDictionary* info = [NSMutableDictionary dictionaryWithObject:text
                                                                    forKey:NSLocalizedDescriptionKey];
     if (posixError != 0) {
@@ -18,12 +21,6 @@ inline NSError* foundationError(const std::string& description, int posixError =
                  forKey:NSUnderlyingErrorKey];
     }
     return [NSError errorWithDomain:NSCocoaErrorDomain code:posixError == 0 ? 256 : 512 userInfo:info];
-}
-
-/// UTF-8 of a Foundation text; empty for nil.
-inline std::string text(NSString* value) {
-    const char* bytes = value == nil ? nullptr : [value UTF8String];
-    return bytes == nullptr ? std::string() : std::string(bytes);
 }
 
 }  // namespace tessaly::MacStandin

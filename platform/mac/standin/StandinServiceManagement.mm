@@ -55,16 +55,16 @@ BOOL answer(NSError** error, Call call) {
 - (SMAppServiceStatus)status {
     tessaly::ServiceManagement* service = routed(nullptr);
     if (service == nullptr) return SMAppServiceStatusNotFound;
-    return static_cast<SMAppServiceStatus>(service->status(tessaly::MacStandin::text(_plistName)));
+    return static_cast<SMAppServiceStatus>(service->status(tessaly::utf8(_plistName)));
 }
 
 - (BOOL)registerAndReturnError:(NSError**)error {
-    const std::string name = tessaly::MacStandin::text(_plistName);
+    const std::string name = tessaly::utf8(_plistName);
     return answer(error, [&](tessaly::ServiceManagement& service) { service.registerService(name); });
 }
 
 - (BOOL)unregisterAndReturnError:(NSError**)error {
-    const std::string name = tessaly::MacStandin::text(_plistName);
+    const std::string name = tessaly::utf8(_plistName);
     return answer(error, [&](tessaly::ServiceManagement& service) { service.unregisterService(name); });
 }
 

@@ -17,7 +17,7 @@
     NSMutableArray* result = [NSMutableArray array];
     tessaly::Workspace* workspace = tessaly::MacStandin::routedWorkspace();
     if (workspace == nullptr) return result;
-    for (const auto& running : workspace->runningApplications(tessaly::MacStandin::text(bundleIdentifier))) {
+    for (const auto& running : workspace->runningApplications(tessaly::utf8(bundleIdentifier))) {
         NSRunningApplication* application = [[NSRunningApplication alloc] init];
         application->_processIdentifier = running.processIdentifier;
         if (running.bundleIdentifier) {
@@ -54,13 +54,12 @@
 
 - (BOOL)openURL:(NSURL*)url {
     tessaly::Workspace* workspace = tessaly::MacStandin::routedWorkspace();
-    return workspace != nullptr && workspace->openURL(tessaly::MacStandin::text([url absoluteString]));
+    return workspace != nullptr && workspace->openURL(tessaly::utf8([url absoluteString]));
 }
 
 - (BOOL)selectFile:(NSString*)fullPath inFileViewerRootedAtPath:(NSString*)rootFullPath {
     tessaly::Workspace* workspace = tessaly::MacStandin::routedWorkspace();
-    return fullPath == nil && workspace != nullptr &&
-           workspace->revealFolder(tessaly::MacStandin::text(rootFullPath));
+    return fullPath == nil && workspace != nullptr && workspace->revealFolder(tessaly::utf8(rootFullPath));
 }
 
 @end
@@ -72,7 +71,7 @@
     tessaly::Workspace* workspace = tessaly::MacStandin::routedWorkspace();
     try {
         if (workspace == nullptr) throw tessaly::FileError("Moving to the Trash", "", ENOTSUP);
-        workspace->trashItem(tessaly::MacStandin::text([url path]));
+        workspace->trashItem(tessaly::utf8([url path]));
         return YES;
     } catch (const tessaly::FileError& failure) {
         if (error != nullptr)
