@@ -64,14 +64,9 @@ TEST_F(MuteTapCreation, MakesAMutingTapInsideAPrivateAttachment) {
     EXPECT_FALSE(audio.reachesOutput(quickLook));
     EXPECT_TRUE(log.entries.empty());
 
-    // Every attachment has its own UID with the Tessaly prefix.
-    MuteTap second = MuteTap::create(audio, log, MuteRule::processDescription(quickLook));
-    const CFValue& firstUID = composition.at("uid");
-    const CFValue& secondUID = audio.aggregateComposition(second.attachmentID)->at("uid");
-    ASSERT_TRUE(firstUID.text() && secondUID.text());
-    EXPECT_NE(*firstUID.text(), *secondUID.text());
-    EXPECT_TRUE(firstUID.text()->starts_with("com.orvanne.tessaly.tap."));
-    EXPECT_TRUE(secondUID.text()->starts_with("com.orvanne.tessaly.tap."));
+    EXPECT_TRUE(composition.at("uid").text()->starts_with("com.orvanne.tessaly.tap."));
+    // Core Audio refuses a second device of the same UID: each attachment has one of its own.
+    EXPECT_NO_THROW(MuteTap::create(audio, log, MuteRule::processDescription(quickLook)));
 }
 
 TEST_F(MuteTapCreation, ATapThatFailsOrComesWithoutAnObjectIDLeavesNothingToDestroy) {
