@@ -340,13 +340,21 @@ std::string SessionWorld::stateText() const {
         auto found = owners_.find(object);
         return found == owners_.end() ? std::string("the session") : found->second;
     };
+    // Whom a tap covers: the processes it lists, or every process of the bundles it names.
+    auto coverageOf = [](const CATapDescription& description) {
+        std::string covered;
+        for (AudioObjectID process : description.processes)
+            covered += ", for process object " + std::to_string(process);
+        for (const std::string& bundle : description.bundleIDs) covered += ", for bundle " + bundle;
+        return covered;
+    };
     text += "Taps:\n";
     if (audio.tapIDs().empty()) text += "  none\n";
     for (AudioObjectID tap : audio.tapIDs()) {
         const CATapDescription* description = audio.tapDescription(tap);
         text += "  object " + std::to_string(tap) + ": " + description->name +
-                (description->muteBehavior == CATapMuted ? ", muting" : "") + ", made by " + ownerOf(tap) +
-                "\n";
+                (description->muteBehavior == CATapMuted ? ", muting" : "") + coverageOf(*description) +
+                ", made by " + ownerOf(tap) + "\n";
     }
     text += "Aggregate devices:\n";
     if (audio.aggregateDeviceIDs().empty()) text += "  none\n";

@@ -50,14 +50,20 @@ TEST_F(SessionEndToEndTest, AnAudioServerRestartEndsTheHelperAndTheLoginItemsHel
     const std::string firstHelper = first[1];
 
     act({"restart-audio"});  // every tap is gone and the helper exits 1; launchd's stand-in starts another
+    // The whole guard again: the bundle's tap, and the running process's own.
     const std::string after = stateWhen([&](const std::string& state) {
         std::smatch made;
-        return std::regex_search(state, made, maker) && made[1] != firstHelper;
+        return std::regex_search(state, made, maker) && made[1] != firstHelper &&
+               has(state, ", for process object ");
     });
     std::smatch second;
     ASSERT_TRUE(std::regex_search(after, second, maker)) << after;
     EXPECT_NE(second[1], firstHelper);
     EXPECT_TRUE(has(after, "silenced by a tap")) << after;
+    EXPECT_TRUE(
+        has(after, "muting, for bundle com.apple.quicklook.QuickLookUIService, made by tessaly-helper"))
+        << after;
+    EXPECT_TRUE(has(after, ", for process object ")) << after;
 }
 
 TEST_F(SessionEndToEndTest, WithoutTrustThereIsNoGuardUntilTrustIsGrantedAgain) {

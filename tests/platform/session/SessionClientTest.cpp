@@ -19,7 +19,11 @@ TEST(SessionClientTest, WhatAClientMadeVanishesWhenItGoes) {
         ASSERT_EQ(audio.AudioHardwareCreateProcessTap(description, tap), 0);
     }
     const std::string before = session.act({"state"});
-    EXPECT_NE(before.find("left behind, muting, made by other (pid "), std::string::npos) << before;
+    EXPECT_NE(
+        before.find(
+            "left behind, muting, for bundle com.apple.quicklook.QuickLookUIService, made by other (pid "),
+        std::string::npos)
+        << before;
     other.reset();
     // The session notices the closed socket on its own loop; ask until it has.
     std::string after;
