@@ -4,8 +4,6 @@
 // request grows all day; the two figures must agree within 100 KiB).
 
 #include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,12 +11,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchmarkSupport.h"
 #include "posix/AsioRunLoop.h"
 #include "posix/PosixMessagePorts.h"
 #include "preference/AudioPreference.h"
@@ -40,11 +38,6 @@ double microseconds(Clock::duration duration) {
     return std::chrono::duration<double, std::micro>(duration).count();
 }
 
-double percentile(std::vector<double> samples, double fraction) {
-    std::sort(samples.begin(), samples.end());
-    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1))];
-}
-
 long residentKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
@@ -55,19 +48,9 @@ long residentKiB(pid_t pid) {
 }
 
 void benchmarkLiveHelper() {
-    char folder[] = "/tmp/tessaly-bench-XXXXXX";
-    if (!mkdtemp(folder)) return;
-    const std::string home = std::string(folder) + "/home";
-    const std::string runtime = std::string(folder) + "/run";
-    std::filesystem::create_directories(home);
-    std::filesystem::create_directories(runtime);
-    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-
-    pid_t pid = 0;
-    char* arguments[] = {const_cast<char*>(TESSALY_HELPER_PATH), const_cast<char*>("run"), nullptr};
-    if (posix_spawn(&pid, TESSALY_HELPER_PATH, nullptr, nullptr, arguments, environ) != 0) {
+    const IsolatedUser user("tessaly-bench");
+    const pid_t pid = spawn(TESSALY_HELPER_PATH, "run");
+    if (pid < 0) {
         std::printf("cannot start the helper\n");
         return;
     }
@@ -96,7 +79,6 @@ void benchmarkLiveHelper() {
 
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-    std::filesystem::remove_all(folder);
 }
 
 void benchmarkPass(int previewCount) {

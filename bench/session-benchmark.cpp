@@ -7,15 +7,12 @@
 // waiting on them; and the helper's CPU time per idle minute.
 
 #include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -24,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchmarkSupport.h"
 #include "posix/RuntimeDirectory.h"
 #include "session/SessionConnection.h"
 
@@ -37,20 +35,8 @@ constexpr int previewsPerChoice = 30;
 constexpr auto previewShown = std::chrono::milliseconds(700);
 constexpr int finderWindows = 3;  // the session's ordinary Finder windows
 
-double percentile(std::vector<double> samples, double fraction) {
-    std::sort(samples.begin(), samples.end());
-    return samples[static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1))];
-}
-
 double median(const std::vector<double>& samples) {
     return percentile(samples, 0.5);
-}
-
-pid_t spawn(const std::string& program, const std::string& argument) {
-    pid_t pid = 0;
-    char* arguments[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()), nullptr};
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, arguments, environ) != 0) return -1;
-    return pid;
 }
 
 /// The running session, acted on through its command words.
@@ -182,20 +168,12 @@ double cpuSeconds(pid_t pid) {
 }  // namespace
 
 int main() {
-    char folder[] = "/tmp/tessaly-session-bench-XXXXXX";
-    if (!mkdtemp(folder)) return 1;
-    const std::string home = std::string(folder) + "/home";
-    const std::string runtime = std::string(folder) + "/run";
-    std::filesystem::create_directories(home);
-    std::filesystem::create_directories(runtime);
-    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const IsolatedUser user("tessaly-session-bench");
 
     const pid_t sessionPid = spawn(TESSALY_SESSION_PATH, "run");
     std::shared_ptr<tessaly::SessionConnection> connection;
     for (int attempt = 0; attempt < 500 && !connection; ++attempt) {
-        connection = tessaly::SessionConnection::connectIfRunning(tessaly::RuntimeDirectory(runtime),
+        connection = tessaly::SessionConnection::connectIfRunning(tessaly::RuntimeDirectory(user.runtime),
                                                                   "session-benchmark");
         if (!connection) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -254,6 +232,5 @@ int main() {
     waitpid(helperPid, nullptr, 0);
     session.act({"quit"});
     waitpid(sessionPid, nullptr, 0);
-    std::filesystem::remove_all(folder);
     return status;
 }

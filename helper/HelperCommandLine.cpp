@@ -1,5 +1,7 @@
 #include "HelperCommandLine.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "HelperCommand.h"
@@ -15,6 +17,22 @@ namespace tessaly {
 namespace {
 
 const char* const usageLine = "Usage: tessaly-helper run | authorize | status [--json] | stop | --version";
+
+// The services the mute service runs on, from either system's composition root; exiting ends the
+// process at once, its output flushed.
+MuteServicePlatform muteServicePlatform(HelperPlatform& platform) {
+    return MuteServicePlatform{platform.audio,
+                               platform.accessibility,
+                               platform.workspace,
+                               platform.runLoop,
+                               platform.ports,
+                               platform.log,
+                               [&platform] { return platform.process.processID(); },
+                               [](int status) {
+                                   std::fflush(nullptr);
+                                   std::_Exit(status);
+                               }};
+}
 
 }  // namespace
 
@@ -48,7 +66,7 @@ void HelperCommandLine::perform(const std::vector<std::string>& arguments) {
                                              platform.runLoop, platform.log});
             return;
         case HelperCommand::run: {
-            MuteService service(platform.muteServicePlatform(),
+            MuteService service(muteServicePlatform(platform),
                                 PreferenceStore::forHome(FileSystem::homeDirectory()));
             service.run();
             return;

@@ -1,8 +1,5 @@
 #include "HelperPlatform.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "session/SessionAccessibility.h"
 #include "session/SessionCoreAudio.h"
 #include "session/SessionWorkspace.h"
@@ -45,19 +42,5 @@ HelperPlatform::HelperPlatform(Log& log_, const RuntimeDirectory& runtime)
       workspace(*world_.workspace) {}
 
 HelperPlatform::~HelperPlatform() = default;
-
-MuteServicePlatform HelperPlatform::muteServicePlatform() {
-    return MuteServicePlatform{audio,
-                               accessibility,
-                               workspace,
-                               runLoop,
-                               ports,
-                               log,
-                               [this] { return process.processID(); },
-                               [](int status) {
-                                   std::fflush(nullptr);
-                                   std::_Exit(status);
-                               }};
-}
 
 }  // namespace tessaly

@@ -25,9 +25,6 @@ public:
     explicit HelperPlatform(Log& log);
     ~HelperPlatform();
 
-    /// The services the mute service runs on; exiting ends the process.
-    MuteServicePlatform muteServicePlatform();
-
     /// The ports a session answers, or the embedded world's.
     struct World {
         std::unique_ptr<SimulatedDesktop> embeddedDesktop;

@@ -20,9 +20,6 @@ public:
 
     explicit HelperPlatform(Log& log);
 
-    /// The services the mute service runs on; exiting ends the process.
-    MuteServicePlatform muteServicePlatform();
-
     Log& log;
     MacRunLoop runLoop;
     MacMessagePorts ports;
