@@ -7,6 +7,7 @@
 
 #include "foundation/TessalyError.h"
 #include "mac/apple/AutoreleasePool.h"
+#include "mac/apple/FoundationText.h"
 
 namespace tessaly {
 

@@ -9,6 +9,7 @@
 #import <Foundation/Foundation.h>
 
 #include "mac/apple/AutoreleasePool.h"
+#include "mac/apple/FoundationText.h"
 
 #ifdef GNUSTEP
 #include "mac/standin/StandinObject.h"

@@ -10,6 +10,7 @@
 #include "foundation/FileError.h"
 #include "foundation/TessalyError.h"
 #include "mac/apple/AutoreleasePool.h"
+#include "mac/apple/FoundationText.h"
 
 namespace tessaly {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "mac/apple/AutoreleasePool.h"
+#include "mac/apple/FoundationText.h"
 
 namespace tessaly::MacStandin {
 
