@@ -44,6 +44,15 @@ AudioPreference PreferenceStore::load() const {
     return AudioPreference::fromJson(Json::parse(bytes));
 }
 
+bool PreferenceStore::isMissing() const {
+    try {
+        FileSystem::linkStatus(path_);
+        return false;
+    } catch (const FileError& error) {
+        return error.code() == FileError::Code::noSuchFile;
+    }
+}
+
 std::optional<AudioPreference> PreferenceStore::loadIfPresent() const {
     try {
         return load();

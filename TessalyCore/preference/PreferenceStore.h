@@ -29,6 +29,8 @@ public:
     std::optional<AudioPreference> loadIfPresent() const;
     /// Writes the choice atomically. On failure the previous file stays as it was.
     void save(const AudioPreference& preference) const;
+    /// Whether nothing at all is at the path (a link or another kind of file is something).
+    bool isMissing() const;
 
 private:
     std::string path_;

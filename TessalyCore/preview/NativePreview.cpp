@@ -128,21 +128,23 @@ double NativePreview::readVolume(Accessibility& accessibility) const {
     return *level;
 }
 
-double NativePreview::restore(Accessibility& accessibility, const AudioPreference& preference) const {
+NativePreview::Restoration NativePreview::restore(Accessibility& accessibility,
+                                                  const AudioPreference& preference) const {
     const PreviewAX ax(accessibility);
-    if (!preference.isMuted()) {
-        ax.setVolume(volume, preference.volume());
-    } else {
-        // Setting an audible level unmutes the player, so the press that follows always mutes.
-        ax.setVolume(volume, preference.unmutedVolume());
+    const double before = readVolume(accessibility);
+    // Setting an audible level unmutes the player, so the press that follows always mutes.
+    const double written = preference.isMuted() ? preference.unmutedVolume() : preference.volume();
+    ax.setVolume(volume, written);
+    if (preference.isMuted()) {
         const AXError status = accessibility.performAction(mute, "AXPress");
         if (status != kAXErrorSuccess) throw PreviewAccessibilityError("Muting the native preview", status);
     }
     const double readBack = readVolume(accessibility);
-    if (!sameVolume(readBack, preference.volume())) {
+    if (sameVolume(readBack, preference.volume())) return {readBack, false};
+    if (sameVolume(readBack, before) || sameVolume(readBack, written)) {
         throw TessalyError("The native preview did not retain its restored audio setting.");
     }
-    return readBack;
+    return {readBack, true};
 }
 
 bool NativePreview::isSamePreview(const NativePreview& other) const {

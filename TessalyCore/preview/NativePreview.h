@@ -48,10 +48,19 @@ struct NativePreview {
 
     /// The volume the player shows now, from 0 to 1.
     double readVolume(Accessibility& accessibility) const;
-    /// Puts `preference` into the player and returns the volume read back. A mute is restored as
-    /// the audible level followed by one press of the speaker button, so that the player mutes
-    /// from that level and unmuting returns to it.
-    double restore(Accessibility& accessibility, const AudioPreference& preference) const;
+    /// What a restoration left in the player.
+    struct Restoration {
+        /// The volume read back.
+        double volume = 0;
+        /// The read-back shows neither what was put in nor what the player had before: the user
+        /// moved the slider or pressed the speaker while the choice was being put in.
+        bool userChanged = false;
+    };
+    /// Puts `preference` into the player and reads it back. A mute is restored as the audible
+    /// level followed by one press of the speaker button, so that the player mutes from that level
+    /// and unmuting returns to it. A read-back that still shows the player's level from before, or
+    /// the level written without the press, means the player did not take the setting (thrown).
+    Restoration restore(Accessibility& accessibility, const AudioPreference& preference) const;
 
     /// Whether `other` shows the same document in the same controls (mute, timeline and title
     /// elements aside); any difference makes it a new preview.

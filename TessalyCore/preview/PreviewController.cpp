@@ -8,6 +8,7 @@
 #include "preview/NativePreview.h"
 #include "preview/PreviewAX.h"
 #include "preview/PreviewDiscovery.h"
+#include "preview/PreviewFailure.h"
 #include "preview/VolumeComparison.h"
 
 namespace tessaly {
@@ -72,7 +73,8 @@ void PreviewController::synchronize(const AudioPreference& preference) {
                   std::back_inserter(waiting));
     }
 
-    // A user change in one preview is what the new previews of the same pass receive.
+    // A user change in one preview is what the new previews of the same pass receive. A preview
+    // whose window closes while the pass reads it is left out, as the scan leaves out its window.
     AudioPreference working = preference;
     std::vector<TrackedPreview> kept;
     std::vector<const NativePreview*> fresh;
@@ -84,13 +86,21 @@ void PreviewController::synchronize(const AudioPreference& preference) {
             fresh.push_back(&preview);
             continue;
         }
-        kept.push_back(followUserChange(preview, entry->lastVolume, working));
+        unlessVanished([&] { kept.push_back(followUserChange(preview, entry->lastVolume, working)); });
     }
     for (const NativePreview* preview : fresh) {
-        const double readBack = preview->restore(accessibility_, working);
-        ++restorationCount_;
-        kept.push_back({*preview, readBack});
+        unlessVanished([&] {
+            const NativePreview::Restoration restoration = preview->restore(accessibility_, working);
+            if (restoration.userChanged) {
+                kept.push_back(adoptUserLevel(*preview, restoration.volume, working));
+                return;
+            }
+            ++restorationCount_;
+            kept.push_back({*preview, restoration.volume});
+        });
     }
+    // The guard now silences every preview: the others' controls must say so too.
+    if (working.isMuted() && !preference.isMuted()) muteAudible(kept, working);
 
     const bool unchanged = matchesLastPass(hosts, kept, waiting);
     tracked_ = std::move(kept);
@@ -98,11 +108,23 @@ void PreviewController::synchronize(const AudioPreference& preference) {
     if (!unchanged) installObservers(hosts);
 }
 
+void PreviewController::unlessVanished(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const PreviewAccessibilityError& error) {
+        if (!isVanishedElement(error)) throw;
+    }
+}
+
 TrackedPreview PreviewController::followUserChange(const NativePreview& preview, double lastVolume,
                                                    AudioPreference& working) {
     const double volume = preview.readVolume(accessibility_);
     if (sameVolume(volume, lastVolume)) return {preview, volume};
+    return adoptUserLevel(preview, volume, working);
+}
 
+TrackedPreview PreviewController::adoptUserLevel(const NativePreview& preview, double volume,
+                                                 AudioPreference& working) {
     const AudioPreference choice =
         AudioPreference::make(volume, volume > 0 ? volume : working.unmutedVolume());
     ++userChangeCount_;
@@ -110,7 +132,23 @@ TrackedPreview PreviewController::followUserChange(const NativePreview& preview,
     working = choice;
     if (!choice.isMuted()) return {preview, volume};
     // A slider dragged to 0 is a mute too; muting from the audible level lets unmuting return to it.
-    return {preview, preview.restore(accessibility_, choice)};
+    return {preview, preview.restore(accessibility_, choice).volume};
+}
+
+void PreviewController::muteAudible(std::vector<TrackedPreview>& kept, const AudioPreference& mute) {
+    std::vector<TrackedPreview> muted;
+    for (TrackedPreview& entry : kept) {
+        if (entry.lastVolume == 0) {
+            muted.push_back(std::move(entry));
+            continue;
+        }
+        unlessVanished([&] {
+            entry.lastVolume = entry.preview.restore(accessibility_, mute).volume;
+            ++restorationCount_;
+            muted.push_back(std::move(entry));
+        });
+    }
+    kept = std::move(muted);
 }
 
 bool PreviewController::matchesLastPass(const std::vector<ProcessID>& hosts,
@@ -153,6 +191,8 @@ void PreviewController::installObservers(const std::vector<ProcessID>& hosts) {
 void PreviewController::observe(const AXUIElement& element, const std::vector<std::string>& notifications) {
     ProcessID pid = 0;
     const AXError pidStatus = accessibility_.getPid(element, pid);
+    // An element that closed since the scan needs no observing; the next pass no longer finds it.
+    if (pidStatus == kAXErrorInvalidUIElement) return;
     if (pidStatus != kAXErrorSuccess) {
         throw PreviewAccessibilityError("Identifying the preview control's process", pidStatus);
     }
@@ -160,6 +200,7 @@ void PreviewController::observe(const AXUIElement& element, const std::vector<st
     for (const std::string& name : notifications) {
         const AXError status = accessibility_.observerAddNotification(observer, element, name, this);
         if (status == kAXErrorSuccess || status == kAXErrorNotificationAlreadyRegistered) continue;
+        if (status == kAXErrorInvalidUIElement) return;
         if (status != kAXErrorNotificationUnsupported)
             throw PreviewAccessibilityError("Observing " + name, status);
         usesPolling_ = true;

@@ -36,15 +36,17 @@ public:
     PreviewController(const PreviewController&) = delete;
     PreviewController& operator=(const PreviewController&) = delete;
 
-    /// One pass with the owner's current choice. On error nothing is undone: choices already
-    /// reported stay reported, and the owner resets the controller.
+    /// One pass with the owner's current choice. A preview that closes under the pass is left out.
+    /// On error nothing is undone: choices already reported stay reported, and the lists stay as
+    /// the last pass left them.
     void synchronize(const AudioPreference& preference);
     /// Throws when a tracked preview shows a volume that no pass has seen yet.
     void validateLiveState() const;
     /// Detaches every observer from the main run loop and forgets them.
     void removeObservers();
-    /// The owner's reset after a failed pass: no observers, nothing tracked, awaited or observed,
-    /// so that the next pass treats every preview as new.
+    /// The owner's reset after a pass failed because a player did not look as expected: no
+    /// observers, nothing tracked, awaited or observed, so that the next pass treats every preview
+    /// as new.
     void reset();
 
     /// Previews recognised and in step after the last pass.
@@ -66,6 +68,12 @@ public:
 private:
     TrackedPreview followUserChange(const NativePreview& preview, double lastVolume,
                                     AudioPreference& working);
+    /// Reports the level the user left in a preview as the new choice and makes it the working copy.
+    TrackedPreview adoptUserLevel(const NativePreview& preview, double volume, AudioPreference& working);
+    /// Mutes every kept preview that still sounds, through its own speaker button.
+    void muteAudible(std::vector<TrackedPreview>& kept, const AudioPreference& mute);
+    /// Runs one step of a pass; an element that vanished under it leaves that preview out.
+    static void unlessVanished(const std::function<void()>& step);
     bool matchesLastPass(const std::vector<ProcessID>& hosts, const std::vector<TrackedPreview>& tracked,
                          const std::vector<PreviewContainer>& waiting) const;
     void installObservers(const std::vector<ProcessID>& hosts);

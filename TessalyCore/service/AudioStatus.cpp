@@ -36,6 +36,8 @@ Json::Value AudioStatus::toJson() const {
     };
     if (muteGuard) value["muteGuard"] = muteGuard->toJson();
     if (error) value["error"] = *error;
+    if (previewHold) value["previewHold"] = previewHold->toJson();
+    if (notice) value["notice"] = *notice;
     return value;
 }
 
@@ -55,6 +57,8 @@ AudioStatus AudioStatus::fromJson(const Json::ObjectReader& reader) {
     status.pendingPreferenceWrite = reader.boolean("pendingPreferenceWrite");
     if (auto guard = reader.optionalObject("muteGuard")) status.muteGuard = MuteStatus::fromJson(*guard);
     status.error = reader.optionalText("error");
+    if (auto hold = reader.optionalObject("previewHold")) status.previewHold = PreviewHoldStatus::fromJson(*hold);
+    status.notice = reader.optionalText("notice");
     return status;
 }
 
@@ -67,6 +71,7 @@ std::string AudioStatus::summary() const {
         text +=
             "Preview containers waiting for native controls: " + std::to_string(pendingControlCount) + ".\n";
     }
+    if (notice) text += *notice + "\n";
     return text;
 }
 
@@ -84,8 +89,11 @@ void AudioStatus::validate() const {
     if (muted && !(muteGuard && isHealthyMuteGuard(*muteGuard))) {
         throw TessalyError("The remembered mute is not protected by a healthy Quick Look-only guard.");
     }
-    if (!muted && muteGuard) {
+    if (!muted && muteGuard && !previewHold) {
         throw TessalyError("An external mute guard is still active despite the chosen audible volume.");
+    }
+    if (previewHold && !(previewHold->seconds >= 0 && previewHold->seconds <= PreviewHold::limit)) {
+        throw TessalyError("Quick Look has been silenced for a new preview for longer than it may be.");
     }
 }
 

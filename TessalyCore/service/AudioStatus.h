@@ -6,6 +6,7 @@
 
 #include "foundation/Json.h"
 #include "service/MuteStatus.h"
+#include "service/PreviewHold.h"
 
 namespace tessaly {
 
@@ -29,10 +30,15 @@ struct AudioStatus {
     bool pendingPreferenceWrite = false;
     std::optional<MuteStatus> muteGuard;
     std::optional<std::string> error;
+    /// Why the guard silences Quick Look at an audible choice, while it does.
+    std::optional<PreviewHoldStatus> previewHold;
+    /// Something the user may notice that is no failure of the helper's.
+    std::optional<std::string> notice;
 
     /// Absent optionals are left out, never written as null.
     Json::Value toJson() const;
-    /// The twelve plain members are required; muteGuard and error may be absent or null.
+    /// The twelve plain members are required; muteGuard, error, previewHold and notice may be
+    /// absent or null.
     static AudioStatus fromJson(const Json::ObjectReader& reader);
 
     /// The text form: "Quick Look audio memory is ON. Muted. Native previews: 0." and, while

@@ -7,6 +7,7 @@
 
 #include "foundation/AudioHardwareError.h"
 #include "foundation/TessalyError.h"
+#include "preview/PreviewFailure.h"
 
 namespace tessaly {
 
@@ -21,6 +22,8 @@ constexpr double rescheduleLeeway = 0.025;
 constexpr double followUpDelays[] = {0.05, 0.2, 0.5};
 
 const char* const untrustedMessage = "Open Tessaly and allow Accessibility to finish setup.";
+const char* const announcedPreviewReason = "A new preview may play before its volume is restored.";
+const char* const restartedMessage = "Core Audio restarted; launchd must recreate the audio guard.";
 
 // Notifications after which the window's controls are still settling, so one refresh is not enough.
 bool announcesLayoutChange(const std::string& notification) {
@@ -28,6 +31,12 @@ bool announcesLayoutChange(const std::string& notification) {
         "AXWindowCreated", "AXFocusedWindowChanged", "AXFocusedUIElementChanged",
         "AXLayoutChanged", "AXTitleChanged",         "AXUIElementDestroyed"};
     return names.count(notification) > 0;
+}
+
+// Notifications that announce a preview which plays at the player's own level until a pass
+// restores it: a new window, or another file in a window (the arrow keys in Quick Look).
+bool announcesNewPreview(const std::string& notification) {
+    return notification == "AXWindowCreated" || notification == "AXTitleChanged";
 }
 
 }  // namespace
@@ -72,8 +81,18 @@ void MuteService::start() {
     // Only the helper that owns the port may write the file: a running one may be saving it now.
     try {
         startStatusServer();
+        // A helper that replaces another (a restart) silences Quick Look before anything else, to
+        // keep the gap since the other one's taps went as short as it can be. A failure here is
+        // met again, and reported, by the first refresh.
+        if (loaded.isMuted() && platform_.accessibility.isProcessTrusted()) {
+            try {
+                guard_.set(true);
+            } catch (const std::exception&) {
+            }
+        }
         saver_.store().save(loaded);
     } catch (...) {
+        releaseGuardQuietly();
         statusServer_.close();
         throw;
     }
@@ -88,8 +107,7 @@ void MuteService::start() {
                 fail(error.what());
             }
         });
-        listen(kAudioHardwarePropertyServiceRestarted,
-               [this] { fail("Core Audio restarted; launchd must recreate the audio guard."); });
+        listen(kAudioHardwarePropertyServiceRestarted, [this] { rebuildGuard(); });
     } catch (...) {
         stop();
         throw;
@@ -141,27 +159,84 @@ void MuteService::refresh() {
     if (!running_ || !controller_) return;
     if (!platform_.accessibility.isProcessTrusted()) {
         reportPreviewError(untrustedMessage);
-        resetController();
+        momentary_.clear();
+        hold_.clear();
+        // The tracked previews stay: a change the user makes meanwhile is found, and kept, once
+        // trust is back, instead of being restored over.
+        controller_->removeObservers();
+        choosePollInterval();
         return;
     }
+    // Trust is back: the guard returns before the pass touches a preview.
+    if (previewError_ == untrustedMessage) previewError_.reset();
+    saver_.rewriteIfMissing();
     const std::size_t trackedBefore = controller_->tracked().size();
     try {
-        if (!previewError_) guard_.set(saver_.preference().isMuted());
+        if (!previewError_) applyGuard();
         controller_->synchronize(saver_.preference());
         previewError_.reset();
-        guard_.set(saver_.preference().isMuted());
+        momentary_.clear();
+        hold_.passSucceeded(platform_.runLoop.now(), controller_->waitingForControls());
+        applyGuard();
     } catch (const std::exception& error) {
-        reportPreviewError(error.what());
-        resetController();
+        passFailed(error);
     }
     // Also after a failed pass: a failed save is retried and the poll period follows the lists.
     if (controller_->tracked().size() < trackedBefore || saver_.error()) saver_.save();
     choosePollInterval();
 }
 
+void MuteService::passFailed(const std::exception& error) {
+    const double now = platform_.runLoop.now();
+    if (isMomentaryFailure(error)) {
+        // The system failing for a moment: the guard stays as it is, the previews stay tracked,
+        // and the next poll tries again soon.
+        momentary_.record(now);
+        if (!momentary_.lasting(now)) return;
+        // It lasts: Quick Look plays as it would without us while the status says why. The
+        // previews stay tracked, so that what the user changes meanwhile is found later.
+        hold_.clear();
+        reportPreviewError(error.what());
+        return;
+    }
+    // The player does not look as expected: silencing it would leave its controls lying.
+    momentary_.clear();
+    hold_.clear();
+    reportPreviewError(error.what());
+    resetController();
+}
+
+void MuteService::applyGuard() {
+    guard_.set(saver_.preference().isMuted() || hold_.active(platform_.runLoop.now()));
+}
+
+void MuteService::rebuildGuard() {
+    // The restarted audio server has dropped every tap. Building the guard again here keeps
+    // Quick Look silent within moments; a new helper from launchd would come only after its
+    // throttle, seconds in which a preview would play unguarded.
+    releaseGuardQuietly();
+    platform_.log.write(logCategory, LogLevel::defaultLevel, "Core Audio restarted; rebuilding the audio guard.");
+    if (previewError_) return;
+    try {
+        applyGuard();
+    } catch (const std::exception& error) {
+        platform_.log.write(logCategory, LogLevel::error, error.what());
+        fail(restartedMessage);
+    }
+}
+
+void MuteService::releaseGuardQuietly() {
+    try {
+        guard_.release();
+    } catch (const std::exception&) {
+        // Taps the audio server no longer has cannot be removed; they are forgotten all the same.
+    }
+}
+
 void MuteService::choosePollInterval() {
     const bool busy = !controller_->waitingForControls().empty() ||
-                      (controller_->usesPolling() && !controller_->tracked().empty());
+                      (controller_->usesPolling() && !controller_->tracked().empty()) || momentary_.active() ||
+                      hold_.active(platform_.runLoop.now());
     const double interval = busy ? busyPollInterval : idlePollInterval;
     if (interval == pollInterval_) return;
     pollInterval_ = interval;
@@ -174,6 +249,17 @@ void MuteService::resetController() {
 
 void MuteService::requestRefresh(const std::string& notification) {
     if (!running_) return;
+    if (announcesNewPreview(notification) && !saver_.preference().isMuted()) {
+        hold_.begin(platform_.runLoop.now(), announcedPreviewReason);
+        // Silence now, before the queued refresh: the new player may already be playing.
+        if (!previewError_) {
+            try {
+                applyGuard();
+            } catch (const std::exception&) {
+                // The refresh that follows meets the failure again and reports it.
+            }
+        }
+    }
     if (!refreshQueued_) {
         refreshQueued_ = true;
         platform_.runLoop.post(guarded([](MuteService& service) {
@@ -191,7 +277,7 @@ void MuteService::userChose(const AudioPreference& choice) {
     if (choice == saver_.preference()) return;
     saver_.adoptChanged(choice);
     try {
-        guard_.set(choice.isMuted());
+        applyGuard();
     } catch (const std::exception& error) {
         // This runs inside the controller's pass: end the process from a task of its own, once
         // the controller's frames have left the stack.
@@ -241,6 +327,8 @@ void MuteService::stop() {
     for (auto& source : signals_) source->cancel();
     signals_.clear();
     statusServer_.close();
+    hold_.clear();
+    momentary_.clear();
     try {
         guard_.release();
     } catch (const std::exception& error) {
@@ -251,7 +339,11 @@ void MuteService::stop() {
 }
 
 AudioStatus MuteService::status() {
-    if (!previewError_ && controller_) controller_->validateLiveState();
+    // During a run of momentary failures the previews' reads would wait on Finder again.
+    if (!previewError_ && !momentary_.active() && controller_) controller_->validateLiveState();
+    const double now = platform_.runLoop.now();
+    // A hold that ran out since the last pass ends now, not at the next poll.
+    if (running_ && !previewError_ && guard_.engaged() && !hold_.active(now)) applyGuard();
     AudioStatus status;
     status.version = std::string(version);
     status.pid = platform_.processID();
@@ -268,6 +360,12 @@ AudioStatus MuteService::status() {
     status.unmutedVolume = preference.unmutedVolume();
     status.pendingPreferenceWrite = saver_.dirty();
     status.muteGuard = guard_.status();
+    if (status.muteGuard && !preference.isMuted()) status.previewHold = hold_.status(now);
+    if (const std::size_t expired = hold_.expiredCount(now); expired > 0) {
+        status.notice = "Quick Look previews that kept their controls hidden for " +
+                        std::to_string(static_cast<int>(PreviewHold::limit)) +
+                        " seconds play at their own volume: " + std::to_string(expired) + ".";
+    }
     status.error = previewError_ ? previewError_ : saver_.error();
     status.muted = preference.isMuted();
     return status;

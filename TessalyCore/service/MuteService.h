@@ -20,8 +20,10 @@
 #include "preference/PreferenceStore.h"
 #include "preview/PreviewController.h"
 #include "service/AudioStatus.h"
+#include "service/MomentaryFailure.h"
 #include "service/MuteGuard.h"
 #include "service/PreferenceSaver.h"
+#include "service/PreviewHold.h"
 #include "service/StatusServer.h"
 
 namespace tessaly {
@@ -76,6 +78,7 @@ public:
     bool isRunning() const { return running_; }
     double pollInterval() const { return pollInterval_; }
     bool guardEngaged() const { return guard_.engaged(); }
+    bool holdActive() const { return hold_.active(platform_.runLoop.now()); }
     const std::map<AudioObjectID, MuteTap>& processTaps() const { return guard_.processTaps(); }
     const PreviewController* controller() const { return controller_.get(); }
 
@@ -85,6 +88,14 @@ private:
     void startStatusServer();
     void listen(AudioObjectPropertySelector selector, Action action);
     void refresh();
+    /// A failed pass: kept for a moment's failure, released and reported once it lasts or when
+    /// the player does not look as expected.
+    void passFailed(const std::exception& error);
+    /// Engages the guard while the choice is mute or a new preview is held, releases it otherwise.
+    void applyGuard();
+    /// After a Core Audio restart: forgets the dropped taps and builds the guard again.
+    void rebuildGuard();
+    void releaseGuardQuietly();
     void requestRefresh(const std::string& notification);
     void userChose(const AudioPreference& choice);
     std::optional<std::string> flush();
@@ -106,6 +117,8 @@ private:
     std::unique_ptr<RunLoopTimer> pollTimer_;
     double pollInterval_ = 2.0;
     MuteGuard guard_;
+    PreviewHold hold_;
+    MomentaryFailure momentary_;
     StatusServer statusServer_;
     std::vector<std::pair<AudioObjectPropertySelector, AudioObjectPropertyListenerBlock>> listeners_;
     std::vector<std::unique_ptr<SignalSource>> signals_;

@@ -39,4 +39,10 @@ void PreferenceSaver::save() {
     }
 }
 
+void PreferenceSaver::rewriteIfMissing() {
+    if (dirty_ || !store_.isMissing()) return;
+    dirty_ = true;
+    save();
+}
+
 }  // namespace tessaly

@@ -29,6 +29,9 @@ public:
     void adoptChanged(const AudioPreference& preference);
     /// Writes a pending choice now.
     void save();
+    /// Writes the choice again when its file has disappeared (removed by hand), so that the next
+    /// login still starts with it.
+    void rewriteIfMissing();
     /// Cancels the delayed save, as stopping does.
     void cancelDelayedSave() { ++generation_; }
 

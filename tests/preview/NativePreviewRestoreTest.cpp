@@ -23,16 +23,16 @@ protected:
 
 TEST_F(NativePreviewRestore,
        SetsAnAudibleLevelWithoutTouchingTheSpeakerAndAcceptsAReadBackWithinTheTolerance) {
-    EXPECT_EQ(preview.restore(desktop, AudioPreference::make(0.6, 0.6)), 0.6);
+    EXPECT_EQ(preview.restore(desktop, AudioPreference::make(0.6, 0.6)).volume, 0.6);
     EXPECT_THAT(desktop.writes(), ElementsAre(SimulatedWrite::setValue(shown.volume, 0.6)));
     EXPECT_EQ(desktop.outputLevel(shown), 0.6);
     // A read-back within the tolerance is accepted.
     desktop.overrideAttribute(shown.volume, "AXValue", 0.6000004);
-    EXPECT_EQ(preview.restore(desktop, AudioPreference::make(0.6, 0.6)), 0.6000004);
+    EXPECT_EQ(preview.restore(desktop, AudioPreference::make(0.6, 0.6)).volume, 0.6000004);
 }
 
 TEST_F(NativePreviewRestore, MutesFromTheAudibleLevelWithOnePressAfterTheSliderAndOnlyOnce) {
-    EXPECT_EQ(preview.restore(desktop, AudioPreference::make(0, 0.6)), 0.0);
+    EXPECT_EQ(preview.restore(desktop, AudioPreference::make(0, 0.6)).volume, 0.0);
     EXPECT_THAT(desktop.writes(), ElementsAre(SimulatedWrite::setValue(shown.volume, 0.6),
                                               SimulatedWrite::press(shown.speaker)));
     EXPECT_TRUE(desktop.isMuted(shown));
@@ -40,7 +40,7 @@ TEST_F(NativePreviewRestore, MutesFromTheAudibleLevelWithOnePressAfterTheSliderA
     EXPECT_EQ(desktop.playerLevel(shown), 0.6);
 
     // Once muted, it stays muted: no second press unmutes it.
-    EXPECT_EQ(preview.restore(desktop, AudioPreference::make(0, 0.6)), 0.0);
+    EXPECT_EQ(preview.restore(desktop, AudioPreference::make(0, 0.6)).volume, 0.0);
     EXPECT_TRUE(desktop.isMuted(shown));
     EXPECT_EQ(desktop.playerLevel(shown), 0.6);
 }

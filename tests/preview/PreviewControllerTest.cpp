@@ -227,9 +227,9 @@ TEST_F(PreviewControllerObservers, IgnoreARegistrationThatExistsAlreadyAndFailWi
     EXPECT_EQ(passError(), "macOS did not create the preview observer.");
 
     desktop.createNoObservers(false);
-    desktop.failCall(SimulatedDesktop::Call::getPid, kAXErrorInvalidUIElement);
+    desktop.failCall(SimulatedDesktop::Call::getPid, kAXErrorFailure);
     controller.reset();
-    EXPECT_EQ(passError(), "Identifying the preview control's process failed (Accessibility status -25202).");
+    EXPECT_EQ(passError(), "Identifying the preview control's process failed (Accessibility status -25200).");
 }
 
 TEST_F(PreviewControllerObservers, AreInstalledAgainAfterAFailedInstallation) {

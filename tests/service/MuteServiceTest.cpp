@@ -199,7 +199,8 @@ class FatalFaults : public MuteServiceFixture, public ::testing::WithParamInterf
 protected:
     void cause(Fatal fault) {
         switch (fault) {
-            case Fatal::coreAudioRestart:
+            case Fatal::coreAudioRestart:  // and the guard cannot be built again
+                audio.failNext(CoreAudioCall::createProcessTap, -50);
                 audio.restartService();
                 return;
             case Fatal::reconcileFails:
@@ -260,8 +261,18 @@ TEST_F(ServiceFailures, AQuickLookProcessThatExitsBeforeItsTapIsSkipped) {
     EXPECT_NO_THROW(service->status());
 }
 
-TEST_F(ServiceFailures, ACoreAudioRestartQueuedBeforeAStopIsIgnored) {
+TEST_F(ServiceFailures, ACoreAudioRestartRebuildsTheGuardAtOnceAndOneQueuedBeforeAStopIsIgnored) {
     start();
+    const AudioObjectID process = audio.addProcess(quickLook, 900);
+    runLoop.runUntilIdle();
+    audio.restartService();
+    EXPECT_TRUE(audible(process));  // the restarted server dropped every tap
+    runLoop.runUntilIdle();
+    EXPECT_TRUE(service->isRunning());
+    EXPECT_FALSE(audible(process));
+    EXPECT_EQ(service->processTaps().count(process), 1u);
+    EXPECT_NO_THROW(service->status().validate());
+
     audio.restartService();
     service->stop();
     EXPECT_NO_THROW(runLoop.runUntilIdle());
