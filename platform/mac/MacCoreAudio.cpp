@@ -1,6 +1,7 @@
 #include "mac/MacCoreAudio.h"
 
 #include <CoreAudio/AudioHardware.h>
+#include <CoreAudio/AudioHardwareTapping.h>
 #include <dispatch/dispatch.h>
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 // come out as Core Foundation objects the caller owns, as Core Audio hands them out.
 
 #include <CoreAudio/AudioHardware.h>
+#include <CoreAudio/AudioHardwareTapping.h>
 
 #include <algorithm>
 #include <cstring>
