@@ -3,6 +3,7 @@
 // routes into, and the count of every Core Foundation reference made, taken and given back.
 
 #include <cstddef>
+#include <string>
 
 namespace tessaly {
 class Accessibility;
@@ -55,6 +56,9 @@ void routeMessagePorts(MessagePorts* ports);
 void routeServiceManagement(ServiceManagement* serviceManagement);
 /// The workspace (running applications, opening, revealing, the Trash) answers from `workspace`.
 void routeWorkspace(Workspace* workspace);
+/// The next -[NSFileManager trashItemAtURL:resultingItemURL:error:] fails without asking the
+/// workspace, with a Cocoa error (NSCocoaErrorDomain, `code`) described by `description`.
+void failNextTrashing(long code, const std::string& description);
 /// The main bundle is `bundle` (null: there is none). The stand-in makes it into Core Foundation
 /// objects that it keeps until the next route, as a Mac keeps its main bundle.
 void routeMainBundle(const MainBundle* bundle);
