@@ -44,6 +44,10 @@ void resetReferenceCounts();
 
 /// The Core Audio hardware calls answer from `audio` (null: they answer "!obj" / "stop").
 void routeCoreAudio(CoreAudio* audio);
+/// Calls, once, every listener procedure removed since the last call with the client data it was
+/// removed with, as a call already running on Core Audio's thread when the removal returned would.
+/// Returns how many it called.
+std::size_t callRemovedListenersLate();
 /// The Accessibility calls answer from `accessibility`.
 void routeAccessibility(Accessibility* accessibility);
 /// The main queue and main run loop are `runLoop`.
