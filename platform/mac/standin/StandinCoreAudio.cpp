@@ -180,7 +180,7 @@ std::size_t tessaly::MacStandin::callRemovedListenersLate() {
     }
     for (const Listener& listener : late) {
         const ::AudioObjectPropertyAddress address{listener.address.selector, listener.address.scope,
-                                                 listener.address.element};
+                                                   listener.address.element};
         listener.proc(listener.object, 1, &address, listener.clientData);
     }
     return late.size();

@@ -87,9 +87,11 @@ void tessaly::MacStandin::failNextTrashing(long code, const std::string& descrip
 - (BOOL)trashItemAtURL:(NSURL*)url resultingItemURL:(NSURL**)outResultingURL error:(NSError**)error {
     if (outResultingURL != nullptr) *outResultingURL = nil;
     if (auto failure = std::exchange(nextTrashFailure, std::nullopt)) {
-        NSDictionary* info = [NSDictionary dictionaryWithObject:tessaly::foundationString(failure->description)
-                                                         forKey:NSLocalizedDescriptionKey];
-        if (error != nullptr) *error = [NSError errorWithDomain:NSCocoaErrorDomain code:failure->code userInfo:info];
+        NSDictionary* info =
+            [NSDictionary dictionaryWithObject:tessaly::foundationString(failure->description)
+                                        forKey:NSLocalizedDescriptionKey];
+        if (error != nullptr)
+            *error = [NSError errorWithDomain:NSCocoaErrorDomain code:failure->code userInfo:info];
         return NO;
     }
     tessaly::Workspace* workspace = tessaly::MacStandin::routedWorkspace();

@@ -42,8 +42,9 @@ TEST_F(MacCoreAudioTest, AListenerRemovedOrEndedWithItsAdapterIsNeverCalledAndIt
     auto block = makeListenerBlock([&calls](const auto&) { ++calls; });
     for (const bool removedByName : {true, false}) {
         auto adapter = std::make_unique<MacCoreAudio>();
-        ASSERT_EQ(adapter->AudioObjectAddPropertyListenerBlock(kAudioObjectSystemObject, restarted, runLoop, block),
-                  0);
+        ASSERT_EQ(
+            adapter->AudioObjectAddPropertyListenerBlock(kAudioObjectSystemObject, restarted, runLoop, block),
+            0);
         if (removedByName) {
             EXPECT_EQ(adapter->AudioObjectRemovePropertyListenerBlock(kAudioObjectSystemObject, restarted,
                                                                       runLoop, block),

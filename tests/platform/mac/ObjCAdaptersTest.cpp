@@ -89,7 +89,8 @@ TEST_P(ObjCAdapters, WorkspaceOpensRevealsAndTrashes) {
 
 // A Cocoa error of its own (here NSFileWriteVolumeReadOnlyError) is shown as Foundation words it.
 TEST(ObjCWorkspace, ATrashFailurePassesThroughWithFoundationsOwnDescription) {
-    const std::string description = "“Tessaly” couldn’t be moved to the Trash because the volume is read only.";
+    const std::string description =
+        "“Tessaly” couldn’t be moved to the Trash because the volume is read only.";
     MacStandin::failNextTrashing(642, description);
     EXPECT_EQ(messageOf([] { MacWorkspace().trashItem("/Volumes/Disk/Tessaly.app"); }), description);
 }
