@@ -140,7 +140,7 @@ OSStatus MacCoreAudio::AudioObjectAddPropertyListenerBlock(AudioObjectID object,
                                                            const AudioObjectPropertyAddress& address,
                                                            RunLoop&, AudioObjectPropertyListenerBlock block) {
     if (!block || !*block) return kAudioHardwareIllegalOperationError;
-    auto listener = std::make_unique<Listener>(object, address, std::move(block));
+    auto listener = std::unique_ptr<Listener>(new Listener{object, address, std::move(block)});
     const auto macAddress = toMac(address);
     const OSStatus status =
         ::AudioObjectAddPropertyListener(object, &macAddress, propertyChanged, listener.get());
