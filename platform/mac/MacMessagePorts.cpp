@@ -77,9 +77,9 @@ public:
         MessagePortReply reply;
         reply.status = CFMessagePortSendRequest(portOf(port_), messageID, nullptr, sendTimeout,
                                                 receiveTimeout, kCFRunLoopDefaultMode, &returned);
-        // The reply data follows the Create rule. A callout's NULL arrives as empty data: no answer.
+        // The reply data follows the Create rule. A callout's NULL arrives as zero bytes.
         const CFReference data = CFReference::adopt(returned);
-        if (data && CFDataGetLength(data.as<CFDataRef>()) > 0) {
+        if (data) {
             reply.data = std::string(reinterpret_cast<const char*>(CFDataGetBytePtr(data.as<CFDataRef>())),
                                      static_cast<std::size_t>(CFDataGetLength(data.as<CFDataRef>())));
         }

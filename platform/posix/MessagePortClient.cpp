@@ -169,8 +169,6 @@ MessagePortReply receiveReply(int fd, Clock::time_point deadline) {
         transfer != Transfer::complete) {
         return failedTransfer(transfer);
     }
-    // A zero-length reply is no reply, as on a Mac.
-    if (data.empty()) return {kCFMessagePortSuccess, std::nullopt};
     return {kCFMessagePortSuccess, std::move(data)};
 }
 

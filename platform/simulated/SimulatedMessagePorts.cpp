@@ -81,7 +81,6 @@ public:
         ++machine_->delivered;
         auto reply = port->callback(messageID);
         if (replyLost) return {kCFMessagePortReceiveTimeout, std::nullopt};
-        if (reply && reply->empty()) reply.reset();
         return {kCFMessagePortSuccess, std::move(reply)};
     }
 
