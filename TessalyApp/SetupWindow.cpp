@@ -121,6 +121,18 @@ QIcon iconImage() {
     return icon.isNull() ? applicationIcon() : icon;
 }
 
+// Showing a widget that has no parent yet makes it a window of its own (on a Mac one that can flash
+// on screen); before the window is built a button to be shown is only left unhidden, and appears
+// with the window.
+void showIf(QWidget* control, bool shown) {
+    if (shown && control->parentWidget() == nullptr) {
+        control->setAttribute(Qt::WA_WState_ExplicitShowHide, false);
+        control->setAttribute(Qt::WA_WState_Hidden, true);
+        return;
+    }
+    control->setVisible(shown);
+}
+
 }  // namespace
 
 SetupWindow::SetupWindow(SetupActions& actions, SetupAlerts& alerts, RefreshScheduler& scheduler,
@@ -228,6 +240,14 @@ void SetupWindow::removeApp() {
 bool SetupWindow::eventFilter(QObject* watched, QEvent* event) {
     // The window closes at once; whether the application quits now or later is the request's business.
     if (watched == window_.get() && event->type() == QEvent::Close) requestTermination();
+    // -[NSApplication terminate:] (the Dock's Quit, logging out, an AppleScript quit) reaches Qt as
+    // the application's Quit event, which would close the window and leave the event loop at once.
+    // It is a quit request like any other: taken here, and granted now or when the operation ends.
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit) {
+        event->ignore();
+        requestTermination();
+        return true;
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -269,6 +289,7 @@ void SetupWindow::buildWindow() {
 
     connectButtons();
     window_->installEventFilter(this);
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 QWidget* SetupWindow::buildContent() {
@@ -429,10 +450,10 @@ void SetupWindow::refresh(std::function<void()> then) {
 void SetupWindow::apply() {
     const SetupWindowState state = SetupWindowState::derive(snapshot_, busy_);
     saved_->setText(QString::fromStdString(state.saved));
-    permission_->setHidden(state.permissionHidden);
-    login_->setHidden(state.loginHidden);
-    restart_->setHidden(state.restartHidden);
-    uninstall_->setHidden(state.uninstallHidden);
+    showIf(permission_, !state.permissionHidden);
+    showIf(login_, !state.loginHidden);
+    showIf(restart_, !state.restartHidden);
+    showIf(uninstall_, !state.uninstallHidden);
     primary_->setEnabled(state.primaryEnabled);
     status_->setText(QString::fromStdString(state.status));
     detail_->setText(QString::fromStdString(state.detail));

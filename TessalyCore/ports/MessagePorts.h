@@ -20,7 +20,9 @@ enum CFMessagePortSendRequestResult : std::int32_t {
     kCFMessagePortBecameInvalidError = -5,
 };
 
-/// What CFMessagePortSendRequest hands back: its result code and the reply data, if any came.
+/// What CFMessagePortSendRequest hands back: its result code and the reply data, if any came. On a
+/// Mac a callout that returns NULL sends an empty reply, so no reply may arrive as zero bytes: no
+/// client may take a zero-length reply for an answer.
 struct MessagePortReply {
     std::int32_t status = kCFMessagePortSuccess;
     std::optional<std::string> data;
@@ -68,7 +70,8 @@ public:
 class MessagePorts {
 public:
     /// A local port's callout: gets the message id (requests carry no data) and returns the reply
-    /// bytes, or no reply. Runs on the main thread.
+    /// bytes, or no reply (which may reach the client as zero bytes, as on a Mac). Runs on the main
+    /// thread.
     using Callback = std::function<std::optional<std::string>(std::int32_t messageID)>;
 
     /// What CFMessagePortCreateLocal hands back. Where CF returns the existing port with

@@ -35,7 +35,8 @@ public:
     /// when missing. Throws the platform's error when no Trash can take it.
     virtual std::string trashFolderFor(const std::string& path) = 0;
     /// -[NSFileManager trashItemAtURL:resultingItemURL:error:]: moves the item to the user's Trash.
-    /// Throws the platform's error (a FileError) when it cannot.
+    /// Throws the platform's error when it cannot, described as the platform describes it (on Linux
+    /// a FileError, on a Mac Foundation's localized description).
     virtual void trashItem(const std::string& path) = 0;
 };
 

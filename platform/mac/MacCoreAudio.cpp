@@ -1,6 +1,7 @@
 #include "mac/MacCoreAudio.h"
 
 #include <CoreAudio/AudioHardware.h>
+#include <CoreAudio/AudioHardwareTapping.h>
 #include <dispatch/dispatch.h>
 
 #include <algorithm>
@@ -19,23 +20,27 @@ constexpr OSStatus unsupportedOperation = static_cast<OSStatus>(fourCharCode("un
     return {address.selector, address.scope, address.element};
 }
 
-// What the main queue runs: the block with the addresses Core Audio reported.
+// What the main queue runs: the block with the addresses Core Audio reported, unless the listener
+// was removed meanwhile.
 struct Delivery {
-    AudioObjectPropertyListenerBlock block;
+    const MacCoreAudio::Listener* listener;
     std::vector<AudioObjectPropertyAddress> addresses;
 };
 
 void deliverOnMainQueue(void* context) {
     std::unique_ptr<Delivery> delivery(static_cast<Delivery*>(context));
-    (*delivery->block)(delivery->addresses);
+    if (delivery->listener->removed) return;
+    (*delivery->listener->block)(delivery->addresses);
 }
 
-// Runs on Core Audio's notification thread: copies what it needs and leaves at once.
+// Runs on Core Audio's notification thread: copies what it needs and leaves at once. It may still be
+// running, or begin, after the removal returned; the record is never freed (see retire).
 ::OSStatus propertyChanged(::AudioObjectID, UInt32 count, const ::AudioObjectPropertyAddress* addresses,
                            void* clientData) {
     const auto* listener = static_cast<const MacCoreAudio::Listener*>(clientData);
+    if (listener->removed) return 0;
     auto delivery = std::make_unique<Delivery>();
-    delivery->block = listener->block;
+    delivery->listener = listener;
     for (UInt32 index = 0; index < count; ++index) {
         delivery->addresses.push_back(
             {addresses[index].mSelector, addresses[index].mScope, addresses[index].mElement});
@@ -47,11 +52,20 @@ void deliverOnMainQueue(void* context) {
 }  // namespace
 
 MacCoreAudio::~MacCoreAudio() {
-    for (const auto& listener : listeners_) {
+    for (auto& listener : listeners_) {
         const auto address = toMac(listener->address);
-        ::AudioObjectRemovePropertyListener(listener->object, &address, propertyChanged,
-                                            const_cast<Listener*>(listener.get()));
+        ::AudioObjectRemovePropertyListener(listener->object, &address, propertyChanged, listener.get());
+        retire(std::move(listener));
     }
+}
+
+// Core Audio does not say when a call it began before the removal has ended, so a removed record is
+// kept for the rest of the process. That is one record per registration: the helper registers two
+// listeners and ends on a Core Audio restart.
+void MacCoreAudio::retire(std::unique_ptr<Listener> listener) {
+    listener->removed = true;
+    static auto* retired = new std::vector<std::unique_ptr<Listener>>();
+    retired->push_back(std::move(listener));
 }
 
 OSStatus MacCoreAudio::AudioObjectGetPropertyDataSize(AudioObjectID object,
@@ -126,10 +140,10 @@ OSStatus MacCoreAudio::AudioObjectAddPropertyListenerBlock(AudioObjectID object,
                                                            const AudioObjectPropertyAddress& address,
                                                            RunLoop&, AudioObjectPropertyListenerBlock block) {
     if (!block || !*block) return kAudioHardwareIllegalOperationError;
-    auto listener = std::make_unique<const Listener>(Listener{object, address, std::move(block)});
+    auto listener = std::unique_ptr<Listener>(new Listener{object, address, std::move(block)});
     const auto macAddress = toMac(address);
-    const OSStatus status = ::AudioObjectAddPropertyListener(object, &macAddress, propertyChanged,
-                                                             const_cast<Listener*>(listener.get()));
+    const OSStatus status =
+        ::AudioObjectAddPropertyListener(object, &macAddress, propertyChanged, listener.get());
     if (status == 0) listeners_.push_back(std::move(listener));
     return status;
 }
@@ -144,12 +158,11 @@ OSStatus MacCoreAudio::AudioObjectRemovePropertyListenerBlock(AudioObjectID obje
     // Core Audio knows registrations by procedure and client data; one this adapter never made has none.
     if (registered == listeners_.end()) return kAudioHardwareIllegalOperationError;
     const auto macAddress = toMac(address);
-    const OSStatus status = ::AudioObjectRemovePropertyListener(object, &macAddress, propertyChanged,
-                                                                const_cast<Listener*>(registered->get()));
-    // A call already running on Core Audio's thread may still read the registration: it is freed
-    // with the adapter, not here.
+    const OSStatus status =
+        ::AudioObjectRemovePropertyListener(object, &macAddress, propertyChanged, registered->get());
+    // A call already running on Core Audio's thread may still read the registration.
     if (status == 0) {
-        retired_.push_back(std::move(*registered));
+        retire(std::move(*registered));
         listeners_.erase(registered);
     }
     return status;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -47,18 +48,20 @@ public:
                                                     RunLoop& dispatchQueue,
                                                     const AudioObjectPropertyListenerBlock& block) override;
 
-    /// One registration; Core Audio holds its address as the listener's client data. It never
+    /// One registration; Core Audio holds its address as the listener's client data. Only `removed`
     /// changes after it is made, so Core Audio's thread may read it while the main thread works.
     struct Listener {
         AudioObjectID object;
         AudioObjectPropertyAddress address;
         AudioObjectPropertyListenerBlock block;
+        std::atomic<bool> removed = false;
     };
 
 private:
-    std::vector<std::unique_ptr<const Listener>> listeners_;
-    // Removed registrations, kept until the adapter ends (see the removal).
-    std::vector<std::unique_ptr<const Listener>> retired_;
+    // Marks the registration removed and keeps it for the rest of the process.
+    static void retire(std::unique_ptr<Listener> listener);
+
+    std::vector<std::unique_ptr<Listener>> listeners_;
 };
 
 }  // namespace tessaly

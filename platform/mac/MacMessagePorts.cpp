@@ -54,10 +54,11 @@ public:
     bool isValid() const override { return port_ && CFMessagePortIsValid(portOf(port_)) != 0; }
 
     // The callout: requests carry no data; the reply is made here and released by Core Foundation.
+    // NULL sends the sender an empty reply, which is what no reply is on a Mac.
     static CFDataRef callout(CFMessagePortRef, SInt32 messageID, CFDataRef, void* info) {
         const auto& callback = *static_cast<MessagePorts::Callback*>(info);
         const std::optional<std::string> reply = callback(messageID);
-        if (!reply) return nullptr;
+        if (!reply || reply->empty()) return nullptr;
         return CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(reply->data()),
                             static_cast<CFIndex>(reply->size()));
     }
@@ -76,7 +77,7 @@ public:
         MessagePortReply reply;
         reply.status = CFMessagePortSendRequest(portOf(port_), messageID, nullptr, sendTimeout,
                                                 receiveTimeout, kCFRunLoopDefaultMode, &returned);
-        // The reply data follows the Create rule.
+        // The reply data follows the Create rule. A callout's NULL arrives as zero bytes.
         const CFReference data = CFReference::adopt(returned);
         if (data) {
             reply.data = std::string(reinterpret_cast<const char*>(CFDataGetBytePtr(data.as<CFDataRef>())),

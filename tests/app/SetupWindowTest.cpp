@@ -14,6 +14,8 @@ namespace {
 using SetupWindowLaunch = SetupWindowFixture;
 
 TEST_F(SetupWindowLaunch, ShowsCheckingWithAllFiveButtonsAndIgnoresTheMainButtonUntilTheFirstSnapshot) {
+    // Before launch no control is a window of its own.
+    for (QWidget* topLevel : QApplication::topLevelWidgets()) EXPECT_FALSE(topLevel->isVisible());
     actions.hold("snapshot");
     window->launch();
     ASSERT_TRUE(actions.waitForCall("snapshot"));
@@ -278,14 +280,17 @@ TEST_F(SetupWindowTermination, QuittingWhenIdleIsGrantedAtOnceAndStopsTheRefresh
     EXPECT_EQ(actions.count("snapshot"), 1);
 }
 
+// -[NSApplication terminate:] reaches Qt as the application's Quit event; it waits like Quit.
 TEST_F(SetupWindowTermination, QuittingWhileAnOperationRunsWaitsForItThenQuitsWithoutARefresh) {
     launchAndSettle();
     actions.hold("enable");
     primary()->click();
     ASSERT_TRUE(actions.waitForCall("enable"));
-    window->requestTermination();
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
     loop.advance(2);
     EXPECT_EQ(terminations.count(), 0);
+    EXPECT_TRUE(window->window()->isVisible());
 
     actions.release("enable");
     settle();

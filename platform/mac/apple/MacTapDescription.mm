@@ -5,6 +5,7 @@
 #include "mac/MacTapDescription.h"
 
 #import <CoreAudio/AudioHardware.h>
+#import <CoreAudio/AudioHardwareTapping.h>
 #import <CoreAudio/CATapDescription.h>
 #import <Foundation/Foundation.h>
 

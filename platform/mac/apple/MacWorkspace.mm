@@ -21,21 +21,6 @@ NSURL* fileURL(const std::string& path) {
     return text == nil ? nil : [NSURL fileURLWithPath:text];
 }
 
-// The POSIX error under a Foundation error, for FileError's reason.
-int errorNumberOf(NSError* error) {
-    if (error == nil) return EIO;
-    NSError* underlying = [[error userInfo] objectForKey:NSUnderlyingErrorKey];
-    if (underlying != nil && [[underlying domain] isEqualToString:NSPOSIXErrorDomain]) {
-        return static_cast<int>([underlying code]);
-    }
-    if ([[error domain] isEqualToString:NSPOSIXErrorDomain]) return static_cast<int>([error code]);
-    if ([[error domain] isEqualToString:NSCocoaErrorDomain] &&
-        ([error code] == NSFileNoSuchFileError || [error code] == NSFileReadNoSuchFileError)) {
-        return ENOENT;
-    }
-    return EIO;
-}
-
 }  // namespace
 
 std::vector<RunningApplication> MacWorkspace::runningApplications(const std::string& bundleIdentifier) const {
@@ -88,8 +73,11 @@ void MacWorkspace::trashItem(const std::string& path) {
     NSURL* item = fileURL(path);
     if (item == nil) throw FileError("Moving to the Trash", path, EINVAL);
     NSError* error = nil;
+    // Foundation's error passes through as Foundation describes it.
     if (![[NSFileManager defaultManager] trashItemAtURL:item resultingItemURL:nullptr error:&error]) {
-        throw FileError("Moving to the Trash", path, errorNumberOf(error));
+        const std::string reason = error == nil ? std::string() : utf8([error localizedDescription]);
+        if (reason.empty()) throw FileError("Moving to the Trash", path, EIO);
+        throw TessalyError(reason);
     }
 }
 

@@ -3,6 +3,7 @@
 // routes into, and the count of every Core Foundation reference made, taken and given back.
 
 #include <cstddef>
+#include <string>
 
 namespace tessaly {
 class Accessibility;
@@ -43,6 +44,10 @@ void resetReferenceCounts();
 
 /// The Core Audio hardware calls answer from `audio` (null: they answer "!obj" / "stop").
 void routeCoreAudio(CoreAudio* audio);
+/// Calls, once, every listener procedure removed since the last call with the client data it was
+/// removed with, as a call already running on Core Audio's thread when the removal returned would.
+/// Returns how many it called.
+std::size_t callRemovedListenersLate();
 /// The Accessibility calls answer from `accessibility`.
 void routeAccessibility(Accessibility* accessibility);
 /// The main queue and main run loop are `runLoop`.
@@ -55,6 +60,9 @@ void routeMessagePorts(MessagePorts* ports);
 void routeServiceManagement(ServiceManagement* serviceManagement);
 /// The workspace (running applications, opening, revealing, the Trash) answers from `workspace`.
 void routeWorkspace(Workspace* workspace);
+/// The next -[NSFileManager trashItemAtURL:resultingItemURL:error:] fails without asking the
+/// workspace, with a Cocoa error (NSCocoaErrorDomain, `code`) described by `description`.
+void failNextTrashing(long code, const std::string& description);
 /// The main bundle is `bundle` (null: there is none). The stand-in makes it into Core Foundation
 /// objects that it keeps until the next route, as a Mac keeps its main bundle.
 void routeMainBundle(const MainBundle* bundle);

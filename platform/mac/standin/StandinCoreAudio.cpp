@@ -2,6 +2,7 @@
 // come out as Core Foundation objects the caller owns, as Core Audio hands them out.
 
 #include <CoreAudio/AudioHardware.h>
+#include <CoreAudio/AudioHardwareTapping.h>
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "mac/CFConversion.h"
+#include "mac/standin/MacStandin.h"
 #include "mac/standin/StandinRoutes.h"
 #include "ports/CoreAudio.h"
 #include "ports/RunLoop.h"
@@ -55,6 +57,7 @@ struct Listener {
 
 std::mutex listenersMutex;
 std::vector<Listener> listeners;
+std::vector<Listener> removedListeners;
 
 }  // namespace
 
@@ -140,6 +143,9 @@ OSStatus AudioObjectRemovePropertyListener(AudioObjectID inObjectID,
     const OSStatus status = audio->AudioObjectRemovePropertyListenerBlock(inObjectID, address, *queue, block);
     lock.lock();
     if (status == 0) {
+        for (const Listener& listener : listeners) {
+            if (listener.block == block) removedListeners.push_back(listener);
+        }
         std::erase_if(listeners, [&](const Listener& listener) { return listener.block == block; });
     }
     return status;
@@ -164,4 +170,18 @@ OSStatus AudioHardwareDestroyProcessTap(AudioObjectID inTapID) {
     tessaly::CoreAudio* audio = tessaly::MacStandin::routedCoreAudio();
     return audio == nullptr ? noAudio : audio->AudioHardwareDestroyProcessTap(inTapID);
 }
+}
+
+std::size_t tessaly::MacStandin::callRemovedListenersLate() {
+    std::vector<Listener> late;
+    {
+        std::lock_guard lock(listenersMutex);
+        late.swap(removedListeners);
+    }
+    for (const Listener& listener : late) {
+        const ::AudioObjectPropertyAddress address{listener.address.selector, listener.address.scope,
+                                                   listener.address.element};
+        listener.proc(listener.object, 1, &address, listener.clientData);
+    }
+    return late.size();
 }

@@ -1,6 +1,6 @@
 // Core Foundation message ports on Linux, made by the routed message ports through their port.
-// The callout's reply is released after it is taken, and a reply handed to the sender is the
-// sender's to release, as Core Foundation does.
+// The callout's reply is released after it is taken, a NULL reply reaches the sender as empty data,
+// and a reply handed to the sender is the sender's to release, as Core Foundation does.
 
 #include <memory>
 #include <optional>
@@ -65,7 +65,8 @@ CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, CFStringRef name, CFMe
     auto created = standin::routedMessagePorts()->createLocal(
         textOf(name), [port](std::int32_t messageID) -> std::optional<std::string> {
             CFDataRef reply = port->callout(port, messageID, nullptr, port->info);
-            if (reply == nullptr) return std::nullopt;
+            // "Return NULL if you want an empty reply returned to the sender."
+            if (reply == nullptr) return std::string();
             std::string bytes(reinterpret_cast<const char*>(CFDataGetBytePtr(reply)),
                               static_cast<std::size_t>(CFDataGetLength(reply)));
             CFRelease(reply);
@@ -95,10 +96,12 @@ SInt32 CFMessagePortSendRequest(CFMessagePortRef remote, SInt32 msgid, CFDataRef
     if (!remote->remote) return kCFMessagePortIsInvalid;
     const tessaly::MessagePortReply reply = remote->remote->sendRequest(msgid, sendTimeout, rcvTimeout);
     if (returnData != nullptr) {
-        *returnData =
-            reply.data ? CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(reply.data->data()),
-                                      static_cast<CFIndex>(reply.data->size()))
-                       : nullptr;
+        // Every reply that came is data, an empty one included.
+        const std::string bytes = reply.data.value_or(std::string());
+        *returnData = reply.status == kCFMessagePortSuccess
+                          ? CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(bytes.data()),
+                                         static_cast<CFIndex>(bytes.size()))
+                          : nullptr;
     }
     return reply.status;
 }

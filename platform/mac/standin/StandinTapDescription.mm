@@ -2,6 +2,7 @@
 // bridged like Apple's, and AudioHardwareCreateProcessTap routed into the simulated Core Audio.
 
 #import <CoreAudio/AudioHardware.h>
+#import <CoreAudio/AudioHardwareTapping.h>
 #import <CoreAudio/CATapDescription.h>
 
 #include "mac/MacTapDescription.h"

@@ -5,8 +5,12 @@
 #import <AppKit/AppKit.h>
 
 #include <exception>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "foundation/FileError.h"
+#include "mac/standin/MacStandin.h"
 #include "mac/standin/StandinObjC.h"
 #include "mac/standin/StandinRoutes.h"
 #include "ports/Workspace.h"
@@ -64,10 +68,32 @@
 
 @end
 
+namespace {
+
+struct CocoaFailure {
+    long code;
+    std::string description;
+};
+std::optional<CocoaFailure> nextTrashFailure;
+
+}  // namespace
+
+void tessaly::MacStandin::failNextTrashing(long code, const std::string& description) {
+    nextTrashFailure = CocoaFailure{code, description};
+}
+
 @implementation NSFileManager (StandinTrash)
 
 - (BOOL)trashItemAtURL:(NSURL*)url resultingItemURL:(NSURL**)outResultingURL error:(NSError**)error {
     if (outResultingURL != nullptr) *outResultingURL = nil;
+    if (auto failure = std::exchange(nextTrashFailure, std::nullopt)) {
+        NSDictionary* info =
+            [NSDictionary dictionaryWithObject:tessaly::foundationString(failure->description)
+                                        forKey:NSLocalizedDescriptionKey];
+        if (error != nullptr)
+            *error = [NSError errorWithDomain:NSCocoaErrorDomain code:failure->code userInfo:info];
+        return NO;
+    }
     tessaly::Workspace* workspace = tessaly::MacStandin::routedWorkspace();
     try {
         if (workspace == nullptr) throw tessaly::FileError("Moving to the Trash", "", ENOTSUP);

@@ -33,16 +33,29 @@ protected:
     }
 };
 
-TEST_F(MacCoreAudioTest, AnAdapterThatEndsTakesItsListenersWithIt) {
-    auto adapter = std::make_unique<MacCoreAudio>();
-    auto block = makeListenerBlock([](const auto&) {});
-    ASSERT_EQ(
-        adapter->AudioObjectAddPropertyListenerBlock(
-            kAudioObjectSystemObject,
-            {kAudioHardwarePropertyServiceRestarted, kAudioObjectPropertyScopeGlobal, 0}, runLoop, block),
-        0);
-    adapter.reset();
-    EXPECT_EQ(audio.listenerCount(), 0u);
+// A call that Core Audio's thread began before the removal returned may still run afterwards, also
+// after the adapter ended: it reaches a record that is still there, and nothing is delivered.
+TEST_F(MacCoreAudioTest, AListenerRemovedOrEndedWithItsAdapterIsNeverCalledAndItsRecordOutlivesLateCalls) {
+    const AudioObjectPropertyAddress restarted{kAudioHardwarePropertyServiceRestarted,
+                                               kAudioObjectPropertyScopeGlobal, 0};
+    int calls = 0;
+    auto block = makeListenerBlock([&calls](const auto&) { ++calls; });
+    for (const bool removedByName : {true, false}) {
+        auto adapter = std::make_unique<MacCoreAudio>();
+        ASSERT_EQ(
+            adapter->AudioObjectAddPropertyListenerBlock(kAudioObjectSystemObject, restarted, runLoop, block),
+            0);
+        if (removedByName) {
+            EXPECT_EQ(adapter->AudioObjectRemovePropertyListenerBlock(kAudioObjectSystemObject, restarted,
+                                                                      runLoop, block),
+                      0);
+        }
+        adapter.reset();
+        EXPECT_EQ(audio.listenerCount(), 0u);
+        EXPECT_EQ(MacStandin::callRemovedListenersLate(), 1u);
+        runLoop.runUntilIdle();
+    }
+    EXPECT_EQ(calls, 0);
 }
 
 TEST_F(MacCoreAudioTest, ADescriptionThatIsNotTextIsRefusedBeforeCoreAudio) {

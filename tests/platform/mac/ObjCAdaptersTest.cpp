@@ -21,7 +21,6 @@ namespace tessaly {
 namespace {
 
 using testing::messageOf;
-using testing::thrown;
 
 const std::string agent = "com.orvanne.tessaly.agent.plist";
 
@@ -83,10 +82,17 @@ TEST_P(ObjCAdapters, WorkspaceOpensRevealsAndTrashes) {
 
     workspace().trashItem("/Applications/Tessaly.app");
     simulatedWorkspace.failTrashing(ENOENT);
-    const auto failure = thrown<FileError>([&] { workspace().trashItem("/Applications/Gone.app"); });
-    EXPECT_EQ(failure.errorNumber(), ENOENT);
-    EXPECT_STREQ(failure.what(), FileError("Moving to the Trash", "/Applications/Gone.app", ENOENT).what());
+    EXPECT_EQ(messageOf([&] { workspace().trashItem("/Applications/Gone.app"); }),
+              FileError("Moving to the Trash", "/Applications/Gone.app", ENOENT).what());
     EXPECT_EQ(simulatedWorkspace.trashedItems(), std::vector<std::string>{"/Applications/Tessaly.app"});
+}
+
+// A Cocoa error of its own (here NSFileWriteVolumeReadOnlyError) is shown as Foundation words it.
+TEST(ObjCWorkspace, ATrashFailurePassesThroughWithFoundationsOwnDescription) {
+    const std::string description =
+        "“Tessaly” couldn’t be moved to the Trash because the volume is read only.";
+    MacStandin::failNextTrashing(642, description);
+    EXPECT_EQ(messageOf([] { MacWorkspace().trashItem("/Volumes/Disk/Tessaly.app"); }), description);
 }
 
 INSTANTIATE_TEST_SUITE_P(, ObjCAdapters, ::testing::Bool(),

@@ -1,7 +1,7 @@
 #pragma once
 // Stand-in for <CoreAudio/AudioHardware.h> on Linux: the declarations the Mac adapters use, with
 // Apple's names and signatures; platform/mac/standin routes them into a simulated Core Audio.
-// AudioHardwareCreateProcessTap takes an Objective-C CATapDescription, so Objective-C++ alone sees it.
+// The process-tap calls are declared in <CoreAudio/AudioHardwareTapping.h>, as on a Mac.
 
 #include <CoreFoundation/CoreFoundation.h>
 
@@ -39,14 +39,8 @@ OSStatus AudioObjectRemovePropertyListener(AudioObjectID inObjectID,
                                            AudioObjectPropertyListenerProc inListener, void* inClientData);
 OSStatus AudioHardwareCreateAggregateDevice(CFDictionaryRef inDescription, AudioObjectID* outDeviceID);
 OSStatus AudioHardwareDestroyAggregateDevice(AudioObjectID inDeviceID);
-OSStatus AudioHardwareDestroyProcessTap(AudioObjectID inTapID);
 
 enum { kAudioObjectUnknown = 0 };
-
-#ifdef __OBJC__
-@class CATapDescription;
-OSStatus AudioHardwareCreateProcessTap(CATapDescription* inDescription, AudioObjectID* outTapID);
-#endif
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,7 @@
 // with Apple's names and signatures. platform/mac/standin implements them over the simulations and
 // counts every reference taken and given back. On a Mac the real framework header is used instead.
 
+#include <os/availability.h>
 #include <stdint.h>
 
 #ifdef __cplusplus

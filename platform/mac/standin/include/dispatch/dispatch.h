@@ -5,14 +5,16 @@
 
 #include <stdint.h>
 
+// In C++ the dispatch types derive from dispatch_object_s, as Apple's DISPATCH_DECL makes them (a
+// type's linkage is no matter of C, so they stand outside the C declarations).
+struct dispatch_object_s {};
+struct dispatch_queue_s : dispatch_object_s {};
+struct dispatch_source_s : dispatch_object_s {};
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-// In C++ the dispatch types derive from dispatch_object_s, as Apple's DISPATCH_DECL makes them.
-struct dispatch_object_s {};
-struct dispatch_queue_s : dispatch_object_s {};
-struct dispatch_source_s : dispatch_object_s {};
 typedef struct dispatch_object_s* dispatch_object_t;
 typedef struct dispatch_queue_s* dispatch_queue_t;
 typedef struct dispatch_source_s* dispatch_source_t;
