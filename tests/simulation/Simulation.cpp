@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -110,6 +111,9 @@ struct Violation {
     std::size_t step;
     std::string message;
 };
+
+// Invariants left unchecked in this run (--skip), to look past a known fault for others.
+std::vector<std::string> skipped;
 
 struct Figures {
     std::size_t steps = 0;
@@ -326,8 +330,10 @@ private:
                 // A window's elements die mid-pass: the user closed it between two calls.
                 if (on && !previews_.empty()) {
                     const auto which = random() % previews_.size();
-                    desktop_.onRead(previews_[which].volume, "AXValue",
-                                    [this, window = previews_[which].window] { desktop_.vanishWindow(window); });
+                    desktop_.onRead(previews_[which].volume, "AXValue", [this, window = previews_[which].window] {
+                        desktop_.vanishWindow(window);
+                        runLoop_.postAfter(0.01, [this, window] { closeVanished(window); });
+                    });
                 }
                 on = false;
                 break;
@@ -382,18 +388,31 @@ private:
                 MuteService second(platform, store_, [] { return std::vector<ProcessID>{finder}; });
                 try {
                     second.start();
-                    if (service_) fail(currentStep_, "second helper", "a second helper started beside the first");
+                    if (service_) fail(currentStep_, "second-helper", "a second helper started beside the first");
                     second.stop();
                 } catch (const std::exception&) {
                 } catch (const ProcessExit&) {
                 }
                 if (service_ && readAll(store_.path()) != before)
-                    fail(currentStep_, "second helper", "a second helper wrote the file");
+                    fail(currentStep_, "second-helper", "a second helper wrote the file");
                 on = false;
                 break;
             }
         }
         activeFaults_ = on ? (activeFaults_ | bit) : (activeFaults_ & ~bit);
+    }
+
+    // The window whose elements died is then closed for good, as the user's close completes.
+    void closeVanished(const AXUIElement& window) {
+        for (std::size_t index = 0; index < previews_.size(); ++index) {
+            if (!(previews_[index].window == window)) continue;
+            desktop_.closeWindow(window);
+            previews_.erase(previews_.begin() + index);
+            exposed_.erase(exposed_.begin() + index);
+            shownAt_.erase(shownAt_.begin() + index);
+            entitled_.erase(entitled_.begin() + index);
+            return;
+        }
     }
 
     static std::optional<std::string> readAll(const std::string& path) {
@@ -414,6 +433,7 @@ private:
     }
 
     void fail(std::size_t step, const std::string& invariant, const std::string& message) {
+        if (std::find(skipped.begin(), skipped.end(), invariant) != skipped.end()) return;
         if (!violation_) violation_ = Violation{invariant, step, message};
     }
 
@@ -475,7 +495,7 @@ private:
             const Step& last = plan_.steps[step];
             if (last.kind == Kind::drag || last.kind == Kind::speaker) {
                 if (acted_ < previews_.size() && std::abs(heard(previews_[acted_]) - choice.volume()) > 1e-9)
-                    fail(step, "user change", "the user's change was not adopted: heard " +
+                    fail(step, "user-change", "the user's change was not adopted: heard " +
                                                   std::to_string(heard(previews_[acted_])) + ", remembered " +
                                                   text(choice));
             }
@@ -552,7 +572,7 @@ std::vector<bool> shrink(const Plan& plan, const Violation& found) {
 std::string classify(const Violation& found) {
     const auto has = [&](const char* text) { return found.message.find(text) != std::string::npos; };
     if (found.invariant == "heard") return has("while the choice is mute") ? "guard fails open" : "new preview above level";
-    if (found.invariant == "user change") return "user change undone";
+    if (found.invariant == "user-change") return "user change undone";
     if (found.invariant == "status" && has("Accessibility status")) return "guard fails open (a moment's failure kept)";
     return "something else";
 }
@@ -595,7 +615,10 @@ int main(int argc, char** argv) {
             first = std::stoull(value);
         else if (option == "--hours")
             hours = std::stod(value);
-        else if (option == "--shrink")
+        else if (option == "--skip") {
+            std::istringstream list(value);
+            for (std::string item; std::getline(list, item, ',');) skipped.push_back(item);
+        } else if (option == "--shrink")
             shorten = std::string(value) != "no";
         else if (option == "--steps") {
             // Replays only these steps of the seed's plan, as a shortened trace names them.
@@ -609,7 +632,7 @@ int main(int argc, char** argv) {
         }
         else {
             std::cerr << "usage: tessaly-simulation [--seed N [--steps I,J,...] | --seeds N [--first N]] [--hours H]"
-                         " [--shrink no]\n";
+                         " [--shrink no] [--skip heard,file,...]\n";
             return 2;
         }
     }
