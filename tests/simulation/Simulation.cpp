@@ -465,11 +465,11 @@ private:
             fail(step, "guard", "the guard is " + std::string(service_->guardEngaged() ? "engaged" : "released") +
                                     " with " + std::to_string(taps) + " taps");
         if (devices > taps) fail(step, "guard", "an aggregate device has no tap");
-        // Only a preview that does not look as expected may release the guard (its controls would
-        // lie); a moment's failure of the system must not.
+        // Only a lasting failure may release the guard: Accessibility not trusted, or a preview that
+        // does not look as expected (its controls would lie); a moment's failure of the system must not.
         const auto& error = service_->previewError();
         const std::string suspended = "forced mute is suspended.";
-        const bool reported = error && error->size() >= suspended.size() &&
+        const bool reported = !desktop_.isProcessTrusted() || error && error->size() >= suspended.size() &&
                               error->compare(error->size() - suspended.size(), suspended.size(), suspended) == 0;
         for (std::size_t index = 0; index < previews_.size(); ++index) {
             const double level = heard(previews_[index]);
