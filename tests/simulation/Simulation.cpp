@@ -469,8 +469,8 @@ private:
         // does not look as expected (its controls would lie); a moment's failure of the system must not.
         const auto& error = service_->previewError();
         const std::string suspended = "forced mute is suspended.";
-        const bool reported = !desktop_.isProcessTrusted() || error && error->size() >= suspended.size() &&
-                              error->compare(error->size() - suspended.size(), suspended.size(), suspended) == 0;
+        const bool reported = !desktop_.isProcessTrusted() || (error && error->size() >= suspended.size() &&
+                              error->compare(error->size() - suspended.size(), suspended.size(), suspended) == 0);
         for (std::size_t index = 0; index < previews_.size(); ++index) {
             const double level = heard(previews_[index]);
             const std::string which = "preview " + std::to_string(index) + (exposed_[index] ? "" : " (controls hidden)") +
