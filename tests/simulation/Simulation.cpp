@@ -44,16 +44,38 @@ struct ProcessExit {
     int status;
 };
 
-enum class Fault { axFailure, vanishing, slowFinder, quickLookVanish, audioRestart, trust, saveFailure, secondHelper };
+enum class Fault {
+    axFailure,
+    vanishing,
+    slowFinder,
+    quickLookVanish,
+    audioRestart,
+    trust,
+    saveFailure,
+    secondHelper
+};
 constexpr const char* faultNames[] = {"ax-failure",    "vanishing",     "slow-finder",  "quicklook-vanish",
                                       "audio-restart", "trust-revoked", "save-failure", "second-helper"};
 constexpr int faultCount = 8;
 
 enum class Kind {
-    open, close, next, drag, speaker, pauseOrPlay, quickLookRestart, status, flush, relogin, wait, faultOn, faultOff
+    open,
+    close,
+    next,
+    drag,
+    speaker,
+    pauseOrPlay,
+    quickLookRestart,
+    status,
+    flush,
+    relogin,
+    wait,
+    faultOn,
+    faultOff
 };
-constexpr const char* kindNames[] = {"open",   "close",   "next",  "drag", "speaker", "pause/play", "quicklook-restart",
-                                     "status", "flush",   "login", "wait", "fault+",  "fault-"};
+constexpr const char* kindNames[] = {
+    "open",   "close", "next",  "drag", "speaker", "pause/play", "quicklook-restart",
+    "status", "flush", "login", "wait", "fault+",  "fault-"};
 
 // One step of the workload: it carries its own random numbers, so any subset of a trace replays.
 struct Step {
@@ -65,7 +87,8 @@ struct Step {
 std::string describe(const Step& step) {
     std::ostringstream text;
     text << kindNames[static_cast<int>(step.kind)];
-    if (step.kind == Kind::faultOn || step.kind == Kind::faultOff) text << " " << faultNames[step.value % faultCount];
+    if (step.kind == Kind::faultOn || step.kind == Kind::faultOff)
+        text << " " << faultNames[step.value % faultCount];
     text << " #" << step.value << " then " << step.pause << " s";
     return text.str();
 }
@@ -138,7 +161,8 @@ public:
         for (std::size_t index = 0; index < plan_.steps.size() && !violation_; ++index) {
             if (!kept_[index]) continue;
             const Step& step = plan_.steps[index];
-            if (std::getenv("TESSALY_SIMULATION_VERBOSE")) std::cerr << index << ": " << describe(step) << "\n";
+            if (std::getenv("TESSALY_SIMULATION_VERBOSE"))
+                std::cerr << index << ": " << describe(step) << "\n";
             apply(step, figures);
             advance(0);
             check(index);
@@ -187,11 +211,16 @@ private:
 
     void login() {
         exitedAt_.reset();
-        MuteServicePlatform platform{
-            audio_,   desktop_, workspace_, runLoop_, ports_, log_, [] { return helperPID; },
-            [](int status) { throw ProcessExit{status}; }};
-        service_ = std::make_unique<MuteService>(platform, store_,
-                                                 [] { return std::vector<ProcessID>{finder}; });
+        MuteServicePlatform platform{audio_,
+                                     desktop_,
+                                     workspace_,
+                                     runLoop_,
+                                     ports_,
+                                     log_,
+                                     [] { return helperPID; },
+                                     [](int status) { throw ProcessExit{status}; }};
+        service_ =
+            std::make_unique<MuteService>(platform, store_, [] { return std::vector<ProcessID>{finder}; });
         try {
             service_->start();
         } catch (const ProcessExit&) {
@@ -239,8 +268,7 @@ private:
                     const auto which = pick(previews_.size());
                     shownAt_[which] = runLoop_.now();
                     entitled_[which] = -1;
-                    desktop_.changeDocument(previews_[which], "file:///Users/tess/Movies/" + title,
-                                            title);
+                    desktop_.changeDocument(previews_[which], "file:///Users/tess/Movies/" + title, title);
                 }
                 break;
             case Kind::drag:
@@ -283,7 +311,8 @@ private:
                     try {
                         StatusClient::read(ports_).validate();
                     } catch (const std::exception& error) {
-                        fail(currentStep_, "status", std::string("the status does not validate: ") + error.what());
+                        fail(currentStep_, "status",
+                             std::string("the status does not validate: ") + error.what());
                     }
                 }
                 break;
@@ -323,17 +352,19 @@ private:
         const bool wasOn = (activeFaults_ & bit) != 0;
         switch (fault) {
             case Fault::axFailure:
-                desktop_.failCall(SimulatedDesktop::Call::setAttributeValue,
-                                  on ? (random() % 2 ? kAXErrorCannotComplete : kAXErrorFailure) : kAXErrorSuccess);
+                desktop_.failCall(
+                    SimulatedDesktop::Call::setAttributeValue,
+                    on ? (random() % 2 ? kAXErrorCannotComplete : kAXErrorFailure) : kAXErrorSuccess);
                 break;
             case Fault::vanishing:
                 // A window's elements die mid-pass: the user closed it between two calls.
                 if (on && !previews_.empty()) {
                     const auto which = random() % previews_.size();
-                    desktop_.onRead(previews_[which].volume, "AXValue", [this, window = previews_[which].window] {
-                        desktop_.vanishWindow(window);
-                        runLoop_.postAfter(0.01, [this, window] { closeVanished(window); });
-                    });
+                    desktop_.onRead(previews_[which].volume, "AXValue",
+                                    [this, window = previews_[which].window] {
+                                        desktop_.vanishWindow(window);
+                                        runLoop_.postAfter(0.01, [this, window] { closeVanished(window); });
+                                    });
                 }
                 on = false;
                 break;
@@ -382,13 +413,19 @@ private:
                 if (!on) break;
                 // A second helper refuses to start while this one serves the port, and writes nothing.
                 const auto before = readAll(store_.path());
-                MuteServicePlatform platform{
-                    audio_,   desktop_, workspace_, runLoop_, ports_, log_, [] { return helperPID + 1; },
-                    [](int status) { throw ProcessExit{status}; }};
+                MuteServicePlatform platform{audio_,
+                                             desktop_,
+                                             workspace_,
+                                             runLoop_,
+                                             ports_,
+                                             log_,
+                                             [] { return helperPID + 1; },
+                                             [](int status) { throw ProcessExit{status}; }};
                 MuteService second(platform, store_, [] { return std::vector<ProcessID>{finder}; });
                 try {
                     second.start();
-                    if (service_) fail(currentStep_, "second-helper", "a second helper started beside the first");
+                    if (service_)
+                        fail(currentStep_, "second-helper", "a second helper started beside the first");
                     second.stop();
                 } catch (const std::exception&) {
                 } catch (const ProcessExit&) {
@@ -420,7 +457,8 @@ private:
         if (file == nullptr) return std::nullopt;
         std::string bytes;
         char buffer[4096];
-        for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, count);
+        for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            bytes.append(buffer, count);
         std::fclose(file);
         return bytes;
     }
@@ -450,8 +488,9 @@ private:
                 const auto stored = store_.load();
                 if (canWork && !staleFile_ && runLoop_.now() - userActedAt_ > saveSettle &&
                     !(stored == service_->preference()))
-                    fail(step, "file", "audio.json holds " + text(stored) + " but the helper adopted " +
-                                           text(service_->preference()));
+                    fail(step, "file",
+                         "audio.json holds " + text(stored) + " but the helper adopted " +
+                             text(service_->preference()));
             } catch (const std::exception& error) {
                 fail(step, "file", std::string("audio.json is not a valid choice: ") + error.what());
             }
@@ -462,28 +501,34 @@ private:
         const auto taps = audio_.tapIDs().size();
         const auto devices = audio_.aggregateDeviceIDs().size();
         if (service_->guardEngaged() != (taps > 0) && !active(Fault::audioRestart))
-            fail(step, "guard", "the guard is " + std::string(service_->guardEngaged() ? "engaged" : "released") +
-                                    " with " + std::to_string(taps) + " taps");
+            fail(step, "guard",
+                 "the guard is " + std::string(service_->guardEngaged() ? "engaged" : "released") + " with " +
+                     std::to_string(taps) + " taps");
         if (devices > taps) fail(step, "guard", "an aggregate device has no tap");
         // Only a lasting failure may release the guard: Accessibility not trusted, or a preview that
         // does not look as expected (its controls would lie); a moment's failure of the system must not.
         const auto& error = service_->previewError();
         const std::string suspended = "forced mute is suspended.";
-        const bool reported = !desktop_.isProcessTrusted() || (error && error->size() >= suspended.size() &&
-                              error->compare(error->size() - suspended.size(), suspended.size(), suspended) == 0);
+        const bool reported =
+            !desktop_.isProcessTrusted() ||
+            (error && error->size() >= suspended.size() &&
+             error->compare(error->size() - suspended.size(), suspended.size(), suspended) == 0);
         for (std::size_t index = 0; index < previews_.size(); ++index) {
             const double level = heard(previews_[index]);
-            const std::string which = "preview " + std::to_string(index) + (exposed_[index] ? "" : " (controls hidden)") +
-                                      " shown " + std::to_string(runLoop_.now() - shownAt_[index]) + " s ago";
+            const std::string which = "preview " + std::to_string(index) +
+                                      (exposed_[index] ? "" : " (controls hidden)") + " shown " +
+                                      std::to_string(runLoop_.now() - shownAt_[index]) + " s ago";
             if (choice.volume() == 0 && level > 0 && !reported)
-                fail(step, "heard", which + " is heard at " + std::to_string(level) + " while the choice is mute");
+                fail(step, "heard",
+                     which + " is heard at " + std::to_string(level) + " while the choice is mute");
             const double allowed = std::max(entitled_[index], choice.volume());
             if (canWork && level > allowed + 1e-9)
                 fail(step, "heard",
                      which + " is heard at " + std::to_string(level) + " above the choice " + text(choice));
             // The controls tell the truth: what the player shows is what is heard.
             const bool inStep = std::abs(entitled_[index] - choice.volume()) <= 1e-9;
-            if (canWork && settled && inStep && exposed_[index] && std::abs(desktop_.outputLevel(previews_[index]) - level) > 1e-9)
+            if (canWork && settled && inStep && exposed_[index] &&
+                std::abs(desktop_.outputLevel(previews_[index]) - level) > 1e-9)
                 fail(step, "controls",
                      which + " shows " + std::to_string(desktop_.outputLevel(previews_[index])) + " but " +
                          std::to_string(level) + " is heard");
@@ -495,16 +540,17 @@ private:
             const Step& last = plan_.steps[step];
             if (last.kind == Kind::drag || last.kind == Kind::speaker) {
                 if (acted_ < previews_.size() && std::abs(heard(previews_[acted_]) - choice.volume()) > 1e-9)
-                    fail(step, "user-change", "the user's change was not adopted: heard " +
-                                                  std::to_string(heard(previews_[acted_])) + ", remembered " +
-                                                  text(choice));
+                    fail(step, "user-change",
+                         "the user's change was not adopted: heard " +
+                             std::to_string(heard(previews_[acted_])) + ", remembered " + text(choice));
             }
         }
         // What the helper holds is bounded by what is open.
         const std::size_t open = previews_.size();
         if (desktop_.liveObserverCount() > open + 2)
-            fail(step, "bounded", std::to_string(desktop_.liveObserverCount()) + " observers for " +
-                                      std::to_string(open) + " previews");
+            fail(step, "bounded",
+                 std::to_string(desktop_.liveObserverCount()) + " observers for " + std::to_string(open) +
+                     " previews");
         // Follow-up passes and queued notifications drain within a second; only timers may stay.
         if (settled && runLoop_.pendingCount() > 2 + 2 * open)
             fail(step, "bounded", std::to_string(runLoop_.pendingCount()) + " pending tasks");
@@ -571,15 +617,17 @@ std::vector<bool> shrink(const Plan& plan, const Violation& found) {
 // Which known fault a violation belongs to, for the reader of a failing run.
 std::string classify(const Violation& found) {
     const auto has = [&](const char* text) { return found.message.find(text) != std::string::npos; };
-    if (found.invariant == "heard") return has("while the choice is mute") ? "guard fails open" : "new preview above level";
+    if (found.invariant == "heard")
+        return has("while the choice is mute") ? "guard fails open" : "new preview above level";
     if (found.invariant == "user-change") return "user change undone";
-    if (found.invariant == "status" && has("Accessibility status")) return "guard fails open (a moment's failure kept)";
+    if (found.invariant == "status" && has("Accessibility status"))
+        return "guard fails open (a moment's failure kept)";
     return "something else";
 }
 
 void report(const Plan& plan, const Violation& found, bool shorten) {
-    std::cout << "FAILED seed " << plan.seed << " [" << classify(found) << "]: " << found.invariant << " after step " << found.step << ": "
-              << found.message << "\n  faults enabled:";
+    std::cout << "FAILED seed " << plan.seed << " [" << classify(found) << "]: " << found.invariant
+              << " after step " << found.step << ": " << found.message << "\n  faults enabled:";
     for (int kind = 0; kind < faultCount; ++kind)
         if (plan.faults & (1u << kind)) std::cout << " " << faultNames[kind];
     if (!shorten) {
@@ -629,10 +677,10 @@ int main(int argc, char** argv) {
                 if (only->size() <= step) only->resize(step + 1, false);
                 (*only)[step] = true;
             }
-        }
-        else {
-            std::cerr << "usage: tessaly-simulation [--seed N [--steps I,J,...] | --seeds N [--first N]] [--hours H]"
-                         " [--shrink no] [--skip heard,file,...]\n";
+        } else {
+            std::cerr
+                << "usage: tessaly-simulation [--seed N [--steps I,J,...] | --seeds N [--first N]] [--hours H]"
+                   " [--shrink no] [--skip heard,file,...]\n";
             return 2;
         }
     }
@@ -643,15 +691,17 @@ int main(int argc, char** argv) {
     for (std::uint64_t index = 0; index < count; ++index) {
         const Plan plan = makePlan(seed ? *seed : first + index, hours);
         std::vector<bool> kept(plan.steps.size(), !only);
-        for (std::size_t step = 0; only && step < only->size() && step < kept.size(); ++step) kept[step] = (*only)[step];
+        for (std::size_t step = 0; only && step < only->size() && step < kept.size(); ++step)
+            kept[step] = (*only)[step];
         if (const auto found = replay(plan, kept, figures)) {
             ++failed;
             report(plan, *found, shorten && !only);
         }
     }
     const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    std::cout << count << " seeds, " << failed << " failed; " << figures.seconds / 3600 << " simulated hours, "
-              << figures.steps << " steps, " << figures.faults << " faults injected, " << real << " s real\n";
+    std::cout << count << " seeds, " << failed << " failed; " << figures.seconds / 3600
+              << " simulated hours, " << figures.steps << " steps, " << figures.faults << " faults injected, "
+              << real << " s real\n";
     return failed == 0 ? 0 : 1;
 }
 
