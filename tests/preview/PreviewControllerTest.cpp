@@ -54,14 +54,15 @@ TEST_F(PreviewControllerPass, ReportsTheUsersAudibleChangeAndLeavesItAsSet) {
     deliveredNotifications();
     desktop.clearWrites();
 
-    desktop.userMovesVolume(shown, 0.3);
+    // A hair's breadth above the remembered 0.5, just beyond the readings' tolerance, is a change.
+    desktop.userMovesVolume(shown, 0.500005);
     EXPECT_THAT(deliveredNotifications(), ElementsAre("AXValueChanged"));
     pass();
-    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.3, 0.3)));
+    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.500005, 0.500005)));
     EXPECT_EQ(controller.userChangeCount(), 1u);
     EXPECT_TRUE(desktop.writes().empty());
-    EXPECT_EQ(desktop.outputLevel(shown), 0.3);
-    EXPECT_EQ(controller.tracked()[0].lastVolume, 0.3);
+    EXPECT_EQ(desktop.outputLevel(shown), 0.500005);
+    EXPECT_EQ(controller.tracked()[0].lastVolume, 0.500005);
 }
 
 TEST_F(PreviewControllerPass, ReappliesTheUsersMuteFromTheRememberedLevelAndReportsAnUnmuteOrADragToZero) {
@@ -170,6 +171,15 @@ TEST_F(PreviewControllerPass, ObservesAWaitingPlayerUntilItShowsItsControls) {
     pass();
     EXPECT_TRUE(controller.waitingForControls().empty());
     EXPECT_EQ(desktop.outputLevel(shown), 0.5);
+
+    // A waiting player whose window closes loses its observers with the next pass.
+    const auto closing = openPreview(setup);
+    pass();
+    desktop.closeWindow(closing.window);
+    pass();
+    EXPECT_TRUE(controller.waitingForControls().empty());
+    EXPECT_TRUE(desktop.observedNotifications(closing.window).empty());
+    EXPECT_TRUE(desktop.observedNotifications(closing.player).empty());
 }
 
 class PreviewControllerObservers : public PreviewControllerPass {};

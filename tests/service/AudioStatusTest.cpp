@@ -63,6 +63,7 @@ TEST(StatusValidation, AcceptsAHealthyHelperAndChecksEverythingElseInTheDocument
     const std::pair<std::function<AudioStatus()>, std::string> cases[] = {
         {mutedStatus, "no error"},
         {[] { return audibleStatus(0.7); }, "no error"},
+        {[] { return audibleStatus(1.0); }, "no error"},
         // A muted helper needs a healthy guard, an audible one none.
         {[] { return with(mutedStatus(), [](auto& s) { s.muteGuard->attachmentCount = 0; }); }, unguarded},
         {[] { return with(mutedStatus(), [](auto& s) { s.muteGuard->audioIOStarted = true; }); }, unguarded},

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <regex>
+#include <sstream>
 
 #include "SessionFixture.h"
 
@@ -120,6 +124,66 @@ TEST_F(SessionEndToEndTest, SigtermWithAChoiceNotYetSavedWritesIt) {
     EXPECT_EQ(ProcessRunner::waitFor(helperPid, 10), 0);
     EXPECT_TRUE(remembers("0.3", 1));
     EXPECT_FALSE(std::filesystem::exists(runtime / "com.orvanne.tessaly"));  // the port is gone
+}
+
+// The built executables under chaos, the user acting at random: the helper killed with SIGKILL,
+// Core Audio restarted. Judged by what the session says was heard and by the saved file.
+// TESSALY_CHAOS_SEED and TESSALY_CHAOS_ROUNDS make a longer or another run.
+TEST_F(SessionEndToEndTest, ChaosKeepsWhatTheUserChoseAndNeverPlaysAboveIt) {
+    const char* seedText = std::getenv("TESSALY_CHAOS_SEED");
+    const char* roundsText = std::getenv("TESSALY_CHAOS_ROUNDS");
+    const unsigned seed = seedText ? std::stoul(seedText) : 1;
+    const int rounds = roundsText ? std::stoi(roundsText) : 12;
+    SCOPED_TRACE("TESSALY_CHAOS_SEED=" + std::to_string(seed));
+    std::mt19937 random(seed);
+    installAndEnable();
+    // The helper the login item started: the one whose program lies in this home.
+    const auto killHelper = [&] {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::error_code error;
+            const auto program = std::filesystem::read_symlink(entry.path() / "exe", error).string();
+            if (!error && program.rfind(home.path(), 0) == 0 && has(program, "tessaly-helper"))
+                ::kill(std::stoi(entry.path().filename()), SIGKILL);
+        }
+    };
+    std::vector<int> open;
+    double loudestChosen = 0;  // the first start remembers mute
+    std::string chosen = "0";
+    for (int round = 0; round < rounds; ++round) {
+        const auto roll = random() % 10;
+        if (roll < 3 || open.empty()) {
+            const int preview = this->open({"Clip" + std::to_string(round) + ".mov"});
+            if (preview > 0) open.push_back(preview);
+        } else if (roll < 5) {
+            const auto which = random() % open.size();
+            act({"close", std::to_string(open[which])});
+            open.erase(open.begin() + which);
+        } else if (roll < 7) {
+            const char* levels[] = {"0.4", "1", "0.25"};
+            chosen = levels[random() % 3];
+            loudestChosen = std::max(loudestChosen, std::stod(chosen));
+            untilTracked(static_cast<int>(open.size()));  // a helper that is gone sees no change
+            act({"slider", std::to_string(open[random() % open.size()]), chosen});
+            ASSERT_TRUE(remembers(chosen)) << "round " << round;
+        } else if (roll < 8) {
+            killHelper();
+        } else {
+            act({"restart-audio"});
+        }
+    }
+    // Once the login item's helper is back, a new preview plays at the remembered level.
+    for (int preview : open) act({"close", std::to_string(preview)});
+    EXPECT_GT(this->open({"Last.mov", "--expect", chosen, "--within", "20"}), 0);
+    EXPECT_TRUE(remembers(chosen));
+    // Nothing was heard above the loudest level the user chose (the players start at 100 %).
+    std::istringstream timeline(act({"timeline"}));
+    double loudest = 0;
+    for (std::string line; std::getline(timeline, line);) {
+        std::smatch level;
+        if (std::regex_search(line, level, std::regex("heard ([0-9.]+)$")))
+            loudest = std::max(loudest, std::stod(level[1]));
+    }
+    EXPECT_LE(loudest, loudestChosen + 1e-9) << act({"timeline"});
 }
 
 }  // namespace
