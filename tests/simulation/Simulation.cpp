@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "service/MuteService.h"
+#include "service/PreviewHold.h"
 #include "service/StatusClient.h"
 #include "simulated/SimulatedCoreAudio.h"
 #include "simulated/SimulatedDesktop.h"
@@ -508,14 +509,10 @@ private:
                  "the guard is " + std::string(service_->guardEngaged() ? "engaged" : "released") + " with " +
                      std::to_string(taps) + " taps");
         if (devices > taps) fail(step, "guard", "an aggregate device has no tap");
-        // Only a lasting failure may release the guard: Accessibility not trusted, or a preview that
-        // does not look as expected (its controls would lie); a moment's failure of the system must not.
-        const auto& error = service_->previewError();
-        const std::string suspended = "forced mute is suspended.";
-        const bool reported =
-            !desktop_.isProcessTrusted() ||
-            (error && error->size() >= suspended.size() &&
-             error->compare(error->size() - suspended.size(), suspended.size(), suspended) == 0);
+        // Only a lasting failure that the status reports may release the guard: Accessibility not
+        // trusted, a player that does not look as expected, or a moment's failure that went on
+        // past its limit; a moment's failure of the system must not.
+        const bool reported = !desktop_.isProcessTrusted() || service_->previewError().has_value();
         for (std::size_t index = 0; index < previews_.size(); ++index) {
             const double level = heard(previews_[index]);
             const std::string which = "preview " + std::to_string(index) +
@@ -524,7 +521,9 @@ private:
             if (choice.volume() == 0 && level > 0 && !reported)
                 fail(step, "heard",
                      which + " is heard at " + std::to_string(level) + " while the choice is mute");
-            const double allowed = std::max(entitled_[index], choice.volume());
+            // A player that keeps its controls hidden past the hold's limit plays at its own level.
+            const bool givenUp = !exposed_[index] && runLoop_.now() - shownAt_[index] >= PreviewHold::limit;
+            const double allowed = givenUp ? 1.0 : std::max(entitled_[index], choice.volume());
             if (canWork && level > allowed + 1e-9)
                 fail(step, "heard",
                      which + " is heard at " + std::to_string(level) + " above the choice " + text(choice));
