@@ -76,6 +76,7 @@ void PreviewController::synchronize(const AudioPreference& preference) {
     // A user change in one preview is what the new previews of the same pass receive. A preview
     // whose window closes while the pass reads it is left out, as the scan leaves out its window.
     AudioPreference working = preference;
+    const bool wasMuted = preference.isMuted();  // the owner's choice may change during the pass
     std::vector<TrackedPreview> kept;
     std::vector<const NativePreview*> fresh;
     for (const NativePreview& preview : scanned) {
@@ -100,7 +101,7 @@ void PreviewController::synchronize(const AudioPreference& preference) {
         });
     }
     // The guard now silences every preview: the others' controls must say so too.
-    if (working.isMuted() && !preference.isMuted()) muteAudible(kept, working);
+    if (working.isMuted() && !wasMuted) muteAudible(kept, working);
 
     const bool unchanged = matchesLastPass(hosts, kept, waiting);
     tracked_ = std::move(kept);

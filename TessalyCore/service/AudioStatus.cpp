@@ -57,7 +57,8 @@ AudioStatus AudioStatus::fromJson(const Json::ObjectReader& reader) {
     status.pendingPreferenceWrite = reader.boolean("pendingPreferenceWrite");
     if (auto guard = reader.optionalObject("muteGuard")) status.muteGuard = MuteStatus::fromJson(*guard);
     status.error = reader.optionalText("error");
-    if (auto hold = reader.optionalObject("previewHold")) status.previewHold = PreviewHoldStatus::fromJson(*hold);
+    if (auto hold = reader.optionalObject("previewHold"))
+        status.previewHold = PreviewHoldStatus::fromJson(*hold);
     status.notice = reader.optionalText("notice");
     return status;
 }

@@ -215,7 +215,8 @@ void MuteService::rebuildGuard() {
     // Quick Look silent within moments; a new helper from launchd would come only after its
     // throttle, seconds in which a preview would play unguarded.
     releaseGuardQuietly();
-    platform_.log.write(logCategory, LogLevel::defaultLevel, "Core Audio restarted; rebuilding the audio guard.");
+    platform_.log.write(logCategory, LogLevel::defaultLevel,
+                        "Core Audio restarted; rebuilding the audio guard.");
     if (previewError_) return;
     try {
         applyGuard();
@@ -235,8 +236,8 @@ void MuteService::releaseGuardQuietly() {
 
 void MuteService::choosePollInterval() {
     const bool busy = !controller_->waitingForControls().empty() ||
-                      (controller_->usesPolling() && !controller_->tracked().empty()) || momentary_.active() ||
-                      hold_.active(platform_.runLoop.now());
+                      (controller_->usesPolling() && !controller_->tracked().empty()) ||
+                      momentary_.active() || hold_.active(platform_.runLoop.now());
     const double interval = busy ? busyPollInterval : idlePollInterval;
     if (interval == pollInterval_) return;
     pollInterval_ = interval;

@@ -57,8 +57,8 @@ std::optional<PreviewHoldStatus> PreviewHold::status(double now) const {
 }
 
 std::size_t PreviewHold::expiredCount(double now) const {
-    return static_cast<std::size_t>(std::count_if(waiting_.begin(), waiting_.end(),
-                                                  [&](const Waiting& entry) { return !holds(entry.since, now); }));
+    return static_cast<std::size_t>(std::count_if(
+        waiting_.begin(), waiting_.end(), [&](const Waiting& entry) { return !holds(entry.since, now); }));
 }
 
 }  // namespace tessaly

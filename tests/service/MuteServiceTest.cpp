@@ -185,6 +185,135 @@ TEST_P(EndingSignals, SaveThePendingChoiceTearDownAndCannotEndTheHelperBeforeIts
 INSTANTIATE_TEST_SUITE_P(MuteService, EndingSignals, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
                          [](const auto& tested) { return std::string(sigabbrev_np(tested.param)); });
 
+class FailSilent : public MuteServiceFixture {
+protected:
+    // A Quick Look process and one preview the helper has restored.
+    SimulatedPreview settledPreview() {
+        process = audio.addProcess(quickLook, 900);
+        auto preview = openPreview();
+        runLoop.runUntilIdle();
+        return preview;
+    }
+    double heard(const SimulatedPreview& preview) const {
+        return audible(process) ? desktop.outputLevel(preview) : 0.0;
+    }
+    AudioObjectID process = 0;
+};
+
+TEST_F(FailSilent, AMomentsFailureKeepsTheGuardAndThePreviewsAndOnlyALastingOneReleasesThem) {
+    start();
+    auto preview = settledPreview();
+    ASSERT_EQ(service->controller()->restorationCount(), 1u);
+    desktop.makeSlow(finder);
+    runLoop.advance(2.1);  // the poll meets a Finder that does not answer in time
+    EXPECT_TRUE(service->guardEngaged());
+    EXPECT_FALSE(service->previewError());
+    EXPECT_EQ(service->controller()->tracked().size(), 1u);
+    EXPECT_EQ(service->pollInterval(), 0.25);  // tried again soon
+    EXPECT_NO_THROW(service->status().validate());
+    runLoop.advance(5);  // it lasts: released, and the status says why
+    EXPECT_EQ(service->previewError(), "Reading AXWindows failed (Accessibility status -25204).");
+    EXPECT_FALSE(service->guardEngaged());
+    desktop.makeSlow(finder, false);
+    runLoop.advance(0.3);
+    EXPECT_TRUE(service->guardEngaged());
+    EXPECT_FALSE(service->previewError());
+    EXPECT_EQ(service->controller()->restorationCount(), 1u);  // still tracked, not restored again
+    EXPECT_EQ(heard(preview), 0.0);
+}
+
+TEST_F(FailSilent, AWindowClosingUnderThePassIsLeftOutAndTheGuardStays) {
+    start();
+    auto closing = settledPreview();
+    auto other = openPreview({.document = "file:///Users/tess/Movies/Dunes.mov", .title = "Dunes.mov"});
+    desktop.onRead(closing.volume, "AXValue", [&] { desktop.vanishWindow(closing.window); });
+    runLoop.runUntilIdle();
+    EXPECT_TRUE(service->guardEngaged());
+    EXPECT_FALSE(service->previewError());
+    EXPECT_EQ(heard(other), 0.0);
+    EXPECT_TRUE(desktop.isMuted(other));
+}
+
+TEST_F(FailSilent, TheGuardIsBackBeforeTheFirstPassAfterTrustReturnsTouchesAPreview) {
+    start();
+    settledPreview();
+    desktop.revokeTrust();
+    runLoop.advance(2.1);
+    ASSERT_FALSE(service->guardEngaged());
+    auto next = openPreview({.document = "file:///Users/tess/Movies/Dunes.mov", .title = "Dunes.mov"});
+    bool guardedWhenTouched = false;
+    desktop.onRead(next.volume, "AXValue", [&] { guardedWhenTouched = !audible(process); });
+    desktop.grantTrust();
+    runLoop.advance(2.1);
+    EXPECT_TRUE(guardedWhenTouched);
+    EXPECT_TRUE(desktop.isMuted(next));
+}
+
+TEST_F(FailSilent, MutingOnePreviewMutesTheOthersThroughTheirOwnSpeaker) {
+    storeChoice(0.4, 0.4);
+    start();
+    auto first = settledPreview();
+    auto second = openPreview({.document = "file:///Users/tess/Movies/Dunes.mov", .title = "Dunes.mov"});
+    runLoop.runUntilIdle();
+    desktop.userPressesSpeaker(first);
+    runLoop.runUntilIdle();
+    EXPECT_EQ(service->preference(), AudioPreference::make(0, 0.4));
+    EXPECT_TRUE(desktop.isMuted(second));  // its controls show what the guard makes heard
+    EXPECT_EQ(desktop.playerLevel(second), 0.4);
+}
+
+TEST_F(FailSilent, ANewPreviewAtAnAudibleChoiceIsSilentUntilItsLevelIsIn) {
+    storeChoice(0.4, 0.4);
+    start();
+    process = audio.addProcess(quickLook, 900);
+    auto preview = openPreview();  // the player starts at its own full volume
+    double heardWhenTouched = -1;
+    desktop.onRead(preview.volume, "AXValue", [&] { heardWhenTouched = heard(preview); });
+    runLoop.runUntilIdle();
+    EXPECT_EQ(heardWhenTouched, 0.0);
+    EXPECT_DOUBLE_EQ(heard(preview), 0.4);
+    EXPECT_TRUE(audio.tapIDs().empty());  // released once restored
+
+    // Controls hidden: held silent, then after the limit it plays as the player will, with a notice.
+    auto hidden = openPreview(
+        {.document = "file:///Users/tess/Movies/Dunes.mov", .title = "Dunes.mov", .controlsExposed = false});
+    runLoop.advance(1);
+    EXPECT_EQ(heard(hidden), 0.0);
+    const AudioStatus held = service->status();
+    EXPECT_NO_THROW(held.validate());
+    ASSERT_TRUE(held.previewHold);
+    EXPECT_EQ(held.previewHold->reason, "A preview has not shown its controls yet.");
+    runLoop.advance(PreviewHold::limit);
+    EXPECT_EQ(heard(hidden), 1.0);
+    const AudioStatus expired = service->status();
+    EXPECT_NO_THROW(expired.validate());
+    EXPECT_TRUE(expired.notice);
+    AudioStatus outlived = held;
+    outlived.previewHold->seconds = PreviewHold::limit + 1;
+    EXPECT_EQ(messageOf([&] { outlived.validate(); }),
+              "Quick Look has been silenced for a new preview for longer than it may be.");
+}
+
+TEST_F(FailSilent, TheUsersChangeDuringTheRestorationWinsAndARemovedFileIsWrittenAgain) {
+    start();
+    process = audio.addProcess(quickLook, 900);
+    auto preview = openPreview();
+    // The user drags the slider just after the helper wrote it, before its read-back.
+    desktop.onRead(preview.volume, "AXValue", [&] {
+        desktop.onRead(preview.volume, "AXValue", [&] { desktop.userMovesVolume(preview, 0.7); });
+    });
+    runLoop.runUntilIdle();
+    EXPECT_EQ(service->preference(), AudioPreference::make(0.7, 0.7));
+    EXPECT_FALSE(service->previewError());
+    EXPECT_DOUBLE_EQ(heard(preview), 0.7);
+    runLoop.advance(0.2);
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0.7, 0.7));
+
+    std::filesystem::remove(store.path());
+    runLoop.advance(2.1);
+    EXPECT_EQ(storedChoice(), AudioPreference::make(0.7, 0.7));
+}
+
 class ServiceFailures : public MuteServiceFixture {};
 
 // What ends the helper with status 1 after it started, and the message it logs.
