@@ -39,17 +39,20 @@ int SessionCommandLine::fail(const std::string& message) {
 
 int SessionCommandLine::serve(const std::vector<std::string>& arguments) {
     SessionLatency latency;
+    double mediaLoadDelay = SessionWorld::defaultMediaLoadDelay;
     for (std::size_t index = 1; index < arguments.size(); index += 2) {
         if (index + 1 >= arguments.size())
             return fail("“" + arguments[index] + "” needs a number of milliseconds.");
         char* end = nullptr;
         const double milliseconds = std::strtod(arguments[index + 1].c_str(), &end);
         if (*end != '\0' || !(milliseconds >= 0))
-            return fail("“" + arguments[index + 1] + "” is not a latency.");
+            return fail("“" + arguments[index + 1] + "” is not a number of milliseconds.");
         if (arguments[index] == "--accessibility-latency") {
             latency.accessibility = milliseconds / 1000;
         } else if (arguments[index] == "--core-audio-latency") {
             latency.coreAudio = milliseconds / 1000;
+        } else if (arguments[index] == "--media-load-delay") {
+            mediaLoadDelay = milliseconds / 1000;
         } else {
             return fail("Unknown option “" + arguments[index] + "”.");
         }
@@ -60,6 +63,7 @@ int SessionCommandLine::serve(const std::vector<std::string>& arguments) {
         AsioRunLoop loop;
         SessionWorld world(loop, homeFolder());
         world.latency = latency;
+        world.mediaLoadDelay = mediaLoadDelay;
         SessionCommands commands(world, loop, [&loop] { loop.stop(); });
         SessionServer server(
             loop, world, runtime.entry(SessionProtocol::socketName),

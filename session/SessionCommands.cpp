@@ -60,17 +60,19 @@ SessionCommands::SessionCommands(SessionWorld& world, RunLoop& runLoop, std::fun
     : world_(world), runLoop_(runLoop), stop_(std::move(stop)) {}
 
 const char* SessionCommands::usage() {
-    return "Usage: tessaly-session run [--accessibility-latency MS] [--core-audio-latency MS]\n"
+    return "Usage: tessaly-session run [--accessibility-latency MS] [--core-audio-latency MS] [--media-load-delay MS]\n"
            "       tessaly-session COMMAND, acting as the user in the running session:\n"
            "  state [--json]               processes, taps, aggregate devices, previews and what they sound like\n"
            "  launch-quicklook | quit-quicklook\n"
            "  open FILE [--paused] [--controls-after SECONDS] [--expect LEVEL] [--within SECONDS]\n"
-           "                               a preview, playing unless paused; --expect waits until it is heard at\n"
-           "                               LEVEL and its slider shows it\n"
+           "                               a preview, playing unless paused, reported at its first sound; --expect\n"
+           "                               waits until it is heard at LEVEL and its slider shows it\n"
+           "  arrow N FILE [--expect LEVEL] [--within SECONDS]\n"
+           "                               the arrow keys in preview N: its window shows FILE, a new preview\n"
            "  show-controls N | speaker N | slider N LEVEL | play N | pause N | close N\n"
            "  wait-heard N LEVEL [--within SECONDS]\n"
            "  trust grant|revoke | restart-audio | slow-finder on|off\n"
-           "  latency ACCESSIBILITY_MS CORE_AUDIO_MS\n"
+           "  latency ACCESSIBILITY_MS CORE_AUDIO_MS | media-load-delay MS\n"
            "  timeline | picture FILE.png | quit\n";
 }
 
@@ -84,7 +86,7 @@ void SessionCommands::run(const std::vector<std::string>& words, Done done) {
             expectCount(words, 1);
             return done(0, world_.stateText());
         }
-        if (verb == "open") return open(words, done);
+        if (verb == "open" || verb == "arrow") return open(words, done);
         if (verb == "launch-quicklook" || verb == "quit-quicklook") {
             expectCount(words, 1);
             verb == "launch-quicklook" ? world_.launchQuickLook() : world_.quitQuickLook();
@@ -110,7 +112,8 @@ void SessionCommands::run(const std::vector<std::string>& words, Done done) {
                 throw TessalyError("Usage: wait-heard N LEVEL [--within SECONDS]");
             const int preview = previewNumber(words, 1);
             const double within = words.size() == 5 ? number(words[4], "a number of seconds") : defaultWait;
-            return waitHeard(preview, number(words[2], "a level"), within, world_.now(), "", done);
+            return waitHeard(preview, number(words[2], "a level"), within, world_.now(),
+                             world_.accessibilityCalls(), "", done);
         }
         if (verb == "trust" && words.size() == 2 && (words[1] == "grant" || words[1] == "revoke")) {
             world_.setTrusted(words[1] == "grant");
@@ -133,13 +136,20 @@ void SessionCommands::run(const std::vector<std::string>& words, Done done) {
             world_.latency = {accessibility / 1000, coreAudio / 1000};
             return done(0, "");
         }
+        if (verb == "media-load-delay") {
+            expectCount(words, 2);
+            const double delay = number(words[1], "a number of milliseconds");
+            if (delay < 0) throw TessalyError("A delay is not negative.");
+            world_.mediaLoadDelay = delay / 1000;
+            return done(0, "");
+        }
         if (verb == "timeline") {
             expectCount(words, 1);
             std::string text;
             for (const auto& sample : world_.timeline()) {
                 char line[96];
-                std::snprintf(line, sizeof line, "%.4f preview %d heard %.3f\n", sample.time, sample.preview,
-                              sample.level);
+                std::snprintf(line, sizeof line, "%.4f preview %d heard %.3f%s\n", sample.time,
+                              sample.preview, sample.level, sample.firstSound ? " at its first sound" : "");
                 text += line;
             }
             return done(0, text);
@@ -161,20 +171,23 @@ void SessionCommands::run(const std::vector<std::string>& words, Done done) {
 }
 
 void SessionCommands::open(const std::vector<std::string>& words, const Done& done) {
-    if (words.size() < 2) throw TessalyError("Name the file to preview.");
+    const bool arrow = words[0] == "arrow";
+    const std::size_t first = arrow ? 3 : 2;
+    if (words.size() < first)
+        throw TessalyError(arrow ? "Name the preview and the next file." : "Name the file to preview.");
     SessionWorld::PreviewOptions options;
-    options.file = words[1];
+    options.file = words[first - 1];
     std::optional<double> expected;
     double within = defaultWait;
-    for (std::size_t index = 2; index < words.size(); ++index) {
+    for (std::size_t index = first; index < words.size(); ++index) {
         const std::string& option = words[index];
-        if (option == "--paused") {
+        if (option == "--paused" && !arrow) {
             options.playing = false;
             continue;
         }
         if (index + 1 >= words.size()) throw TessalyError("“" + option + "” needs a value, or is unknown.");
         const std::string& value = words[++index];
-        if (option == "--controls-after") {
+        if (option == "--controls-after" && !arrow) {
             options.controlsAfter = number(value, "a number of seconds");
         } else if (option == "--expect") {
             expected = number(value, "a level");
@@ -184,25 +197,57 @@ void SessionCommands::open(const std::vector<std::string>& words, const Done& do
             throw TessalyError("Unknown option “" + option + "”.");
         }
     }
-    const double opened = world_.now();
+    if (arrow) {
+        const int replaced = previewNumber(words, 1);
+        const int preview = world_.showNextFile(replaced, options.file);
+        const std::string opening = "Preview " + std::to_string(preview) + " (" + options.file +
+                                    ") replaced preview " + std::to_string(replaced) + " in its window";
+        return reportOpening(preview, opening, world_.preview(preview)->playing, expected, within, done);
+    }
     const int preview = world_.openPreview(options);
-    const double first = world_.preview(preview)->heard;
-    const std::string opening =
-        "Preview " + std::to_string(preview) + " (" + options.file + ") opened" +
-        (options.playing ? ", heard at " + percent(first) + " at its first sound" : ", paused");
-    if (!expected) return done(0, opening + ".\n");
-    waitHeard(preview, *expected, within, opened, opening, done);
+    const std::string opening = "Preview " + std::to_string(preview) + " (" + options.file + ") opened";
+    reportOpening(preview, opening, options.playing, expected, within, done);
 }
 
-void SessionCommands::waitHeard(int preview, double level, double within, double since, std::string opening,
-                                const Done& done) {
-    auto finished = std::make_shared<bool>(false);
+void SessionCommands::reportOpening(int preview, std::string opening, bool playing,
+                                    std::optional<double> expected, double within, const Done& done) {
+    const double opened = world_.lives().at(preview).opened;
     const std::uint64_t callsBefore = world_.accessibilityCalls();
+    auto settle = [this, preview, expected, within, opened, callsBefore, done](const std::string& line) {
+        if (!expected) return done(0, line + ".\n");
+        waitHeard(preview, *expected, within, opened, callsBefore, line, done);
+    };
+    if (!playing) return settle(opening + ", paused");
+    auto reported = std::make_shared<bool>(false);
+    auto firstSound = [this, preview, opening, opened, settle, reported, done] {
+        if (*reported) return true;
+        const auto& life = world_.lives().at(preview);
+        if (!life.soundStarted && !life.closed) return false;
+        *reported = true;
+        if (!life.soundStarted) {
+            done(1, opening + " and closed before it played.");
+            return true;
+        }
+        double level = 0;
+        for (const auto& sample : world_.timeline()) {
+            if (sample.preview == preview && sample.firstSound) level = sample.level;
+        }
+        settle(opening + ", heard at " + percent(level) + " at its first sound, " +
+               milliseconds(*life.soundStarted - opened) + " after its window appeared");
+        return true;
+    };
+    if (!firstSound()) world_.watch(firstSound);
+}
+
+void SessionCommands::waitHeard(int preview, double level, double within, double since,
+                                std::uint64_t callsBefore, std::string opening, const Done& done) {
+    auto finished = std::make_shared<bool>(false);
     auto report = [this, preview, level, since, opening, done, finished, callsBefore]() {
         auto state = world_.preview(preview);
         // Settled: the speakers play the level and the player shows it, so a user acting now acts
-        // on a preview the helper has finished with.
-        if (*finished || !state || !sameLevel(state->heard, level) || !sameLevel(state->slider, level))
+        // on a preview the helper has finished with. A player still loading its file plays nothing yet.
+        if (*finished || !state || (state->playing && !state->soundStarted) ||
+            !sameLevel(state->heard, level) || !sameLevel(state->slider, level))
             return *finished;
         *finished = true;
         const std::string prefix = opening.empty() ? "Preview " + std::to_string(preview) : opening + ";";

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +26,16 @@ public:
     static const char* usage();
 
 private:
+    /// `open FILE ...` and `arrow N FILE ...`: a new preview, reported at its first sound.
     void open(const std::vector<std::string>& words, const Done& done);
-    void waitHeard(int preview, double level, double within, double since, std::string opening,
-                   const Done& done);
+    /// Answers once the new `preview` has made its first sound (or at once when it is paused),
+    /// then waits for `expected` if given.
+    void reportOpening(int preview, std::string opening, bool playing, std::optional<double> expected,
+                       double within, const Done& done);
+    /// Answers once `preview` is heard at `level` and shows it, counting the time and the
+    /// Accessibility calls since `since` and `callsBefore`.
+    void waitHeard(int preview, double level, double within, double since, std::uint64_t callsBefore,
+                   std::string opening, const Done& done);
 
     SessionWorld& world_;
     RunLoop& runLoop_;

@@ -98,9 +98,10 @@ int SessionWorld::openPreview(const PreviewOptions& options) {
     setup.titleTexts = {options.file};
     setup.controlsExposed = !options.controlsAfter.has_value();
     const int number = nextPreview_++;
-    lives_[number] = PreviewLife{options.file, now(), std::nullopt, readRemembered()};
+    lives_[number] = PreviewLife{options.file, now(), std::nullopt, std::nullopt, readRemembered()};
     previews_.emplace(number, OpenPreview{desktop.openPreview(finderPID, setup), options.file,
                                           options.playing, setup.controlsExposed});
+    loadMedia(number);
     if (options.controlsAfter) {
         runLoop_.postAfter(*options.controlsAfter, [this, number] {
             if (previews_.count(number)) showControls(number);
@@ -108,6 +109,30 @@ int SessionWorld::openPreview(const PreviewOptions& options) {
     }
     noteChanges();
     return number;
+}
+
+int SessionWorld::showNextFile(int preview, const std::string& file) {
+    OpenPreview shown = open(preview);
+    previews_.erase(preview);
+    lives_[preview].closed = now();
+    const int number = nextPreview_++;
+    lives_[number] = PreviewLife{file, now(), std::nullopt, std::nullopt, readRemembered()};
+    shown.file = file;
+    shown.loaded = false;
+    desktop.changeDocument(shown.handles, "file:///Users/tess/Movies/" + file, file);
+    previews_.emplace(number, std::move(shown));
+    loadMedia(number);
+    noteChanges();
+    return number;
+}
+
+void SessionWorld::loadMedia(int preview) {
+    runLoop_.postAfter(mediaLoadDelay, [this, preview] {
+        auto found = previews_.find(preview);
+        if (found == previews_.end()) return;
+        found->second.loaded = true;
+        noteChanges();
+    });
 }
 
 SessionWorld::OpenPreview& SessionWorld::open(int preview) {
@@ -186,14 +211,15 @@ double SessionWorld::book(bool accessibility, double cost) {
 }
 
 double SessionWorld::heardLevel(const OpenPreview& preview) const {
-    if (!preview.playing || !quickLook_ || !audio.reachesOutput(*quickLook_)) return 0;
+    if (!preview.loaded || !preview.playing || !quickLook_ || !audio.reachesOutput(*quickLook_)) return 0;
     return desktop.outputLevel(preview.handles);
 }
 
 void SessionWorld::noteChanges() {
     if (quickLook_) {
         bool anyPlaying = false;
-        for (const auto& [number, preview] : previews_) anyPlaying = anyPlaying || preview.playing;
+        for (const auto& [number, preview] : previews_)
+            anyPlaying = anyPlaying || (preview.loaded && preview.playing);
         audio.setPlaying(*quickLook_, anyPlaying);
     }
     const double time = now();
@@ -205,6 +231,13 @@ void SessionWorld::noteChanges() {
     }
     for (const auto& [number, preview] : previews_) {
         const double level = heardLevel(preview);
+        auto& life = lives_.at(number);
+        if (preview.loaded && preview.playing && !life.soundStarted) {
+            life.soundStarted = time;
+            timeline_.push_back({time, number, level, true});
+            lastHeard_[number] = level;
+            continue;
+        }
         auto last = lastHeard_.find(number);
         if (last != lastHeard_.end() && last->second == level) continue;
         timeline_.push_back({time, number, level});
@@ -228,6 +261,7 @@ std::vector<SessionWorld::PreviewState> SessionWorld::previews() const {
         state.file = preview.file;
         state.playing = preview.playing;
         state.controlsShown = preview.controlsShown;
+        state.soundStarted = lives_.at(number).soundStarted.has_value();
         state.slider = desktop.outputLevel(preview.handles);
         state.muted = desktop.isMuted(preview.handles);
         state.heard = heardLevel(preview);
@@ -303,9 +337,13 @@ Json::Value SessionWorld::state() const {
     }
     Json::Value::Array previewStates;
     for (const auto& preview : previews()) {
-        Json::Value entry{{"preview", preview.number},  {"file", preview.file},
-                          {"playing", preview.playing}, {"controls", preview.controlsShown},
-                          {"slider", preview.slider},   {"muted", preview.muted},
+        Json::Value entry{{"preview", preview.number},
+                          {"file", preview.file},
+                          {"playing", preview.playing},
+                          {"soundStarted", preview.soundStarted},
+                          {"controls", preview.controlsShown},
+                          {"slider", preview.slider},
+                          {"muted", preview.muted},
                           {"heard", preview.heard}};
         if (preview.remembered) entry["remembered"] = *preview.remembered;
         previewStates.push_back(entry);
@@ -371,7 +409,7 @@ std::string SessionWorld::stateText() const {
     if (open.empty()) text += "  none\n";
     for (const auto& preview : open) {
         text += "  " + std::to_string(preview.number) + ": " + preview.file + ", " +
-                (preview.playing ? "playing" : "paused") +
+                (preview.playing ? (preview.soundStarted ? "playing" : "loading") : "paused") +
                 (preview.controlsShown ? "" : ", controls hidden") + ", slider " + percent(preview.slider) +
                 (preview.muted ? ", speaker muted" : "") + "; heard " + percent(preview.heard) + "\n";
     }

@@ -27,6 +27,8 @@ struct HeardSample {
     double time = 0;
     int preview = 0;
     double level = 0;
+    /// The player started to play its file here: its first sound, heard at `level`.
+    bool firstSound = false;
 };
 
 /// The rest of macOS for the real executables: the audio server, Finder with a few ordinary
@@ -42,6 +44,9 @@ public:
     static constexpr int finderRowCount = 60;
     /// The system-wide Accessibility messaging timeout when no client set one, in seconds.
     static constexpr double defaultMessagingTimeout = 6.0;
+    /// Seconds a player takes to load its file before it plays, by default: a short clip on a
+    /// local disk.
+    static constexpr double defaultMediaLoadDelay = 0.08;
 
     /// How a preview opens.
     struct PreviewOptions {
@@ -57,6 +62,8 @@ public:
         std::string file;
         bool playing = false;
         bool controlsShown = false;
+        /// Whether the player has played its file yet (it loads first).
+        bool soundStarted = false;
         double slider = 0;  // what the slider shows (0 while muted)
         bool muted = false;
         double heard = 0;
@@ -72,12 +79,17 @@ public:
     SimulatedDesktop desktop;
     SimulatedWorkspace workspace;
     SessionLatency latency;
+    /// Seconds from a preview showing a file to the player playing it.
+    double mediaLoadDelay = defaultMediaLoadDelay;
 
     // The user's verbs. Those naming a preview throw TessalyError for one that is not open.
     void launchQuickLook();
     void quitQuickLook();
     bool quickLookRunning() const { return quickLook_.has_value(); }
     int openPreview(const PreviewOptions& options);
+    /// The arrow keys in an open preview: its window shows `file` instead, as a new preview (the
+    /// one returned); the player loads the file and plays it as the last one played.
+    int showNextFile(int preview, const std::string& file);
     void showControls(int preview);
     void pressSpeaker(int preview);
     void setSlider(int preview, double level);
@@ -120,6 +132,8 @@ public:
         std::string file;
         double opened = 0;
         std::optional<double> closed;
+        /// When the player first played the file.
+        std::optional<double> soundStarted;
         /// The level the helper's file remembered when the preview opened, if it could be read.
         std::optional<double> remembered;
     };
@@ -137,9 +151,13 @@ private:
         std::string file;
         bool playing = false;
         bool controlsShown = false;
+        /// Whether the player has loaded the file it shows.
+        bool loaded = false;
     };
 
     void openFinderWindows();
+    /// The player of `preview` plays its file once it has loaded it.
+    void loadMedia(int preview);
     OpenPreview& open(int preview);
     double heardLevel(const OpenPreview& preview) const;
     std::optional<double> readRemembered() const;

@@ -65,7 +65,7 @@ void scanWindow(Accessibility& accessibility, ProcessID hostPID, const AXUIEleme
         if (auto preview = NativePreview::discover(accessibility, hostPID, window, child)) {
             discovery.previews.push_back(std::move(*preview));
         } else {
-            discovery.waitingForControls.push_back({hostPID, window, child});
+            discovery.waitingForControls.push_back({hostPID, window, child, ax.string(window, "AXDocument")});
         }
     }
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "values/CFValue.h"
 #include "values/ProcessID.h"
 
@@ -13,6 +16,9 @@ struct PreviewContainer {
     AXUIElement window;
     /// The window's "AXImage" child.
     AXUIElement player;
+    /// The file the window shows ("AXDocument"): another file in the same window is another
+    /// player that has not shown its controls.
+    std::optional<std::string> document;
 
     friend bool operator==(const PreviewContainer&, const PreviewContainer&) = default;
 };

@@ -28,6 +28,10 @@ const std::vector<std::string> waitingWindowNotifications = {"AXTitleChanged", "
 const std::vector<std::string> waitingPlayerNotifications = {"AXValueChanged", "AXLayoutChanged",
                                                              "AXUIElementDestroyed"};
 
+PreviewContainer containerOf(const NativePreview& preview) {
+    return {preview.hostPID, preview.window, preview.player, preview.document};
+}
+
 bool isTrackedAmong(const TrackedPreview& entry, const std::vector<TrackedPreview>& tracked) {
     return std::any_of(tracked.begin(), tracked.end(), [&](const TrackedPreview& other) {
         return entry.preview.isSamePreview(other.preview);
@@ -104,9 +108,25 @@ void PreviewController::synchronize(const AudioPreference& preference) {
     if (working.isMuted() && !wasMuted) muteAudible(kept, working);
 
     const bool unchanged = matchesLastPass(hosts, kept, waiting);
+    std::vector<PreviewContainer> restored;
+    for (const TrackedPreview& entry : kept) restored.push_back(containerOf(entry.preview));
+    for (const PreviewContainer& container : waiting) {
+        if (std::find(restored_.begin(), restored_.end(), container) != restored_.end())
+            restored.push_back(container);
+    }
+    restored_ = std::move(restored);
     tracked_ = std::move(kept);
     waitingForControls_ = std::move(waiting);
     if (!unchanged) installObservers(hosts);
+}
+
+std::vector<PreviewContainer> PreviewController::unrestoredWaiting() const {
+    std::vector<PreviewContainer> unrestored;
+    for (const PreviewContainer& container : waitingForControls_) {
+        if (std::find(restored_.begin(), restored_.end(), container) == restored_.end())
+            unrestored.push_back(container);
+    }
+    return unrestored;
 }
 
 void PreviewController::unlessVanished(const std::function<void()>& step) {
@@ -239,6 +259,7 @@ void PreviewController::reset() {
     removeObservers();
     tracked_.clear();
     waitingForControls_.clear();
+    restored_.clear();
 }
 
 void PreviewController::validateLiveState() const {

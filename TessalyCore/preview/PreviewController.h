@@ -53,6 +53,9 @@ public:
     const std::vector<TrackedPreview>& tracked() const { return tracked_; }
     /// Players found in the last pass whose controls were not exposed yet.
     const std::vector<PreviewContainer>& waitingForControls() const { return waitingForControls_; }
+    /// Those of them that have never held the remembered choice: a player that hides its controls
+    /// after a pass restored it keeps the level it was given.
+    std::vector<PreviewContainer> unrestoredWaiting() const;
     /// Hosts whose observers are installed; empty while none are.
     const std::vector<ProcessID>& observedHosts() const { return observedHosts_; }
     /// Whether a host refused a notification since observers were last installed, so the owner must poll.
@@ -90,6 +93,9 @@ private:
     NotificationHandler onNotification_;
     std::vector<TrackedPreview> tracked_;
     std::vector<PreviewContainer> waitingForControls_;
+    /// The players, with the file each shows, that hold the choice a pass put in or found, among
+    /// those the last pass saw.
+    std::vector<PreviewContainer> restored_;
     std::vector<ProcessID> observedHosts_;
     std::map<ProcessID, AXObserverRef> observers_;
     bool usesPolling_ = false;

@@ -176,7 +176,7 @@ void MuteService::refresh() {
         controller_->synchronize(saver_.preference());
         previewError_.reset();
         momentary_.clear();
-        hold_.passSucceeded(platform_.runLoop.now(), controller_->waitingForControls());
+        hold_.passSucceeded(platform_.runLoop.now(), controller_->unrestoredWaiting());
         applyGuard();
     } catch (const std::exception& error) {
         passFailed(error);

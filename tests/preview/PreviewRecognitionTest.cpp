@@ -55,7 +55,8 @@ TEST_F(PreviewScan, ReportsAPlayerWithHiddenControlsAsWaiting) {
     const auto discovery = scan();
     EXPECT_TRUE(discovery.previews.empty());
     EXPECT_THAT(discovery.waitingForControls,
-                ElementsAre(PreviewContainer{finder, shown.window, shown.player}));
+                ElementsAre(PreviewContainer{finder, shown.window, shown.player,
+                                             "file:///Users/tess/Movies/Harbour.mov"}));
 
     // A player that exposes only its timeline is waiting as well.
     const auto partial = openPreview();

@@ -273,6 +273,10 @@ TEST_F(FailSilent, ANewPreviewAtAnAudibleChoiceIsSilentUntilItsLevelIsIn) {
     EXPECT_EQ(heardWhenTouched, 0.0);
     EXPECT_DOUBLE_EQ(heard(preview), 0.4);
     EXPECT_TRUE(audio.tapIDs().empty());  // released once restored
+    desktop.hideControls(preview);        // a restored player that hides its controls keeps its level
+    runLoop.advance(1);
+    EXPECT_DOUBLE_EQ(heard(preview), 0.4);
+    desktop.exposeControls(preview);
 
     // Controls hidden: held silent, then after the limit it plays as the player will, with a notice.
     auto hidden = openPreview(
@@ -288,6 +292,10 @@ TEST_F(FailSilent, ANewPreviewAtAnAudibleChoiceIsSilentUntilItsLevelIsIn) {
     const AudioStatus expired = service->status();
     EXPECT_NO_THROW(expired.validate());
     EXPECT_TRUE(expired.notice);
+    // The arrow keys show the next file in that window: a new player, held silent again.
+    desktop.changeDocument(hidden, "file:///Users/tess/Movies/Tide.mov", "Tide.mov");
+    runLoop.runUntilIdle();
+    EXPECT_EQ(heard(hidden), 0.0);
     AudioStatus outlived = held;
     outlived.previewHold->seconds = PreviewHold::limit + 1;
     EXPECT_EQ(messageOf([&] { outlived.validate(); }),
@@ -469,9 +477,9 @@ TEST_F(ServiceFailures, APreviewErrorReleasesTheGuardAndClearsOnSuccess) {
     const AudioObjectID process = audio.addProcess(quickLook, 900);
     auto preview = openPreview();
     runLoop.runUntilIdle();
-    desktop.failAttribute(preview.window, "AXChildren", kAXErrorFailure);
+    desktop.failAttribute(preview.window, "AXChildren", kAXErrorIllegalArgument);
     runLoop.advance(2);
-    EXPECT_EQ(service->previewError(), "Reading AXChildren failed (Accessibility status -25200).");
+    EXPECT_EQ(service->previewError(), "Reading AXChildren failed (Accessibility status -25201).");
     EXPECT_FALSE(service->guardEngaged());
     EXPECT_TRUE(audible(process));
     EXPECT_EQ(service->controller()->tracked().size(), 0u);
@@ -498,7 +506,7 @@ TEST_F(ServiceFailures, AFailedPassStillRetriesTheSaveAndChoosesThePollPeriod) {
     runLoop.advance(0.2);
     ASSERT_TRUE(service->persistenceError());
 
-    desktop.failAttribute(preview.window, "AXChildren", kAXErrorFailure);
+    desktop.failAttribute(preview.window, "AXChildren", kAXErrorIllegalArgument);
     std::filesystem::remove(store.path());
     runLoop.advance(0.25);
     EXPECT_TRUE(service->previewError());
