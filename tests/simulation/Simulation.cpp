@@ -168,6 +168,7 @@ public:
                 std::cerr << index << ": " << describe(step) << "\n";
             apply(step, figures);
             advance(0);
+            if (std::getenv("TESSALY_SIMULATION_VERBOSE")) trace();
             check(index);
             if (violation_) break;
             advance(step.pause);
@@ -279,6 +280,7 @@ private:
                 if (previews_.empty()) break;
                 const auto which = pick(previews_.size());
                 if (!exposed_[which]) break;
+                const double before = desktop_.outputLevel(previews_[which]);
                 if (step.kind == Kind::speaker) {
                     desktop_.userPressesSpeaker(previews_[which]);
                 } else {
@@ -288,6 +290,8 @@ private:
                     if (pick(4) == 0) level = std::min(1.0, desktop_.playerLevel(previews_[which]) + 5e-6);
                     desktop_.userMovesVolume(previews_[which], level);
                 }
+                // A drag that ends where the slider stood changes nothing.
+                if (desktop_.outputLevel(previews_[which]) == before) break;
                 userActedAt_ = runLoop_.now();
                 acted_ = which;
                 entitled_[which] = desktop_.outputLevel(previews_[which]);
@@ -367,6 +371,7 @@ private:
                     desktop_.onRead(previews_[which].volume, "AXValue",
                                     [this, window = previews_[which].window] {
                                         desktop_.vanishWindow(window);
+                                        vanished_.push_back(window);
                                         runLoop_.postAfter(0.01, [this, window] { closeVanished(window); });
                                     });
                 }
@@ -449,6 +454,7 @@ private:
 
     // The window whose elements died is then closed for good, as the user's close completes.
     void closeVanished(const AXUIElement& window) {
+        std::erase(vanished_, window);
         for (std::size_t index = 0; index < previews_.size(); ++index) {
             if (!(previews_[index].window == window)) continue;
             desktop_.closeWindow(window);
@@ -483,18 +489,42 @@ private:
         if (!violation_) violation_ = Violation{invariant, step, message};
     }
 
+    // The world after a step, for a reader of a verbose run.
+    void trace() const {
+        std::cerr << "   t=" << runLoop_.now();
+        if (service_)
+            std::cerr << " choice " << text(service_->preference())
+                      << (service_->guardEngaged() ? " guard" : "")
+                      << (service_->previewError() ? " error: " + *service_->previewError() : "");
+        for (std::size_t index = 0; index < previews_.size(); ++index)
+            std::cerr << " | " << index << (exposed_[index] ? "" : " hidden") << " shows "
+                      << desktop_.outputLevel(previews_[index]) << " heard " << heard(previews_[index]);
+        std::cerr << "\n";
+    }
+
     // What the user hears from a preview: its player's output, unless a tap silences Quick Look.
+    bool vanished(const SimulatedPreview& preview) const {
+        return std::find(vanished_.begin(), vanished_.end(), preview.window) != vanished_.end();
+    }
+    // A window whose elements died is closing: its player has stopped.
     double heard(const SimulatedPreview& preview) const {
+        if (vanished(preview)) return 0.0;
         return audio_.reachesOutput(quickLookProcess_) ? desktop_.outputLevel(preview) : 0.0;
     }
 
     void check(std::size_t step, bool settled = false) {
         const bool canWork = service_ && !anyFault();
         // The file: always a valid choice, and the adopted one once a burst has settled.
+        // A choice found late (once trust returns) is saved after the same delay from then.
+        if (service_ && !(service_->preference() == adopted_)) {
+            adopted_ = service_->preference();
+            adoptedAt_ = runLoop_.now();
+        }
         if (!active(Fault::saveFailure) && fs::exists(store_.path())) {
             try {
                 const auto stored = store_.load();
-                if (canWork && !staleFile_ && runLoop_.now() - userActedAt_ > saveSettle &&
+                if (canWork && !staleFile_ &&
+                    runLoop_.now() - std::max(userActedAt_, adoptedAt_) > saveSettle &&
                     !(stored == service_->preference()))
                     fail(step, "file",
                          "audio.json holds " + text(stored) + " but the helper adopted " +
@@ -542,13 +572,20 @@ private:
                      which + " shows " + std::to_string(desktop_.outputLevel(previews_[index])) + " but " +
                          std::to_string(level) + " is heard");
         }
-        for (auto& level : entitled_)
-            if (level < 0) level = choice.volume();
+        // A preview that shows the choice is in step with it, whenever a pass put it there (also
+        // while the guard held it silent).
+        for (std::size_t index = 0; index < previews_.size(); ++index) {
+            if (entitled_[index] < 0 ||
+                std::abs(desktop_.outputLevel(previews_[index]) - choice.volume()) <= 1e-9)
+                entitled_[index] = choice.volume();
+        }
         // The user's last change is the adopted choice, to the last hair.
         if (canWork && userActedAt_ == runLoop_.now() && step < plan_.steps.size()) {
             const Step& last = plan_.steps[step];
             if (last.kind == Kind::drag || last.kind == Kind::speaker) {
+                // A window that closed as the helper read it takes the change with it.
                 if (acted_ < previews_.size() && !(held && heard(previews_[acted_]) == 0) &&
+                    !vanished(previews_[acted_]) &&
                     std::abs(heard(previews_[acted_]) - choice.volume()) > 1e-9)
                     fail(step, "user-change",
                          "the user's change was not adopted: heard " +
@@ -584,15 +621,19 @@ private:
     std::vector<SimulatedPreview> previews_;
     std::vector<bool> exposed_;
     std::vector<double> shownAt_;
-    // The loudest level each preview may play at: the choice when it was shown, or the user's own
-    // level for it. A change in one preview is not put into the others already in step.
+    // The loudest level each preview may play at: the choice when it was shown or last heard in
+    // step with it, or the user's own level for it. A change in one preview is not put into the
+    // others already in step.
     std::vector<double> entitled_;
+    std::vector<AXUIElement> vanished_;
     AudioObjectID quickLookProcess_ = 0;
     std::int32_t quickLookPID_ = 900;
     unsigned activeFaults_ = 0;
     bool staleFile_ = false;
     double userActedAt_ = -1;
     double faultEndedAt_ = -1;
+    AudioPreference adopted_ = AudioPreference::defaultPreference();
+    double adoptedAt_ = -1;
     std::optional<double> exitedAt_;
     std::optional<std::string> savedBytes_;
     std::size_t currentStep_ = 0;
