@@ -103,8 +103,11 @@ int SessionWorld::openPreview(const PreviewOptions& options) {
                                           options.playing, setup.controlsExposed});
     loadMedia(number);
     if (options.controlsAfter) {
-        runLoop_.postAfter(*options.controlsAfter, [this, number] {
-            if (previews_.count(number)) showControls(number);
+        // The player shows them in its window, whichever file it shows by then.
+        runLoop_.postAfter(*options.controlsAfter, [this, window = previews_.at(number).handles.window] {
+            for (const auto& [shown, preview] : previews_) {
+                if (preview.handles.window == window) return showControls(shown);
+            }
         });
     }
     noteChanges();

@@ -190,26 +190,69 @@ bool PreviewController::matchesLastPass(const std::vector<ProcessID>& hosts,
 }
 
 void PreviewController::installObservers(const std::vector<ProcessID>& hosts) {
-    removeObservers();
-    usesPolling_ = false;
+    observedHosts_.clear();  // until every registration is in place, the next pass tries again
+    // The elements to observe now, each for its notifications.
+    std::vector<std::pair<AXUIElement, const std::vector<std::string>*>> wanted;
+    std::erase_if(hostElements_, [&](const auto& entry) {
+        return std::find(hosts.begin(), hosts.end(), entry.first) == hosts.end();
+    });
     for (ProcessID host : hosts) {
-        // Observing needs no answer from the host, so its element keeps the default timeout.
-        observe(accessibility_.createApplication(host), hostNotifications);
+        // Observing needs no answer from the host, so its element keeps the default timeout; it is
+        // made once, so that its registrations stay across passes.
+        auto known = hostElements_.find(host);
+        if (known == hostElements_.end())
+            known = hostElements_.emplace(host, accessibility_.createApplication(host)).first;
+        wanted.emplace_back(known->second, &hostNotifications);
     }
     for (const auto& entry : tracked_) {
-        observe(entry.preview.window, trackedWindowNotifications);
-        observe(entry.preview.volume, volumeSliderNotifications);
+        wanted.emplace_back(entry.preview.window, &trackedWindowNotifications);
+        wanted.emplace_back(entry.preview.volume, &volumeSliderNotifications);
         for (const auto& titleElement : entry.preview.titleElements)
-            observe(titleElement, titleElementNotifications);
+            wanted.emplace_back(titleElement, &titleElementNotifications);
     }
     for (const auto& container : waitingForControls_) {
-        observe(container.window, waitingWindowNotifications);
-        observe(container.player, waitingPlayerNotifications);
+        wanted.emplace_back(container.window, &waitingWindowNotifications);
+        wanted.emplace_back(container.player, &waitingPlayerNotifications);
     }
+    // Registrations are changed one by one, never all removed and made again: a window announced
+    // while a pass changes them is still heard.
+    std::vector<Registration> kept;
+    for (const Registration& registration : registered_) {
+        const bool stillWanted = std::any_of(wanted.begin(), wanted.end(), [&](const auto& entry) {
+            return entry.first == registration.element &&
+                   std::find(entry.second->begin(), entry.second->end(), registration.notification) !=
+                       entry.second->end();
+        });
+        if (stillWanted) {
+            kept.push_back(registration);
+        } else if (registration.supported) {
+            // An element that is gone has no registration left to remove.
+            accessibility_.observerRemoveNotification(observerFor(registration.pid), registration.element,
+                                                      registration.notification);
+        }
+    }
+    registered_ = std::move(kept);
+    for (const auto& [element, notifications] : wanted) observe(element, *notifications);
+    // An observer no registration uses any more leaves the run loop.
+    std::erase_if(observers_, [&](const auto& entry) {
+        const bool used =
+            std::any_of(registered_.begin(), registered_.end(),
+                        [&](const Registration& registration) { return registration.pid == entry.first; });
+        if (!used) accessibility_.observerRemoveFromMainRunLoop(entry.second);
+        return !used;
+    });
+    usesPolling_ = std::any_of(registered_.begin(), registered_.end(),
+                               [](const Registration& registration) { return !registration.supported; });
     observedHosts_ = hosts;
 }
 
 void PreviewController::observe(const AXUIElement& element, const std::vector<std::string>& notifications) {
+    auto registered = [&](const std::string& name) {
+        return std::any_of(registered_.begin(), registered_.end(), [&](const Registration& registration) {
+            return registration.element == element && registration.notification == name;
+        });
+    };
+    if (std::all_of(notifications.begin(), notifications.end(), registered)) return;
     ProcessID pid = 0;
     const AXError pidStatus = accessibility_.getPid(element, pid);
     // An element that closed since the scan needs no observing; the next pass no longer finds it.
@@ -219,12 +262,16 @@ void PreviewController::observe(const AXUIElement& element, const std::vector<st
     }
     const AXObserverRef& observer = observerFor(pid);
     for (const std::string& name : notifications) {
+        if (registered(name)) continue;
         const AXError status = accessibility_.observerAddNotification(observer, element, name, this);
-        if (status == kAXErrorSuccess || status == kAXErrorNotificationAlreadyRegistered) continue;
+        if (status == kAXErrorSuccess || status == kAXErrorNotificationAlreadyRegistered) {
+            registered_.push_back({element, name, pid, true});
+            continue;
+        }
         if (status == kAXErrorInvalidUIElement) return;
         if (status != kAXErrorNotificationUnsupported)
             throw PreviewAccessibilityError("Observing " + name, status);
-        usesPolling_ = true;
+        registered_.push_back({element, name, pid, false});
         log_.write("preview", LogLevel::defaultLevel,
                    "Preview notification " + name + " is unavailable; using periodic observation.");
     }
@@ -251,6 +298,8 @@ void PreviewController::observerCallback(const AXObserverRef&, const AXUIElement
 void PreviewController::removeObservers() {
     for (const auto& [pid, observer] : observers_) accessibility_.observerRemoveFromMainRunLoop(observer);
     observers_.clear();
+    registered_.clear();
+    hostElements_.clear();
     // With no observer left nothing is observed; the next pass must install them again.
     observedHosts_.clear();
 }

@@ -98,6 +98,16 @@ private:
     std::vector<PreviewContainer> restored_;
     std::vector<ProcessID> observedHosts_;
     std::map<ProcessID, AXObserverRef> observers_;
+    /// One notification registered (or refused as unsupported) for one element.
+    struct Registration {
+        AXUIElement element;
+        std::string notification;
+        ProcessID pid;
+        bool supported;
+    };
+    std::vector<Registration> registered_;
+    /// The application element each host is observed through.
+    std::map<ProcessID, AXUIElement> hostElements_;
     bool usesPolling_ = false;
     std::uint64_t restorationCount_ = 0;
     std::uint64_t userChangeCount_ = 0;
