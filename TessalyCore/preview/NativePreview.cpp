@@ -140,11 +140,18 @@ NativePreview::Restoration NativePreview::restore(Accessibility& accessibility,
         if (status != kAXErrorSuccess) throw PreviewAccessibilityError("Muting the native preview", status);
     }
     const double readBack = readVolume(accessibility);
-    if (sameVolume(readBack, preference.volume())) return {readBack, false};
+    if (sameVolume(readBack, preference.volume())) return {readBack, false, false};
+    // The arrow keys may have put another file, with a player of its own, in the window meanwhile.
+    if (!stillShowsItsFile(accessibility)) return {readBack, false, true};
     if (sameVolume(readBack, before) || sameVolume(readBack, written)) {
         throw TessalyError("The native preview did not retain its restored audio setting.");
     }
-    return {readBack, true};
+    return {readBack, true, false};
+}
+
+bool NativePreview::stillShowsItsFile(Accessibility& accessibility) const {
+    const PreviewAX ax(accessibility);
+    return ax.string(window, "AXDocument") == document && ax.string(window, "AXTitle") == title;
 }
 
 bool NativePreview::isSamePreview(const NativePreview& other) const {

@@ -46,6 +46,8 @@ struct NativePreview {
     static std::optional<NativePreview> discover(Accessibility& accessibility, ProcessID hostPID,
                                                  const AXUIElement& window, const AXUIElement& player);
 
+    /// Whether the window still shows the file it showed when the preview was recognised.
+    bool stillShowsItsFile(Accessibility& accessibility) const;
     /// The volume the player shows now, from 0 to 1.
     double readVolume(Accessibility& accessibility) const;
     /// What a restoration left in the player.
@@ -55,6 +57,8 @@ struct NativePreview {
         /// The read-back shows neither what was put in nor what the player had before: the user
         /// moved the slider or pressed the speaker while the choice was being put in.
         bool userChanged = false;
+        /// The window shows another file by the read-back: its player is a new preview.
+        bool replaced = false;
     };
     /// Puts `preference` into the player and reads it back. A mute is restored as the audible
     /// level followed by one press of the speaker button, so that the player mutes from that level

@@ -91,11 +91,15 @@ void PreviewController::synchronize(const AudioPreference& preference) {
             fresh.push_back(&preview);
             continue;
         }
-        unlessVanished([&] { kept.push_back(followUserChange(preview, entry->lastVolume, working)); });
+        unlessVanished([&] {
+            if (auto followed = followUserChange(preview, entry->lastVolume, working))
+                kept.push_back(std::move(*followed));
+        });
     }
     for (const NativePreview* preview : fresh) {
         unlessVanished([&] {
             const NativePreview::Restoration restoration = preview->restore(accessibility_, working);
+            if (restoration.replaced) return;  // the next pass restores the file shown now
             if (restoration.userChanged) {
                 kept.push_back(adoptUserLevel(*preview, restoration.volume, working));
                 return;
@@ -137,10 +141,14 @@ void PreviewController::unlessVanished(const std::function<void()>& step) {
     }
 }
 
-TrackedPreview PreviewController::followUserChange(const NativePreview& preview, double lastVolume,
-                                                   AudioPreference& working) {
+std::optional<TrackedPreview> PreviewController::followUserChange(const NativePreview& preview,
+                                                                  double lastVolume,
+                                                                  AudioPreference& working) {
     const double volume = preview.readVolume(accessibility_);
-    if (sameVolume(volume, lastVolume)) return {preview, volume};
+    if (sameVolume(volume, lastVolume)) return TrackedPreview{preview, volume};
+    // Another file shown since the scan read the window starts at its player's own level: that is
+    // a new preview for the next pass, not the user's change.
+    if (!preview.stillShowsItsFile(accessibility_)) return std::nullopt;
     return adoptUserLevel(preview, volume, working);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,10 @@ public:
     static std::vector<ProcessID> runningFinders(const Workspace& workspace);
 
 private:
-    TrackedPreview followUserChange(const NativePreview& preview, double lastVolume,
-                                    AudioPreference& working);
+    /// The tracked preview after the user's change, if any; nothing when the window shows another
+    /// file by now.
+    std::optional<TrackedPreview> followUserChange(const NativePreview& preview, double lastVolume,
+                                                   AudioPreference& working);
     /// Reports the level the user left in a preview as the new choice and makes it the working copy.
     TrackedPreview adoptUserLevel(const NativePreview& preview, double volume, AudioPreference& working);
     /// Mutes every kept preview that still sounds, through its own speaker button.

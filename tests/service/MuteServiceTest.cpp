@@ -302,6 +302,35 @@ TEST_F(FailSilent, ANewPreviewAtAnAudibleChoiceIsSilentUntilItsLevelIsIn) {
               "Quick Look has been silenced for a new preview for longer than it may be.");
 }
 
+// The arrow keys show the next file (its player at full volume) while a pass reads the window:
+// after the scan, before the tracked preview's volume is read, or before a restoration's read-back.
+TEST_F(FailSilent, AnotherFileShownDuringAPassIsANewPreviewNotTheUsersChange) {
+    for (const int readsBeforeTheArrow : {0, 1}) {
+        SCOPED_TRACE(readsBeforeTheArrow);
+        storeChoice(0.4, 0.4);
+        start();
+        auto preview = settledPreview();
+        auto arrow = [&] {
+            desktop.changeDocument(preview, "file:///Users/tess/Movies/Tide.mov", "Tide.mov");
+        };
+        if (readsBeforeTheArrow == 0) {
+            desktop.onRead(preview.volume, "AXValue", arrow);
+            runLoop.advance(2.1);  // the poll's pass reads the tracked preview
+        } else {
+            desktop.changeDocument(preview, "file:///Users/tess/Movies/Dunes.mov", "Dunes.mov");
+            desktop.onRead(preview.volume, "AXValue",
+                           [&] { desktop.onRead(preview.volume, "AXValue", arrow); });
+        }
+        runLoop.runUntilIdle();
+        EXPECT_EQ(service->preference(), AudioPreference::make(0.4, 0.4));
+        EXPECT_FALSE(service->previewError());
+        EXPECT_DOUBLE_EQ(heard(preview), 0.4);
+        service->stop();
+        desktop.closeWindow(preview.window);
+        audio.removeProcess(process);
+    }
+}
+
 TEST_F(FailSilent, TheUsersChangeDuringTheRestorationWinsAndARemovedFileIsWrittenAgain) {
     start();
     process = audio.addProcess(quickLook, 900);
