@@ -42,14 +42,16 @@ bool isTrackedAmong(const TrackedPreview& entry, const std::vector<TrackedPrevie
 
 PreviewController::PreviewController(Accessibility& accessibility, Workspace& workspace, RunLoop& runLoop,
                                      Log& log, UserChoiceHandler onUserChoice,
-                                     NotificationHandler onNotification, HostPIDs hostPIDs)
+                                     NotificationHandler onNotification, HostPIDs hostPIDs,
+                                     std::function<void()> beforeRestoring)
     : accessibility_(accessibility),
       runLoop_(runLoop),
       log_(log),
       hostPIDs_(hostPIDs ? std::move(hostPIDs)
                          : HostPIDs([&workspace] { return runningFinders(workspace); })),
       onUserChoice_(std::move(onUserChoice)),
-      onNotification_(std::move(onNotification)) {}
+      onNotification_(std::move(onNotification)),
+      beforeRestoring_(std::move(beforeRestoring)) {}
 
 PreviewController::~PreviewController() {
     removeObservers();
@@ -96,6 +98,7 @@ void PreviewController::synchronize(const AudioPreference& preference) {
                 kept.push_back(std::move(*followed));
         });
     }
+    if (!fresh.empty() && beforeRestoring_) beforeRestoring_();
     for (const NativePreview* preview : fresh) {
         unlessVanished([&] {
             const NativePreview::Restoration restoration = preview->restore(accessibility_, working);

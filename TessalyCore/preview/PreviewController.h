@@ -28,10 +28,12 @@ public:
     using UserChoiceHandler = std::function<void(const AudioPreference&)>;
     using NotificationHandler = std::function<void(const std::string&)>;
 
-    /// Hosts are the running Finder processes unless `hostPIDs` is given.
+    /// Hosts are the running Finder processes unless `hostPIDs` is given. `beforeRestoring` runs
+    /// in a pass that found previews it has not seen, before it puts the choice into them: they
+    /// may be playing at their players' own level.
     PreviewController(Accessibility& accessibility, Workspace& workspace, RunLoop& runLoop, Log& log,
                       UserChoiceHandler onUserChoice, NotificationHandler onNotification,
-                      HostPIDs hostPIDs = {});
+                      HostPIDs hostPIDs = {}, std::function<void()> beforeRestoring = {});
     /// Detaches the observers, so that no notification can reach a controller that is gone.
     ~PreviewController();
     PreviewController(const PreviewController&) = delete;
@@ -94,6 +96,7 @@ private:
     HostPIDs hostPIDs_;
     UserChoiceHandler onUserChoice_;
     NotificationHandler onNotification_;
+    std::function<void()> beforeRestoring_;
     std::vector<TrackedPreview> tracked_;
     std::vector<PreviewContainer> waitingForControls_;
     /// The players, with the file each shows, that hold the choice a pass put in or found, among

@@ -121,7 +121,11 @@ void MuteService::start() {
         [weak = std::weak_ptr<MuteService*>(self_)](const std::string& notification) {
             if (auto self = weak.lock()) (*self)->requestRefresh(notification);
         },
-        hostPIDs_.value_or(PreviewController::HostPIDs{}));
+        hostPIDs_.value_or(PreviewController::HostPIDs{}),
+        // A pass can find a new window before its announcement arrives.
+        [weak = std::weak_ptr<MuteService*>(self_)] {
+            if (auto self = weak.lock()) (*self)->holdNewPreview();
+        });
     pollInterval_ = idlePollInterval;
     pollTimer_ = platform_.runLoop.makeTimer(idlePollInterval, idlePollInterval, pollLeeway,
                                              guarded([](MuteService& service) { service.refresh(); }));
@@ -248,19 +252,21 @@ void MuteService::resetController() {
     if (controller_) controller_->reset();
 }
 
+void MuteService::holdNewPreview() {
+    if (saver_.preference().isMuted()) return;
+    hold_.begin(platform_.runLoop.now(), announcedPreviewReason);
+    if (previewError_) return;
+    try {
+        applyGuard();
+    } catch (const std::exception&) {
+        // The refresh that follows meets the failure again and reports it.
+    }
+}
+
 void MuteService::requestRefresh(const std::string& notification) {
     if (!running_) return;
-    if (announcesNewPreview(notification) && !saver_.preference().isMuted()) {
-        hold_.begin(platform_.runLoop.now(), announcedPreviewReason);
-        // Silence now, before the queued refresh: the new player may already be playing.
-        if (!previewError_) {
-            try {
-                applyGuard();
-            } catch (const std::exception&) {
-                // The refresh that follows meets the failure again and reports it.
-            }
-        }
-    }
+    // Silence now, before the queued refresh: the new player may already be playing.
+    if (announcesNewPreview(notification)) holdNewPreview();
     if (!refreshQueued_) {
         refreshQueued_ = true;
         platform_.runLoop.post(guarded([](MuteService& service) {

@@ -96,6 +96,9 @@ private:
     /// After a Core Audio restart: forgets the dropped taps and builds the guard again.
     void rebuildGuard();
     void releaseGuardQuietly();
+    /// At an audible choice, silences Quick Look until a pass has restored a preview that may
+    /// be playing at its player's own level.
+    void holdNewPreview();
     void requestRefresh(const std::string& notification);
     void userChose(const AudioPreference& choice);
     std::optional<std::string> flush();

@@ -302,6 +302,23 @@ TEST_F(FailSilent, ANewPreviewAtAnAudibleChoiceIsSilentUntilItsLevelIsIn) {
               "Quick Look has been silenced for a new preview for longer than it may be.");
 }
 
+// A pass that finds a window whose announcement has not arrived yet silences it before restoring it.
+TEST_F(FailSilent, AWindowFoundBeforeItsAnnouncementIsHeldToo) {
+    storeChoice(0.4, 0.4);
+    start();
+    settledPreview();
+    std::optional<SimulatedPreview> opened;
+    double heardWhenTouched = -1;
+    desktop.onRead(desktop.createApplication(finder), "AXWindows", [&] {
+        opened = openPreview({.document = "file:///Users/tess/Movies/Dunes.mov", .title = "Dunes.mov"});
+        desktop.onRead(opened->volume, "AXValue", [&] { heardWhenTouched = heard(*opened); });
+    });
+    runLoop.advance(2.1);  // the poll's pass reads the windows as the new one appears
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(heardWhenTouched, 0.0);
+    EXPECT_DOUBLE_EQ(heard(*opened), 0.4);
+}
+
 // The arrow keys show the next file (its player at full volume) while a pass reads the window:
 // after the scan, before the tracked preview's volume is read, or before a restoration's read-back.
 TEST_F(FailSilent, AnotherFileShownDuringAPassIsANewPreviewNotTheUsersChange) {
