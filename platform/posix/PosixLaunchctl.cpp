@@ -119,14 +119,16 @@ CommandResult PosixLaunchctl::print(const std::string& label) {
         return {serviceNotFound, "Bad request.\nCould not find service \"" + label +
                                      "\" in domain for user gui: " + std::to_string(::getuid()) + "\n"};
     }
-    const bool running = !SupervisorLock(record + ".lock").holders().empty();
+    const std::vector<ProcessID> programs = SupervisorLock(record + ".lock").programs();
     std::string definition;
     try {
         definition = FileSystem::readBounded(record, 4096);
     } catch (const FileError&) {
     }
+    // As launchd does, the job's process is named only while it runs.
+    const std::string process = programs.empty() ? "" : "\tpid = " + std::to_string(programs.front()) + "\n";
     return {0, "gui/" + std::to_string(::getuid()) + "/" + label + " = {\n\tpath = " + definition +
-                   "\n\tstate = " + (running ? "running" : "not running") + "\n}\n"};
+                   "\n\tstate = " + (programs.empty() ? "not running" : "running") + "\n" + process + "}\n"};
 }
 
 CommandResult PosixLaunchctl::bootstrap(const std::string& definitionPath) {

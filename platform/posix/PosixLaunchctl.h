@@ -14,7 +14,8 @@ namespace tessaly {
 ///
 /// It knows the calls the setup makes, in the user's gui domain, with launchctl's exit codes and
 /// texts:
-/// - print gui/UID/LABEL: 0 and a description when loaded; 113 and "Could not find service" when not.
+/// - print gui/UID/LABEL: 0 and a description when loaded (its state, and "pid = N" while its
+///   program runs); 113 and "Could not find service" when not.
 /// - bootstrap gui/UID PATH: loads the agent definition at PATH (Label, ProgramArguments or
 ///   Program, RunAtLoad, KeepAlive) and starts it when RunAtLoad or KeepAlive asks for that; 5 when
 ///   it is loaded already, 119 when its label is disabled.

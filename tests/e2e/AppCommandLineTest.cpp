@@ -230,6 +230,9 @@ TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) 
 TEST_F(AppCommandLineTest, ALegacyAgentIsStoppedByDisableAndRemovedByUninstall) {
     install();
     loadLegacyAgent();
+    ASSERT_EQ(helpers().size(), 1u);
+    EXPECT_NE(launchctl({"print", legacyTarget()}).out.find("\tpid = " + std::to_string(helpers()[0]) + "\n"),
+              std::string::npos);
 
     auto disable = appRunner.run(installedApp(), {"disable"});
 
@@ -270,6 +273,22 @@ TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsLoadedAgainAfterAFailedRegistrati
     EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
     EXPECT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
     EXPECT_TRUE(helpers().empty());
+}
+
+TEST_F(AppCommandLineTest, AnOlderAgentLoadedBesideTheRunningLoginItemIsStoppedWithoutWaitingForThePort) {
+    install();
+    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
+    const std::vector<pid_t> loginItemHelper = helpers();
+    ASSERT_EQ(loginItemHelper.size(), 1u);
+
+    for (const std::string command : {"enable", "disable"}) {
+        loadLegacyAgent();  // its helper finds the port taken
+        auto result = appRunner.run(installedApp(), {command});
+        EXPECT_EQ(result.exitStatus, 0) << command << ": " << result.err;
+        EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113) << command;
+        EXPECT_EQ(helpers(), command == "enable" ? loginItemHelper : std::vector<pid_t>{}) << command;
+    }
+    EXPECT_TRUE(std::filesystem::exists(legacyAgent())) << "disable keeps the file";
 }
 
 }  // namespace
