@@ -1,8 +1,10 @@
 #include "posix/PosixLaunchctl.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -97,6 +99,31 @@ PosixLaunchctl::PosixLaunchctl() : PosixLaunchctl(stateFolderFromEnvironment()) 
 CommandResult PosixLaunchctl::run(const std::string& program, const std::vector<std::string>& arguments) {
     if (program != path) return programs_.run(program, arguments);
     return launchctl(arguments);
+}
+
+void PosixLaunchctl::loadAgentsAtLogin(const std::string& folder) {
+    DIR* agents = ::opendir(folder.c_str());
+    if (agents == nullptr) return;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(agents)) {
+        const std::string name = entry->d_name;
+        const std::string suffix = ".plist";
+        if (name.front() != '.' && name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            names.push_back(name);
+        }
+    }
+    ::closedir(agents);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (::lstat((folder + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        try {
+            bootstrap(folder + "/" + name);
+        } catch (const std::exception&) {
+            // launchd logs an agent it cannot load and goes on with the next.
+        }
+    }
 }
 
 CommandResult PosixLaunchctl::launchctl(const std::vector<std::string>& arguments) {

@@ -36,6 +36,11 @@ public:
 
     CommandResult run(const std::string& program, const std::vector<std::string>& arguments) override;
 
+    /// What launchd does when the user logs in: bootstraps every agent definition in `folder` (the
+    /// user's Library/LaunchAgents) whose label is not disabled, as bootstrap above; one that is
+    /// loaded already or cannot be loaded is passed over, as launchd only logs it.
+    void loadAgentsAtLogin(const std::string& folder);
+
 private:
     CommandResult launchctl(const std::vector<std::string>& arguments);
     CommandResult print(const std::string& label);

@@ -94,6 +94,25 @@ protected:
         return home / ".config/autostart/com.orvanne.tessaly.agent.desktop";
     }
 
+    /// Logging out ends the session's processes, every supervisor and its helper; logging in runs
+    /// what the autostart entry says.
+    void logOutAndIn() const {
+        for (const std::string lock :
+             {"login-items/com.orvanne.tessaly.agent.plist", "launch-agents/com.orvanne.tessaly"}) {
+            for (const pid_t supervisor :
+                 SupervisorLock(home / (".local/state/tessaly/" + lock + ".lock")).holders())
+                ::kill(supervisor, SIGKILL);
+        }
+        ASSERT_TRUE(eventually([&] { return helpers().empty(); }));
+        const std::string entry = readFile(autostartEntry());
+        std::smatch exec;
+        ASSERT_TRUE(std::regex_search(entry, exec, std::regex("\nExec=\"([^\"]*)\" start \"([^\"]*)\"\n")))
+            << entry;
+        EXPECT_EQ(exec[1].str(), installedBundle() + "/Contents/MacOS/tessaly-login");
+        const auto login = appRunner.run(exec[1].str(), {"start", exec[2].str()});
+        EXPECT_EQ(login.exitStatus, 0) << login.err;
+    }
+
     ProcessRunner appRunner;
 };
 
@@ -208,19 +227,7 @@ TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperDisablesAtOnceStopItAndUni
 TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) {
     install();
     ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
-    const std::string entry = readFile(autostartEntry());
-    std::smatch exec;
-    ASSERT_TRUE(std::regex_search(entry, exec, std::regex("\nExec=\"([^\"]*)\" start \"([^\"]*)\"\n")))
-        << entry;
-    EXPECT_EQ(exec[1].str(), installedBundle() + "/Contents/MacOS/tessaly-login");
-
-    // Logging out ends the session's processes: the supervisor, and with it the helper.
-    const SupervisorLock lock(home / ".local/state/tessaly/login-items/com.orvanne.tessaly.agent.plist.lock");
-    for (const pid_t supervisor : lock.holders()) ::kill(supervisor, SIGKILL);
-    ASSERT_TRUE(eventually([&] { return helpers().empty(); }));
-
-    auto login = appRunner.run(exec[1].str(), {"start", exec[2].str()});
-    EXPECT_EQ(login.exitStatus, 0) << login.err;
+    logOutAndIn();
     EXPECT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
 
     ASSERT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
@@ -238,9 +245,10 @@ TEST_F(AppCommandLineTest, ALegacyAgentIsStoppedByDisableAndRemovedByUninstall) 
 
     EXPECT_EQ(disable.exitStatus, 0) << disable.err;
     EXPECT_TRUE(helpers().empty());
+    // Disabled: not loaded again at the next login.
+    appRunner.run(installedBundle() + "/Contents/MacOS/tessaly-login",
+                  {"start", "com.orvanne.tessaly.agent.plist"});
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
-    EXPECT_EQ(launchctl({"bootstrap", "gui/" + std::to_string(::getuid()), legacyAgent()}).exitStatus, 119)
-        << "disabled: not loaded again";
     auto uninstall = appRunner.run(installedApp(), {"uninstall"});
     EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.err;
     EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
@@ -273,6 +281,22 @@ TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsLoadedAgainAfterAFailedRegistrati
     EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
     EXPECT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
     EXPECT_TRUE(helpers().empty());
+}
+
+TEST_F(AppCommandLineTest, AnOlderAgentLeftBehindIsLoadedAgainAtLoginBesideTheLoginItemAndMigratedByEnable) {
+    install();
+    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
+    loadLegacyAgent();
+    ASSERT_EQ(launchctl({"bootout", legacyTarget()}).exitStatus, 0);  // its file stays behind
+    logOutAndIn();
+
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 0);
+    ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
+    auto finish = appRunner.run(installedApp(), {"enable"});
+    EXPECT_EQ(finish.exitStatus, 0) << finish.err;
+    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
+    EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
 }
 
 TEST_F(AppCommandLineTest, AnOlderAgentLoadedBesideTheRunningLoginItemIsStoppedWithoutWaitingForThePort) {
