@@ -315,5 +315,32 @@ TEST_F(AppCommandLineTest, AnOlderAgentLoadedBesideTheRunningLoginItemIsStoppedW
     EXPECT_TRUE(std::filesystem::exists(legacyAgent())) << "disable keeps the file";
 }
 
+TEST_F(AppCommandLineTest, AnInterruptedCommandLineRollsBackAsAFailedStepWouldAndSaysSo) {
+    install();
+    // A helper no launch agent started keeps the port, so enable waits after booting the older agent out.
+    const int strayHelper =
+        runner.start(installedHelper(), {"run"}, home / "helper.out", home / "helper.err");
+    ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
+    loadLegacyAgent();
+
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const int enable =
+            appRunner.start(installedApp(), {"enable"}, home / "enable.out", home / "enable.err");
+        ASSERT_TRUE(eventually([&] {
+            return launchctl({"print", legacyTarget()}).exitStatus == 113;
+        })) << signal;
+        ::kill(enable, signal);
+
+        EXPECT_EQ(ProcessRunner::waitFor(enable, 10), std::optional(1)) << signal;
+        EXPECT_EQ(readFile(home / "enable.err"), "Tessaly: The operation was interrupted.\n");
+        EXPECT_EQ(readFile(home / "enable.out"), "");
+        EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 0) << "loaded again";
+        EXPECT_FALSE(std::filesystem::exists(
+            home / ".local/state/tessaly/login-items/com.orvanne.tessaly.agent.plist"));
+    }
+    ::kill(strayHelper, SIGTERM);
+    EXPECT_EQ(ProcessRunner::waitFor(strayHelper, 10), std::optional(0));
+}
+
 }  // namespace
 }  // namespace tessaly::testing
