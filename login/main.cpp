@@ -3,7 +3,8 @@
 // under its supervisor, unless one runs already, and loads the launch agents in the user's
 // Library/LaunchAgents that are not disabled, as launchd does at every login.
 // "tessaly-login launchctl <arguments>" runs the launchctl stand-in, to load and unload launch
-// agents by hand.
+// agents by hand; "tessaly-login switch-off <agent name>" stands for the user switching the login
+// item off in Login Items settings.
 
 #include <exception>
 #include <iostream>
@@ -25,13 +26,18 @@ int main(int argc, char** argv) {
             std::cout << result.output;
             return result.exitCode;
         }
-        if (arguments.size() != 2 || arguments[0] != "start") {
-            std::cerr << "tessaly-login: Usage: tessaly-login start <agent name> | launchctl <arguments>\n";
+        if (arguments.size() != 2 || (arguments[0] != "start" && arguments[0] != "switch-off")) {
+            std::cerr << "tessaly-login: Usage: tessaly-login start <agent name> | switch-off <agent name> | "
+                         "launchctl <arguments>\n";
             return 1;
+        }
+        const tessaly::PosixProcessEnvironment process;
+        if (arguments[0] == "switch-off") {
+            tessaly::PosixServiceManagement(process.mainBundle().path).switchOff(arguments[1]);
+            return 0;
         }
         // launchd starts the registered login items and loads the user's own launch agents; the
         // login item comes first here, so that its helper is the one that takes the status port.
-        const tessaly::PosixProcessEnvironment process;
         std::exception_ptr loginItemFailure;
         try {
             tessaly::PosixServiceManagement(process.mainBundle().path).startAtLogin(arguments[1]);

@@ -285,12 +285,17 @@ void SetupService::requireInstalledBundle() {
 void SetupService::registerLoginItem() {
     const int status = loginItemStatus();
     if (status == SMAppServiceStatusEnabled) return;
-    if (status == SMAppServiceStatusRequiresApproval) {
-        throw TessalyError(
-            "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.");
-    }
+    const std::string switchedOff =
+        "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.";
+    if (status == SMAppServiceStatusRequiresApproval) throw TessalyError(switchedOff);
     if (status == SMAppServiceStatusNotRegistered || status == SMAppServiceStatusNotFound) {
-        platform_.serviceManagement.registerService(std::string(agentName));
+        try {
+            platform_.serviceManagement.registerService(std::string(agentName));
+        } catch (const ServiceManagementError& error) {
+            // Recent macOS refuses an item the user switched off, where older ones left it waiting.
+            if (error.code() == kSMErrorLaunchDeniedByUser) throw TessalyError(switchedOff);
+            throw;
+        }
         return;
     }
     // Values macOS may add later, and any nonsense, are refused rather than guessed at.

@@ -16,6 +16,10 @@ void SimulatedServiceManagement::registerService(const std::string& plistName) {
         if (failure->statusAfter) status_ = *failure->statusAfter;
         throw Error(failure->description);
     }
+    if (switchedOff_) {
+        status_ = SMAppServiceStatusRequiresApproval;
+        throw ServiceManagementError(kSMErrorLaunchDeniedByUser, "Operation not permitted");
+    }
     status_ = statusAfterRegistering_;
     if (onRegister_) onRegister_();
 }
@@ -29,6 +33,16 @@ void SimulatedServiceManagement::unregisterService(const std::string& plistName)
 
 void SimulatedServiceManagement::openSystemSettingsLoginItems() {
     calls_.push_back("open login items");
+    if (!std::exchange(switchedOff_, false) || status_ != SMAppServiceStatusRequiresApproval) return;
+    status_ = SMAppServiceStatusEnabled;
+    if (onRegister_) onRegister_();
+}
+
+void SimulatedServiceManagement::switchOff() {
+    switchedOff_ = true;
+    if (status_ != SMAppServiceStatusEnabled) return;
+    status_ = SMAppServiceStatusRequiresApproval;
+    if (onUnregister_) onUnregister_();
 }
 
 void SimulatedServiceManagement::failNextRegistration(std::string description,

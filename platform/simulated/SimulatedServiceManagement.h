@@ -18,14 +18,20 @@ class SimulatedServiceManagement : public ServiceManagement {
 public:
     /// The status last set, whatever the name.
     int status(const std::string& plistName) override;
-    /// Fails when a failure was armed; otherwise the status becomes the registered status and
-    /// the register hook runs.
+    /// Fails when a failure was armed or the item is switched off; otherwise the status becomes the
+    /// registered status and the register hook runs.
     void registerService(const std::string& plistName) override;
     /// Fails when a failure was armed; otherwise the item is not registered any more and the
     /// unregister hook runs.
     void unregisterService(const std::string& plistName) override;
-    /// Only logged: there is no settings window here.
+    /// Stands for the user switching the item on in Login Items settings: an item switched off
+    /// (switchOff) is on again, and enabled when it was registered.
     void openSystemSettingsLoginItems() override;
+
+    /// Stands for the user switching the item off in Login Items settings: a registered item
+    /// requires approval, and registering it, as recent macOS does, leaves it requiring approval
+    /// and fails with kSMErrorLaunchDeniedByUser ("Operation not permitted").
+    void switchOff();
 
     /// Sets the raw SMAppService status; any number, so that values macOS may add can be tried.
     void setStatus(int status) { status_ = status; }
@@ -52,6 +58,7 @@ private:
 
     int status_ = SMAppServiceStatusNotRegistered;
     int statusAfterRegistering_ = SMAppServiceStatusEnabled;
+    bool switchedOff_ = false;
     std::optional<Failure> registrationFailure_;
     std::optional<std::string> unregistrationFailure_;
     std::function<void()> onRegister_;

@@ -126,6 +126,9 @@ protected:
              },
              "Registration failed. The previous helper could not be restarted: launchctl bootstrap failed: Bootstrap failed: 5: Input/output error",
              3, 1},
+            // Switched off by the user in Login Items settings: refused, left awaiting approval, undone.
+            {[this] { serviceManagement.switchOff(); },
+             "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.", 3, 2},
             // Registered before the call: the registration is the user's, only the legacy agent comes back.
             {[this] { serviceManagement.setStatus(SMAppServiceStatusRequiresApproval); },
              "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.", 3, 0},
@@ -157,7 +160,7 @@ TEST_P(LegacyMigrationFailure, IsReportedAndRolledBackAsFarAsItCanBe) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, LegacyMigrationFailure, ::testing::Range(0, 7));
+INSTANTIATE_TEST_SUITE_P(Steps, LegacyMigrationFailure, ::testing::Range(0, 8));
 
 TEST_F(LegacyMigration, LegacyAgentFileThatCannotBeRemovedFailsWithoutRollback) {
     serviceManagement.onRegister([&] {
