@@ -6,12 +6,14 @@
 
 namespace tessaly {
 
-int SimulatedServiceManagement::status(const std::string&) {
-    return status_;
+int SimulatedServiceManagement::status(const std::string& plistName) {
+    return plistName == agentName_ ? status_ : SMAppServiceStatusNotFound;
 }
 
 void SimulatedServiceManagement::registerService(const std::string& plistName) {
     calls_.push_back("register " + plistName);
+    if (plistName != agentName_)
+        throw Error("The operation couldn\u2019t be completed. No such file or directory");
     if (auto failure = std::exchange(registrationFailure_, std::nullopt)) {
         if (failure->statusAfter) status_ = *failure->statusAfter;
         throw Error(failure->description);
@@ -27,6 +29,7 @@ void SimulatedServiceManagement::registerService(const std::string& plistName) {
 void SimulatedServiceManagement::unregisterService(const std::string& plistName) {
     calls_.push_back("unregister " + plistName);
     if (auto failure = std::exchange(unregistrationFailure_, std::nullopt)) throw Error(*failure);
+    if (plistName != agentName_) return;
     status_ = SMAppServiceStatusNotRegistered;
     if (onUnregister_) onUnregister_();
 }

@@ -43,7 +43,7 @@ protected:
     }
     Workspace& workspace() { return GetParam() ? static_cast<Workspace&>(macWorkspace) : simulatedWorkspace; }
 
-    SimulatedServiceManagement loginItems;
+    SimulatedServiceManagement loginItems{agent};
     SimulatedDesktop desktop;
     SimulatedWorkspace simulatedWorkspace{desktop};
     MacServiceManagement macLoginItems;
@@ -54,6 +54,7 @@ TEST_P(ObjCAdapters, LoginItemsPassStatusesAndPlatformErrorsThrough) {
     for (int status : {0, 1, 2, 3, 7}) {
         loginItems.setStatus(status);
         EXPECT_EQ(serviceManagement().status(agent), status);
+        EXPECT_EQ(serviceManagement().status("com.orvanne.other.plist"), SMAppServiceStatusNotFound);
     }
     serviceManagement().registerService(agent);
     EXPECT_EQ(serviceManagement().status(agent), SMAppServiceStatusEnabled);
