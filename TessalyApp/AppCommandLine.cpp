@@ -17,10 +17,11 @@ const char* const usageLine =
 }  // namespace
 
 AppCommandLine::AppCommandLine(ProcessEnvironment& process, ServiceProvider service, WindowOpener openWindow,
-                               std::ostream& out, std::ostream& err)
+                               CommandInterruption& interruption, std::ostream& out, std::ostream& err)
     : process_(process),
       service_(std::move(service)),
       openWindow_(std::move(openWindow)),
+      interruption_(interruption),
       out_(out),
       err_(err) {}
 
@@ -52,21 +53,16 @@ int AppCommandLine::perform(const std::vector<std::string>& arguments) {
             return openWindow_(service_());
         }
         case AppCommand::enable:
-            service_().enable();
-            out_ << "Quick Look audio memory is enabled, including at login.\n";
-            return 0;
+            return operate(&SetupService::enable, "Quick Look audio memory is enabled, including at login.");
         case AppCommand::disable:
-            service_().disable();
-            out_ << "Quick Look audio memory is disabled, including at login.\n";
-            return 0;
+            return operate(&SetupService::disable,
+                           "Quick Look audio memory is disabled, including at login.");
         case AppCommand::restart:
-            service_().restart();
-            out_ << "Quick Look audio memory restarted with the saved choice.\n";
-            return 0;
+            return operate(&SetupService::restart,
+                           "Quick Look audio memory restarted with the saved choice.");
         case AppCommand::uninstall:
-            service_().uninstall();
-            out_ << "Tessaly was moved to Trash. The saved audio preference was retained.\n";
-            return 0;
+            return operate(&SetupService::uninstall,
+                           "Tessaly was moved to Trash. The saved audio preference was retained.");
         case AppCommand::setupStatusJson: {
             const std::string json = Json::writePretty(service_().snapshot().toJson());
             out_ << json;
@@ -74,6 +70,17 @@ int AppCommandLine::perform(const std::vector<std::string>& arguments) {
             return 0;
         }
     }
+    return 0;
+}
+
+int AppCommandLine::operate(void (SetupService::*operation)(), const char* success) {
+    SetupService& service = service_();
+    {
+        // An operation that ran to its end succeeded, even when a signal came after its last wait.
+        const CommandInterruption::Catching catching(interruption_);
+        (service.*operation)();
+    }
+    out_ << success << '\n';
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandInterruption.h"
 #include "ports/ProcessEnvironment.h"
 #include "setup/SetupService.h"
 
@@ -20,20 +21,24 @@ public:
     /// Runs the setup window's event loop; returns the exit status.
     using WindowOpener = std::function<int(SetupService&)>;
 
+    /// `interruption` is the setup service's sleep: the operations catch termination signals there.
     AppCommandLine(ProcessEnvironment& process, ServiceProvider service, WindowOpener openWindow,
-                   std::ostream& out, std::ostream& err);
+                   CommandInterruption& interruption, std::ostream& out, std::ostream& err);
 
     /// Runs the command named by `arguments` (executable path removed); returns the exit status.
     int run(const std::vector<std::string>& arguments);
 
 private:
     int perform(const std::vector<std::string>& arguments);
+    /// Runs one setup operation with the termination signals caught, then prints `success`.
+    int operate(void (SetupService::*operation)(), const char* success);
     /// Refuses to open the window in a process that was not opened as the application.
     void requireOpenedAsApplication() const;
 
     ProcessEnvironment& process_;
     ServiceProvider service_;
     WindowOpener openWindow_;
+    CommandInterruption& interruption_;
     std::ostream& out_;
     std::ostream& err_;
 };

@@ -4,14 +4,16 @@
 #include <QSocketNotifier>
 #include <memory>
 
+#include "TerminationSignalPipe.h"
+
 namespace tessaly {
 
 /// SIGTERM, SIGHUP and SIGINT as quit requests: a logout, a closed terminal session or a kill
 /// asks the setup window to quit, and the window lets a running operation finish first (between a
 /// legacy bootout and the registration, say) instead of dying in the middle of it.
 ///
-/// The handler only writes one byte to a pipe, which is all a signal handler may safely do; the
-/// byte wakes the GUI thread's event loop, which emits `received`. One instance at a time.
+/// The byte the handler writes to its pipe (TerminationSignalPipe) wakes the GUI thread's event
+/// loop, which emits `received`. One instance at a time.
 class TerminationSignals : public QObject {
     Q_OBJECT
 
@@ -28,7 +30,7 @@ signals:
 private:
     void drain();
 
-    int pipe_[2] = {-1, -1};
+    TerminationSignalPipe pipe_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -11,15 +11,19 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     std::unique_ptr<tessaly::AppPlatform> platform;
     tessaly::AppPlatform::Process process;
+    tessaly::CommandInterruption interruption;
     tessaly::AppCommandLine commandLine(
         process,
-        [&platform]() -> tessaly::SetupService& {
-            if (!platform) platform = std::make_unique<tessaly::AppPlatform>();
+        [&platform, &interruption]() -> tessaly::SetupService& {
+            if (!platform) {
+                platform = std::make_unique<tessaly::AppPlatform>(
+                    [&interruption](double seconds) { interruption.sleep(seconds); });
+            }
             return platform->service;
         },
         [&](tessaly::SetupService& service) {
             return tessaly::openSetupWindow(service, platform->workspace, argc, argv);
         },
-        std::cout, std::cerr);
+        interruption, std::cout, std::cerr);
     return commandLine.run(arguments);
 }

@@ -1,17 +1,12 @@
 #include "AppPlatform.h"
 
-#include <chrono>
-#include <thread>
+#include <utility>
 
 #include "session/SessionAccessibility.h"
 
 namespace tessaly {
 
 namespace {
-
-void sleepFor(double seconds) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
 
 // The session's trust when one answers; the application never observes notifications.
 std::unique_ptr<Accessibility> makeAccessibility(const std::shared_ptr<SessionConnection>& session) {
@@ -21,13 +16,13 @@ std::unique_ptr<Accessibility> makeAccessibility(const std::shared_ptr<SessionCo
 
 }  // namespace
 
-AppPlatform::AppPlatform()
+AppPlatform::AppPlatform(std::function<void(double)> sleep)
     : session(SessionConnection::connectIfRunning(RuntimeDirectory::forCurrentUser(), "Tessaly")),
       desktop(makeAccessibility(session)),
       serviceManagement(process.mainBundle().path),
       ports(RuntimeDirectory::forCurrentUser()),
-      service(SetupPlatform{process, serviceManagement, commands, workspace, ports, *desktop, sleepFor,
-                            InstallationPaths::forCurrentUser()}) {}
+      service(SetupPlatform{process, serviceManagement, commands, workspace, ports, *desktop,
+                            std::move(sleep), InstallationPaths::forCurrentUser()}) {}
 
 AppPlatform::~AppPlatform() = default;
 

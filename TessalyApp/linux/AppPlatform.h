@@ -8,6 +8,8 @@
 #include "posix/SyslogLog.h"
 #include "session/SessionConnection.h"
 #include "setup/SetupService.h"
+
+#include <functional>
 #include "simulated/SimulatedDesktop.h"
 
 #include <memory>
@@ -23,7 +25,8 @@ public:
     /// This system's process environment, which the command line needs before the platform is built.
     using Process = PosixProcessEnvironment;
 
-    AppPlatform();
+    /// `sleep` is the setup service's: it waits for the helper between probes.
+    explicit AppPlatform(std::function<void(double)> sleep);
     ~AppPlatform();
 
     SyslogLog log;

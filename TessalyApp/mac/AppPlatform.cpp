@@ -1,20 +1,11 @@
 #include "AppPlatform.h"
 
-#include <chrono>
-#include <thread>
+#include <utility>
 
 namespace tessaly {
 
-namespace {
-
-void sleepFor(double seconds) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-}  // namespace
-
-AppPlatform::AppPlatform()
-    : service(SetupPlatform{process, serviceManagement, commands, workspace, ports, accessibility, sleepFor,
-                            InstallationPaths::forCurrentUser()}) {}
+AppPlatform::AppPlatform(std::function<void(double)> sleep)
+    : service(SetupPlatform{process, serviceManagement, commands, workspace, ports, accessibility,
+                            std::move(sleep), InstallationPaths::forCurrentUser()}) {}
 
 }  // namespace tessaly

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "mac/MacAccessibility.h"
 #include "mac/MacLog.h"
 #include "mac/MacMessagePorts.h"
@@ -18,7 +20,8 @@ public:
     /// This system's process environment, which the command line needs before the platform is built.
     using Process = MacProcessEnvironment;
 
-    AppPlatform();
+    /// `sleep` is the setup service's: it waits for the helper between probes.
+    explicit AppPlatform(std::function<void(double)> sleep);
 
     MacLog log;
     MacAccessibility accessibility;

@@ -1,5 +1,7 @@
 #include "setup/SetupService.h"
 
+#include <optional>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -27,6 +29,21 @@ constexpr double stoppedHelperInterval = 0.1;
 constexpr int healthyHelperRounds = 30;
 constexpr double healthyHelperInterval = 0.2;
 
+/// The process launchctl print names for a running job ("pid = 123"), or nothing.
+std::optional<std::int64_t> jobProcess(const std::string& description) {
+    std::istringstream lines(description);
+    for (std::string line; std::getline(lines, line);) {
+        const std::string trimmed = Utf8::trimmed(line);
+        if (trimmed.rfind("pid = ", 0) != 0) continue;
+        try {
+            return std::stoll(trimmed.substr(6));
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 SetupService::SetupService(SetupPlatform platform) : platform_(std::move(platform)) {}
@@ -36,11 +53,11 @@ void SetupService::enable() {
     EnableState state;
     state.legacy = platform_.paths.validateLegacyAgent();
     if (state.legacy) {
-        if (legacyLoaded()) {
-            launchctl({"bootout", legacyServiceTarget()});
+        if (const auto job = legacyJob()) {
+            const bool besideLoginItem = bootOutLegacy(*job);
             state.legacyBootedOut = true;
             try {
-                waitForStoppedHelper();
+                waitForStoppedLegacy(besideLoginItem);
             } catch (const std::exception& failure) {
                 // Nothing may change when this step fails: the agent that was booted out comes back.
                 restartLegacy(failure.what());
@@ -74,7 +91,7 @@ void SetupService::disable() {
     if (platform_.paths.validateLegacyAgent()) {
         // Disabled first, so that launchd does not load it again at the next login; its file stays.
         launchctl({"disable", legacyServiceTarget()});
-        if (legacyLoaded()) stopLegacy();
+        if (const auto job = legacyJob()) waitForStoppedLegacy(bootOutLegacy(*job));
     }
 
     // A registration in a state it cannot name is still one: it is removed like an enabled one, so
@@ -174,21 +191,51 @@ void SetupService::launchctl(const std::vector<std::string>& arguments) {
     throw TessalyError("launchctl " + arguments.front() + " failed: " + result.output);
 }
 
-bool SetupService::legacyLoaded() {
-    const CommandResult result = command(launchctlPath, {"print", legacyServiceTarget()});
-    if (result.exitCode == 0) return true;
-    if (result.output.find("Could not find service") != std::string::npos) return false;
+std::optional<std::string> SetupService::legacyJob() {
+    CommandResult result = command(launchctlPath, {"print", legacyServiceTarget()});
+    if (result.exitCode == 0) return std::move(result.output);
+    if (result.output.find("Could not find service") != std::string::npos) return std::nullopt;
     throw TessalyError("Cannot inspect the previous launch agent: " + result.output);
 }
 
-void SetupService::stopLegacy() {
+bool SetupService::legacyLoaded() {
+    return legacyJob().has_value();
+}
+
+bool SetupService::bootOutLegacy(const std::string& job) {
+    const bool besideLoginItem = loginItemServesPort(job);
     launchctl({"bootout", legacyServiceTarget()});
-    waitForStoppedHelper();
+    return besideLoginItem;
+}
+
+void SetupService::waitForStoppedLegacy(bool besideLoginItem) {
+    // The login item's helper keeps the port, so only launchd can tell that the legacy job ended.
+    if (besideLoginItem) {
+        waitUntilStopped([this] { return !legacyLoaded(); });
+    } else {
+        waitForStoppedHelper();
+    }
+}
+
+bool SetupService::loginItemServesPort(const std::string& legacyJob) {
+    if (loginItemStatus() != SMAppServiceStatusEnabled) return false;
+    if (!StatusClient::isRunning(platform_.messagePorts, platform_.portName)) return false;
+    std::int32_t portHelper = 0;
+    try {
+        portHelper = StatusClient::read(platform_.messagePorts, platform_.portName).pid;
+    } catch (const Error&) {
+        return false;  // a helper that cannot say who it is may be the legacy one
+    }
+    return jobProcess(legacyJob) != portHelper;
 }
 
 void SetupService::waitForStoppedHelper() {
+    waitUntilStopped([this] { return !StatusClient::isRunning(platform_.messagePorts, platform_.portName); });
+}
+
+void SetupService::waitUntilStopped(const std::function<bool()>& stopped) {
     for (int round = 0; round < stoppedHelperRounds; ++round) {
-        if (!StatusClient::isRunning(platform_.messagePorts, platform_.portName)) return;
+        if (stopped()) return;
         platform_.sleep(stoppedHelperInterval);
     }
     throw TessalyError("The previous helper is still running. No replacement was started.");
@@ -238,12 +285,17 @@ void SetupService::requireInstalledBundle() {
 void SetupService::registerLoginItem() {
     const int status = loginItemStatus();
     if (status == SMAppServiceStatusEnabled) return;
-    if (status == SMAppServiceStatusRequiresApproval) {
-        throw TessalyError(
-            "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.");
-    }
+    const std::string switchedOff =
+        "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.";
+    if (status == SMAppServiceStatusRequiresApproval) throw TessalyError(switchedOff);
     if (status == SMAppServiceStatusNotRegistered || status == SMAppServiceStatusNotFound) {
-        platform_.serviceManagement.registerService(std::string(agentName));
+        try {
+            platform_.serviceManagement.registerService(std::string(agentName));
+        } catch (const ServiceManagementError& error) {
+            // Recent macOS refuses an item the user switched off, where older ones left it waiting.
+            if (error.code() == kSMErrorLaunchDeniedByUser) throw TessalyError(switchedOff);
+            throw;
+        }
         return;
     }
     // Values macOS may add later, and any nonsense, are refused rather than guessed at.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,12 +78,22 @@ private:
     CommandResult command(const std::string& path, const std::vector<std::string>& arguments);
     /// Runs /bin/launchctl; a non-zero exit throws with launchctl's own text.
     void launchctl(const std::vector<std::string>& arguments);
+    /// launchctl's description of the loaded legacy agent, or nothing when it is not loaded.
+    std::optional<std::string> legacyJob();
     /// Whether launchd has the legacy agent loaded.
     bool legacyLoaded();
-    /// Boots the legacy agent out and waits until its helper is gone.
-    void stopLegacy();
+    /// Boots the legacy agent described by `job` out; returns whether the login item's helper, not
+    /// the legacy one, served the port beside it.
+    bool bootOutLegacy(const std::string& job);
+    /// Waits until the booted-out legacy agent has ended: its job, when the login item's helper
+    /// keeps the port (`besideLoginItem`), otherwise its helper's hold on the port.
+    void waitForStoppedLegacy(bool besideLoginItem);
+    /// Whether the enabled login item's helper serves the port, not the legacy job in `legacyJob`.
+    bool loginItemServesPort(const std::string& legacyJob);
     /// Waits until no helper serves the status port; throws when one still does after 5 seconds.
     void waitForStoppedHelper();
+    /// Probes `stopped` every 0.1 seconds, 50 times at most; throws when it never held.
+    void waitUntilStopped(const std::function<bool()>& stopped);
     /// Waits until the helper answers with a healthy status; throws the last failure after 30 tries.
     void waitForHealthyHelper();
     /// Proves that the running application is the one installed copy and carries its agent.

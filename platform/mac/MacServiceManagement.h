@@ -5,7 +5,8 @@
 namespace tessaly {
 
 /// The login-item agent service over SMAppService (Objective-C++). Service Management's errors are
-/// thrown as TessalyError with their localized description.
+/// thrown with their localized description: as ServiceManagementError, with their code, when they
+/// are of SMAppServiceErrorDomain, otherwise as TessalyError.
 class MacServiceManagement : public ServiceManagement {
 public:
     int status(const std::string& plistName) override;

@@ -61,9 +61,10 @@ void openPipe(int (&fds)[2], const std::string& path) {
 }
 
 #ifdef POSIX_SPAWN_CLOEXEC_DEFAULT
-constexpr short spawnFlags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_CLOEXEC_DEFAULT;
+constexpr short spawnFlags =
+    POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_CLOEXEC_DEFAULT;
 #else
-constexpr short spawnFlags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+constexpr short spawnFlags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
 #endif
 
 void prepare(SpawnSetup& setup, int outputFd) {
@@ -74,6 +75,9 @@ void prepare(SpawnSetup& setup, int outputFd) {
     ::posix_spawnattr_setsigmask(&setup.attributes, &none);
     ::posix_spawnattr_setsigdefault(&setup.attributes, &all);
     ::posix_spawnattr_setflags(&setup.attributes, spawnFlags);
+    // A group of its own: Ctrl-C in the caller's terminal reaches the caller, which lets the program
+    // finish its step, and not the program (a launchctl bootout cut short).
+    ::posix_spawnattr_setpgroup(&setup.attributes, 0);
     ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(&setup.actions, outputFd, STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(&setup.actions, outputFd, STDERR_FILENO);

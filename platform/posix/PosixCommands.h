@@ -9,7 +9,8 @@ namespace tessaly {
 ///
 /// The program gets the caller's environment and working folder, standard input on /dev/null (a
 /// program reading it must not wait on the terminal of a command-line caller), default signal
-/// handling and an empty signal mask (the calling thread may block signals for its own reasons).
+/// handling and an empty signal mask (the calling thread may block signals for its own reasons),
+/// in a process group of its own, out of reach of the terminal's Ctrl-C.
 /// A program killed by a signal reports 128 plus the signal's number, as a shell does: a SIGKILL
 /// gives 137. A program that cannot be started (on Linux there is no /bin/launchctl) throws
 /// FileError("Launching", path, errno): "Launching “/bin/launchctl” failed: No such file or

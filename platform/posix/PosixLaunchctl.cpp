@@ -1,8 +1,10 @@
 #include "posix/PosixLaunchctl.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -99,6 +101,31 @@ CommandResult PosixLaunchctl::run(const std::string& program, const std::vector<
     return launchctl(arguments);
 }
 
+void PosixLaunchctl::loadAgentsAtLogin(const std::string& folder) {
+    DIR* agents = ::opendir(folder.c_str());
+    if (agents == nullptr) return;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(agents)) {
+        const std::string name = entry->d_name;
+        const std::string suffix = ".plist";
+        if (name.front() != '.' && name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            names.push_back(name);
+        }
+    }
+    ::closedir(agents);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (::lstat((folder + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        try {
+            bootstrap(folder + "/" + name);
+        } catch (const std::exception&) {
+            // launchd logs an agent it cannot load and goes on with the next.
+        }
+    }
+}
+
 CommandResult PosixLaunchctl::launchctl(const std::vector<std::string>& arguments) {
     if (arguments.size() == 3 && arguments[0] == "bootstrap" &&
         arguments[1] == "gui/" + std::to_string(::getuid())) {
@@ -119,14 +146,16 @@ CommandResult PosixLaunchctl::print(const std::string& label) {
         return {serviceNotFound, "Bad request.\nCould not find service \"" + label +
                                      "\" in domain for user gui: " + std::to_string(::getuid()) + "\n"};
     }
-    const bool running = !SupervisorLock(record + ".lock").holders().empty();
+    const std::vector<ProcessID> programs = SupervisorLock(record + ".lock").programs();
     std::string definition;
     try {
         definition = FileSystem::readBounded(record, 4096);
     } catch (const FileError&) {
     }
+    // As launchd does, the job's process is named only while it runs.
+    const std::string process = programs.empty() ? "" : "\tpid = " + std::to_string(programs.front()) + "\n";
     return {0, "gui/" + std::to_string(::getuid()) + "/" + label + " = {\n\tpath = " + definition +
-                   "\n\tstate = " + (running ? "running" : "not running") + "\n}\n"};
+                   "\n\tstate = " + (programs.empty() ? "not running" : "running") + "\n" + process + "}\n"};
 }
 
 CommandResult PosixLaunchctl::bootstrap(const std::string& definitionPath) {

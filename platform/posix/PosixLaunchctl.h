@@ -14,7 +14,8 @@ namespace tessaly {
 ///
 /// It knows the calls the setup makes, in the user's gui domain, with launchctl's exit codes and
 /// texts:
-/// - print gui/UID/LABEL: 0 and a description when loaded; 113 and "Could not find service" when not.
+/// - print gui/UID/LABEL: 0 and a description when loaded (its state, and "pid = N" while its
+///   program runs); 113 and "Could not find service" when not.
 /// - bootstrap gui/UID PATH: loads the agent definition at PATH (Label, ProgramArguments or
 ///   Program, RunAtLoad, KeepAlive) and starts it when RunAtLoad or KeepAlive asks for that; 5 when
 ///   it is loaded already, 119 when its label is disabled.
@@ -34,6 +35,11 @@ public:
     PosixLaunchctl();
 
     CommandResult run(const std::string& program, const std::vector<std::string>& arguments) override;
+
+    /// What launchd does when the user logs in: bootstraps every agent definition in `folder` (the
+    /// user's Library/LaunchAgents) whose label is not disabled, as bootstrap above; one that is
+    /// loaded already or cannot be loaded is passed over, as launchd only logs it.
+    void loadAgentsAtLogin(const std::string& folder);
 
 private:
     CommandResult launchctl(const std::vector<std::string>& arguments);

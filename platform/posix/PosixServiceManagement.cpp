@@ -29,6 +29,8 @@ namespace {
 
 constexpr const char* enabledState = "enabled";
 constexpr const char* requiresApprovalState = "requires-approval";
+/// Beside the record: the user switched the item off in Login Items settings.
+constexpr const char* switchedOffSuffix = ".switched-off";
 constexpr std::size_t recordLimit = 64 * 1024;
 /// Seconds a change waits for another change to the same item beyond that change's stop timeout.
 constexpr double claimPatience = 10;
@@ -236,6 +238,10 @@ void PosixServiceManagement::registerService(const std::string& plistName) {
 
     const Claim claim(record + ".claim", settings_.stopTimeout + claimPatience);
     if (recordState(record) != RecordState::absent) return;  // another registration came first
+    if (isRegularFile(record + switchedOffSuffix)) {
+        writeRecord(record, requiresApprovalState, bundlePath_, agent.program);
+        throw ServiceManagementError(kSMErrorLaunchDeniedByUser, "Operation not permitted");
+    }
     if (settings_.requireApproval) {
         writeRecord(record, requiresApprovalState, bundlePath_, agent.program);
         return;
@@ -289,8 +295,9 @@ void PosixServiceManagement::openSystemSettingsLoginItems() {
 
 void PosixServiceManagement::approve(const std::string& plistName) {
     const std::string record = recordPath(plistName);
-    if (recordState(record) != RecordState::requiresApproval) return;
     try {
+        removeIfPresent(record + switchedOffSuffix);
+        if (recordState(record) != RecordState::requiresApproval) return;
         const AgentProgram agent =
             readAgentDefinition(bundlePath_, bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName);
         const Claim claim(record + ".claim", settings_.stopTimeout + claimPatience);
@@ -300,6 +307,23 @@ void PosixServiceManagement::approve(const std::string& plistName) {
     } catch (const std::exception&) {
         // Opening the settings cannot fail; the item's state tells what happened.
     }
+}
+
+void PosixServiceManagement::switchOff(const std::string& plistName) {
+    requireFileName(plistName);
+    const std::string record = recordPath(plistName);
+    prepareFolder(settings_.stateFolder);
+    prepareFolder(settings_.stateFolder + "/login-items");
+    const Claim claim(record + ".claim", settings_.stopTimeout + claimPatience);
+    FileSystem::writeAtomically(record + switchedOffSuffix, "", 0600);
+    if (recordState(record) != RecordState::enabled) return;
+    if (!SupervisorLock(record + ".lock").stopHolders(settings_.stopTimeout)) {
+        throw TessalyError("The login item " + FileSystem::quoted(plistName) + " did not stop.");
+    }
+    removeIfPresent(autostartPath(plistName));
+    const AgentProgram agent =
+        readAgentDefinition(bundlePath_, bundlePath_ + "/Contents/Library/LaunchAgents/" + plistName);
+    writeRecord(record, requiresApprovalState, bundlePath_, agent.program);
 }
 
 void PosixServiceManagement::startAtLogin(const std::string& plistName) {

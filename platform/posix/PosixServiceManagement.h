@@ -24,8 +24,14 @@ namespace tessaly {
 ///
 /// "Requires approval": with TESSALY_LOGIN_ITEMS_REQUIRE_APPROVAL=1 in the environment of the
 /// registering process, registering records the item as requiring approval and starts nothing, as
-/// macOS does for a login item the user switched off. Opening the Login Items settings stands for
+/// macOS may do when it asks the user first. Opening the Login Items settings stands for
 /// switching it on there: the item becomes enabled and starts.
+///
+/// "Switched off" (`switchOff`) stands for the user switching the item off in Login Items
+/// settings, which the system remembers apart from the registration (<plistName>.switched-off): a
+/// registered item stops and requires approval, and registering it, even after unregistering,
+/// records it as requiring approval and fails with kSMErrorLaunchDeniedByUser, as recent macOS
+/// does. Opening the Login Items settings switches it on again.
 class PosixServiceManagement : public ServiceManagement {
 public:
     /// The status of a record that cannot be read: above the values macOS defines, so that it
@@ -61,15 +67,18 @@ public:
     int status(const std::string& plistName) override;
     /// Claims the record, writes the autostart entry and starts the supervised program; does nothing
     /// while a record exists. Throws FileError or TessalyError, leaving no record, when the agent
-    /// definition or the program cannot be used.
+    /// definition or the program cannot be used, and ServiceManagementError for an item switched off.
     void registerService(const std::string& plistName) override;
     /// Stops the item's supervisors and their programs, waits until they are gone, then removes the
     /// record and the autostart entry. Not being registered is no error; a supervisor that outlives
     /// SIGKILL throws and keeps the record.
     void unregisterService(const std::string& plistName) override;
-    /// Stands for switching the bundle's items on in Login Items settings: every item of this
-    /// bundle that requires approval becomes enabled and starts.
+    /// Stands for switching the bundle's items on in Login Items settings: none is switched off any
+    /// more, and every item of this bundle that requires approval becomes enabled and starts.
     void openSystemSettingsLoginItems() override;
+
+    /// Stands for the user switching the item off in Login Items settings (see above).
+    void switchOff(const std::string& plistName);
 
     /// What a login does: starts the supervised program of an enabled item unless it runs already.
     void startAtLogin(const std::string& plistName);
@@ -86,7 +95,7 @@ private:
     /// caller. When it cannot start, the entry goes and the record is put back to `stateBefore`
     /// (removed when that is null).
     void switchOn(const std::string& plistName, const std::string& program, const char* stateBefore);
-    /// Switches one item that requires approval on and starts it.
+    /// Switches one item on: it is no longer switched off, and it starts when it requires approval.
     void approve(const std::string& plistName);
     void writeAutostartEntry(const std::string& plistName) const;
     void prepareFolder(const std::string& path) const;

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <optional>
 #include <string>
 
 #include "foundation/FileDescriptor.h"
@@ -85,7 +87,40 @@ std::vector<FileSystem::FileDescriptor> waitForEnd(std::vector<FileSystem::FileD
     return handles;
 }
 
+/// The parent of a live process of `/proc/<name>`, or nothing when it is gone or a zombie.
+std::optional<ProcessID> liveParent(const std::string& name) {
+    std::ifstream stream("/proc/" + name + "/stat");
+    std::string line;
+    std::getline(stream, line);
+    // The command name in parentheses may hold anything; the fields follow its last ')'.
+    const auto nameEnd = line.rfind(')');
+    if (nameEnd == std::string::npos || line.size() < nameEnd + 4) return std::nullopt;
+    const char state = line[nameEnd + 2];
+    if (state == 'Z' || state == 'X') return std::nullopt;
+    try {
+        return static_cast<ProcessID>(std::stol(line.substr(nameEnd + 4)));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
+
+std::vector<ProcessID> SupervisorLock::programs() const {
+    const std::vector<ProcessID> supervisors = holders();
+    std::vector<ProcessID> found;
+    if (supervisors.empty()) return found;
+    DIR* processes = ::opendir("/proc");
+    if (processes == nullptr) return found;
+    while (const dirent* entry = ::readdir(processes)) {
+        if (!isNumber(entry->d_name) || std::string(entry->d_name).size() > 9) continue;
+        const auto parent = liveParent(entry->d_name);
+        if (parent && std::find(supervisors.begin(), supervisors.end(), *parent) != supervisors.end())
+            found.push_back(static_cast<ProcessID>(std::stol(entry->d_name)));
+    }
+    ::closedir(processes);
+    return found;
+}
 
 std::vector<ProcessID> SupervisorLock::holders() const {
     struct stat lock {};

@@ -20,6 +20,9 @@ public:
 
     /// The processes of this user that have the lock file open: its supervisors.
     std::vector<ProcessID> holders() const;
+    /// The live processes those supervisors run now, their children: what launchd reports as a
+    /// job's pid. Only reported, never signalled: a number read here may be given out again.
+    std::vector<ProcessID> programs() const;
     /// Sends SIGTERM to every supervisor and waits until they have ended; what is still alive
     /// after `stopTimeout` plus a grace gets SIGKILL (its program dies with it). Returns false when
     /// a supervisor outlived that too.

@@ -10,22 +10,32 @@
 
 namespace tessaly {
 
-/// The login-item agent service in memory. Its status is whatever a test sets; registering makes
-/// it enabled (or what the test chose) and unregistering makes it not registered. Either can be
-/// made to fail once with a platform error, and hooks let a test start or stop a helper the way
-/// launchd would when the item is registered or unregistered.
+/// The login-item agent service in memory, for a bundle that carries one agent definition. Its
+/// status is whatever a test sets; registering makes it enabled (or what the test chose) and
+/// unregistering makes it not registered. Either can be made to fail once with a platform error,
+/// and hooks let a test start or stop a helper the way launchd would when the item is registered
+/// or unregistered. Any other name is not in the bundle: not found, and never registered.
 class SimulatedServiceManagement : public ServiceManagement {
 public:
-    /// The status last set, whatever the name.
+    /// The bundle's agent definition is `agentName` (in Contents/Library/LaunchAgents).
+    explicit SimulatedServiceManagement(std::string agentName) : agentName_(std::move(agentName)) {}
+
+    /// The status last set for the bundle's agent; not found for any other name.
     int status(const std::string& plistName) override;
-    /// Fails when a failure was armed; otherwise the status becomes the registered status and
-    /// the register hook runs.
+    /// Fails for another name, when a failure was armed or when the item is switched off; otherwise
+    /// the status becomes the registered status and the register hook runs.
     void registerService(const std::string& plistName) override;
     /// Fails when a failure was armed; otherwise the item is not registered any more and the
-    /// unregister hook runs.
+    /// unregister hook runs. Another name was never registered: nothing changes.
     void unregisterService(const std::string& plistName) override;
-    /// Only logged: there is no settings window here.
+    /// Stands for the user switching the item on in Login Items settings: an item switched off
+    /// (switchOff) is on again, and enabled when it was registered.
     void openSystemSettingsLoginItems() override;
+
+    /// Stands for the user switching the item off in Login Items settings: a registered item
+    /// requires approval, and registering it, as recent macOS does, leaves it requiring approval
+    /// and fails with kSMErrorLaunchDeniedByUser ("Operation not permitted").
+    void switchOff();
 
     /// Sets the raw SMAppService status; any number, so that values macOS may add can be tried.
     void setStatus(int status) { status_ = status; }
@@ -50,8 +60,10 @@ private:
         std::optional<int> statusAfter;
     };
 
+    std::string agentName_;
     int status_ = SMAppServiceStatusNotRegistered;
     int statusAfterRegistering_ = SMAppServiceStatusEnabled;
+    bool switchedOff_ = false;
     std::optional<Failure> registrationFailure_;
     std::optional<std::string> unregistrationFailure_;
     std::function<void()> onRegister_;

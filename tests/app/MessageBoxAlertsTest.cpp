@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include "MessageBoxAlerts.h"
@@ -26,9 +27,15 @@ void whenAlertIsUp(std::function<void(QMessageBox*)> answer) {
     poll->start(1);
 }
 
+// The buttons' titles as they stand from right to left: the order in which an alert's buttons are
+// added on a Mac, where the first, the default, stands rightmost.
 QStringList buttonTitles(QMessageBox* box) {
+    QList<QAbstractButton*> buttons = box->buttons();
+    std::sort(buttons.begin(), buttons.end(), [](QAbstractButton* left, QAbstractButton* right) {
+        return left->mapToGlobal(QPoint(0, 0)).x() > right->mapToGlobal(QPoint(0, 0)).x();
+    });
     QStringList titles;
-    for (QAbstractButton* each : box->buttons()) titles << each->text();
+    for (QAbstractButton* each : buttons) titles << each->text();
     return titles;
 }
 
@@ -74,7 +81,6 @@ TEST(MessageBoxAlertsUninstall, AsksWithCancelAsTheDefaultSoOnlyUninstallConfirm
     EXPECT_EQ(
         informative,
         "This stops audio memory, removes its login registration, and moves this app to Trash. Your saved audio choice and media files are kept.");
-    titles.sort();
     EXPECT_EQ(titles, (QStringList{"Cancel", "Uninstall"}));
 
     whenAlertIsUp([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });

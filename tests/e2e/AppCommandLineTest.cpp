@@ -80,18 +80,40 @@ protected:
 
     /// The legacy installer's agent, naming the installed helper, loaded and answering.
     void loadLegacyAgent() const {
+        writeLegacyAgent();
+        const auto loaded = launchctl({"bootstrap", "gui/" + std::to_string(::getuid()), legacyAgent()});
+        ASSERT_EQ(loaded.exitStatus, 0) << loaded.out;
+        ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
+    }
+    void writeLegacyAgent() const {
         writeFile(
             legacyAgent(),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>Label</key><string>com.orvanne.tessaly</string><key>ProgramArguments</key><array><string>" +
                 installedHelper() +
                 "</string><string>run</string></array><key>RunAtLoad</key><true/><key>KeepAlive</key><dict><key>SuccessfulExit</key><false/></dict></dict></plist>\n");
-        const auto loaded = launchctl({"bootstrap", "gui/" + std::to_string(::getuid()), legacyAgent()});
-        ASSERT_EQ(loaded.exitStatus, 0) << loaded.out;
-        ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
     }
 
     std::string autostartEntry() const {
         return home / ".config/autostart/com.orvanne.tessaly.agent.desktop";
+    }
+
+    /// Logging out ends the session's processes, every supervisor and its helper; logging in runs
+    /// what the autostart entry says.
+    void logOutAndIn() const {
+        for (const std::string lock :
+             {"login-items/com.orvanne.tessaly.agent.plist", "launch-agents/com.orvanne.tessaly"}) {
+            for (const pid_t supervisor :
+                 SupervisorLock(home / (".local/state/tessaly/" + lock + ".lock")).holders())
+                ::kill(supervisor, SIGKILL);
+        }
+        ASSERT_TRUE(eventually([&] { return helpers().empty(); }));
+        const std::string entry = readFile(autostartEntry());
+        std::smatch exec;
+        ASSERT_TRUE(std::regex_search(entry, exec, std::regex("\nExec=\"([^\"]*)\" start \"([^\"]*)\"\n")))
+            << entry;
+        EXPECT_EQ(exec[1].str(), installedBundle() + "/Contents/MacOS/tessaly-login");
+        const auto login = appRunner.run(exec[1].str(), {"start", exec[2].str()});
+        EXPECT_EQ(login.exitStatus, 0) << login.err;
     }
 
     ProcessRunner appRunner;
@@ -208,19 +230,7 @@ TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperDisablesAtOnceStopItAndUni
 TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) {
     install();
     ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
-    const std::string entry = readFile(autostartEntry());
-    std::smatch exec;
-    ASSERT_TRUE(std::regex_search(entry, exec, std::regex("\nExec=\"([^\"]*)\" start \"([^\"]*)\"\n")))
-        << entry;
-    EXPECT_EQ(exec[1].str(), installedBundle() + "/Contents/MacOS/tessaly-login");
-
-    // Logging out ends the session's processes: the supervisor, and with it the helper.
-    const SupervisorLock lock(home / ".local/state/tessaly/login-items/com.orvanne.tessaly.agent.plist.lock");
-    for (const pid_t supervisor : lock.holders()) ::kill(supervisor, SIGKILL);
-    ASSERT_TRUE(eventually([&] { return helpers().empty(); }));
-
-    auto login = appRunner.run(exec[1].str(), {"start", exec[2].str()});
-    EXPECT_EQ(login.exitStatus, 0) << login.err;
+    logOutAndIn();
     EXPECT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
 
     ASSERT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
@@ -230,14 +240,18 @@ TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) 
 TEST_F(AppCommandLineTest, ALegacyAgentIsStoppedByDisableAndRemovedByUninstall) {
     install();
     loadLegacyAgent();
+    ASSERT_EQ(helpers().size(), 1u);
+    EXPECT_NE(launchctl({"print", legacyTarget()}).out.find("\tpid = " + std::to_string(helpers()[0]) + "\n"),
+              std::string::npos);
 
     auto disable = appRunner.run(installedApp(), {"disable"});
 
     EXPECT_EQ(disable.exitStatus, 0) << disable.err;
     EXPECT_TRUE(helpers().empty());
+    // Disabled: not loaded again at the next login.
+    appRunner.run(installedBundle() + "/Contents/MacOS/tessaly-login",
+                  {"start", "com.orvanne.tessaly.agent.plist"});
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
-    EXPECT_EQ(launchctl({"bootstrap", "gui/" + std::to_string(::getuid()), legacyAgent()}).exitStatus, 119)
-        << "disabled: not loaded again";
     auto uninstall = appRunner.run(installedApp(), {"uninstall"});
     EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.err;
     EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
@@ -270,6 +284,59 @@ TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsLoadedAgainAfterAFailedRegistrati
     EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
     EXPECT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
     EXPECT_TRUE(helpers().empty());
+}
+
+TEST_F(AppCommandLineTest, AnOlderAgentBesideTheRunningLoginItemIsStoppedByItsJobAndLoadedAgainAtLogin) {
+    install();
+    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
+    const std::vector<pid_t> loginItemHelper = helpers();
+    ASSERT_EQ(loginItemHelper.size(), 1u);
+    loadLegacyAgent();  // its helper finds the port taken
+
+    auto finish = appRunner.run(installedApp(), {"enable"});
+    EXPECT_EQ(finish.exitStatus, 0) << finish.err;
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
+    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
+    EXPECT_EQ(helpers(), loginItemHelper);
+
+    // A file left behind (enable could not remove it, say) is loaded again beside it at the next login.
+    writeLegacyAgent();
+    logOutAndIn();
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 0);
+    ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
+
+    auto disable = appRunner.run(installedApp(), {"disable"});
+    EXPECT_EQ(disable.exitStatus, 0) << disable.err;
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
+    EXPECT_TRUE(helpers().empty());
+    EXPECT_TRUE(std::filesystem::exists(legacyAgent())) << "disable keeps the file";
+}
+
+TEST_F(AppCommandLineTest, AnInterruptedCommandLineRollsBackAsAFailedStepWouldAndSaysSo) {
+    install();
+    // A helper no launch agent started keeps the port, so enable waits after booting the older agent out.
+    const int strayHelper =
+        runner.start(installedHelper(), {"run"}, home / "helper.out", home / "helper.err");
+    ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
+    loadLegacyAgent();
+
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const int enable =
+            appRunner.start(installedApp(), {"enable"}, home / "enable.out", home / "enable.err");
+        ASSERT_TRUE(eventually([&] {
+            return launchctl({"print", legacyTarget()}).exitStatus == 113;
+        })) << signal;
+        ::kill(enable, signal);
+
+        EXPECT_EQ(ProcessRunner::waitFor(enable, 10), std::optional(1)) << signal;
+        EXPECT_EQ(readFile(home / "enable.err"), "Tessaly: The operation was interrupted.\n");
+        EXPECT_EQ(readFile(home / "enable.out"), "");
+        EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 0) << "loaded again";
+        EXPECT_FALSE(std::filesystem::exists(
+            home / ".local/state/tessaly/login-items/com.orvanne.tessaly.agent.plist"));
+    }
+    ::kill(strayHelper, SIGTERM);
+    EXPECT_EQ(ProcessRunner::waitFor(strayHelper, 10), std::optional(0));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 
+#include <functional>
+
 #include "SetupFixture.h"
 #include "foundation/TessalyError.h"
 
@@ -47,14 +49,24 @@ TEST_F(Enable, AnItemAwaitingApprovalOrInAnUnknownStateIsLeftAlone) {
     EXPECT_THAT(serviceManagement.calls(), IsEmpty());
 }
 
-TEST_F(Enable, RegistrationThatNeedsApprovalAfterwardsSaysSoWithoutWaiting) {
-    serviceManagement.setStatusAfterRegistering(SMAppServiceStatusRequiresApproval);
+TEST_F(Enable, ARegistrationLeftAwaitingApprovalOrRefusedAsSwitchedOffSaysSoWithoutWaiting) {
     serviceManagement.onRegister({});
-
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "Tessaly needs approval in General > Login Items & Extensions.");
-    // Left registered for the user to approve; nothing was undone and nobody was asked for health.
-    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist"));
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { serviceManagement.setStatusAfterRegistering(SMAppServiceStatusRequiresApproval); },
+         "Tessaly needs approval in General > Login Items & Extensions."},
+        // The user switched the item off in Login Items settings: recent macOS refuses to register it.
+        {[&] { serviceManagement.switchOff(); },
+         "Allow Tessaly in General > Login Items & Extensions before enabling audio memory."},
+    };
+    for (const auto& [fail, message] : cases) {
+        serviceManagement.setStatus(SMAppServiceStatusNotRegistered);
+        fail();
+        EXPECT_EQ(messageOf([&] { service.enable(); }), message);
+        // Left registered for the user to approve; nothing was undone and nobody was asked for health.
+        EXPECT_EQ(service.registration(), "requires-approval");
+    }
+    EXPECT_THAT(serviceManagement.calls(), ElementsAre("register com.orvanne.tessaly.agent.plist",
+                                                       "register com.orvanne.tessaly.agent.plist"));
     EXPECT_THAT(sleeps, IsEmpty());
 }
 

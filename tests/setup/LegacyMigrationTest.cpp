@@ -61,6 +61,34 @@ TEST_F(LegacyMigration, AnOldHelperSlowToLeaveIsWaitedForFiftyProbesAtMost) {
     EXPECT_THAT(sleeps, ElementsAre(0.1, 0.1, 0.1));
 }
 
+TEST_F(LegacyMigration, BesideAnEnabledLoginItemTheJobIsAwaitedUnlessItsOwnHelperHoldsThePort) {
+    serviceManagement.setStatus(SMAppServiceStatusEnabled);
+    for (const bool legacyHoldsPort : {false, true}) {
+        installLegacyAgent();
+        commands.respond(print(),
+                         {0, std::string("state = running\n\tpid = ") + (legacyHoldsPort ? "812" : "9")});
+        commands.respond(bootout(), {0, ""}, [&] {
+            if (legacyHoldsPort) stopHelper();
+        });
+        onSleep = [&](std::size_t count) {
+            if (count == 2) legacyHoldsPort ? startHelper() : legacyAgentIsNotLoaded();
+        };
+        sleeps.clear();
+        const std::size_t before = launchctlCalls().size();
+
+        service.enable();
+
+        // The login item's helper keeps the port: only launchctl can tell that the job ended.
+        const auto expected = legacyHoldsPort ? std::vector{print(), bootout()}
+                                              : std::vector{print(), bootout(), print(), print(), print()};
+        const auto calls = launchctlCalls();
+        EXPECT_EQ(std::vector(calls.begin() + static_cast<long>(before), calls.end()), expected);
+        EXPECT_EQ(sleeps, std::vector(2, legacyHoldsPort ? 0.2 : 0.1));
+        EXPECT_TRUE(helperRunning());
+    }
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+}
+
 /// A step of the migration that fails: what the user is told, what launchctl and login items saw.
 class LegacyMigrationFailure : public LegacyMigration, public ::testing::WithParamInterface<int> {
 protected:
@@ -98,6 +126,9 @@ protected:
              },
              "Registration failed. The previous helper could not be restarted: launchctl bootstrap failed: Bootstrap failed: 5: Input/output error",
              3, 1},
+            // Switched off by the user in Login Items settings: refused, left awaiting approval, undone.
+            {[this] { serviceManagement.switchOff(); },
+             "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.", 3, 2},
             // Registered before the call: the registration is the user's, only the legacy agent comes back.
             {[this] { serviceManagement.setStatus(SMAppServiceStatusRequiresApproval); },
              "Allow Tessaly in General > Login Items & Extensions before enabling audio memory.", 3, 0},
@@ -129,7 +160,7 @@ TEST_P(LegacyMigrationFailure, IsReportedAndRolledBackAsFarAsItCanBe) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, LegacyMigrationFailure, ::testing::Range(0, 7));
+INSTANTIATE_TEST_SUITE_P(Steps, LegacyMigrationFailure, ::testing::Range(0, 8));
 
 TEST_F(LegacyMigration, LegacyAgentFileThatCannotBeRemovedFailsWithoutRollback) {
     serviceManagement.onRegister([&] {

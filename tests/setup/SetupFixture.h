@@ -66,7 +66,7 @@ protected:
     SimulatedWorkspace workspace{desktop};
     SimulatedMessagePorts ports;
     SimulatedProcessEnvironment process;
-    SimulatedServiceManagement serviceManagement;
+    SimulatedServiceManagement serviceManagement{agentName};
     SimulatedCommands commands;
 
     /// Every sleep the service asked for, in seconds, in order.

@@ -19,7 +19,12 @@ SMAppService* agent(const std::string& plistName) {
 
 [[noreturn]] void fail(NSError* error, const char* whenUnexplained) {
     const std::string description = error == nil ? std::string() : utf8([error localizedDescription]);
-    throw TessalyError(description.empty() ? whenUnexplained : description);
+    const std::string sentence = description.empty() ? whenUnexplained : description;
+    // Its code tells the setup what the user can do about it (an item they switched off).
+    if (error != nil && [[error domain] isEqualToString:SMAppServiceErrorDomain]) {
+        throw ServiceManagementError(static_cast<int>([error code]), sentence);
+    }
+    throw TessalyError(sentence);
 }
 
 }  // namespace

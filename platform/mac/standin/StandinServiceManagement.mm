@@ -27,6 +27,13 @@ BOOL answer(NSError** error, Call call) {
     try {
         call(*service);
         return YES;
+    } catch (const tessaly::ServiceManagementError& failure) {
+        if (error != nullptr) {
+            NSDictionary* info = [NSDictionary dictionaryWithObject:tessaly::foundationString(failure.what())
+                                                             forKey:NSLocalizedDescriptionKey];
+            *error = [NSError errorWithDomain:SMAppServiceErrorDomain code:failure.code() userInfo:info];
+        }
+        return NO;
     } catch (const std::exception& failure) {
         if (error != nullptr) *error = tessaly::MacStandin::foundationError(failure.what());
         return NO;
@@ -34,6 +41,8 @@ BOOL answer(NSError** error, Call call) {
 }
 
 }  // namespace
+
+NSString* const SMAppServiceErrorDomain = @"SMAppServiceErrorDomain";
 
 @implementation SMAppService
 

@@ -43,7 +43,7 @@ protected:
     }
     Workspace& workspace() { return GetParam() ? static_cast<Workspace&>(macWorkspace) : simulatedWorkspace; }
 
-    SimulatedServiceManagement loginItems;
+    SimulatedServiceManagement loginItems{agent};
     SimulatedDesktop desktop;
     SimulatedWorkspace simulatedWorkspace{desktop};
     MacServiceManagement macLoginItems;
@@ -54,18 +54,27 @@ TEST_P(ObjCAdapters, LoginItemsPassStatusesAndPlatformErrorsThrough) {
     for (int status : {0, 1, 2, 3, 7}) {
         loginItems.setStatus(status);
         EXPECT_EQ(serviceManagement().status(agent), status);
+        EXPECT_EQ(serviceManagement().status("com.orvanne.other.plist"), SMAppServiceStatusNotFound);
     }
     serviceManagement().registerService(agent);
     EXPECT_EQ(serviceManagement().status(agent), SMAppServiceStatusEnabled);
     loginItems.failNextRegistration("The operation couldn’t be completed. Operation not permitted");
     EXPECT_EQ(messageOf([&] { serviceManagement().registerService(agent); }),
               "The operation couldn’t be completed. Operation not permitted");
+    // Service Management's own code survives the adapter: an item the user switched off.
+    loginItems.switchOff();
+    const auto denied =
+        testing::thrown<ServiceManagementError>([&] { serviceManagement().registerService(agent); });
+    EXPECT_EQ(denied.code(), kSMErrorLaunchDeniedByUser);
+    EXPECT_STREQ(denied.what(), "Operation not permitted");
+    serviceManagement().openSystemSettingsLoginItems();
     loginItems.failNextUnregistration("Job not found.");
     EXPECT_EQ(messageOf([&] { serviceManagement().unregisterService(agent); }), "Job not found.");
     serviceManagement().unregisterService(agent);
     serviceManagement().openSystemSettingsLoginItems();
-    const std::vector<std::string> calls{"register " + agent, "register " + agent, "unregister " + agent,
-                                         "unregister " + agent, "open login items"};
+    const std::vector<std::string> calls{"register " + agent, "register " + agent,   "register " + agent,
+                                         "open login items",  "unregister " + agent, "unregister " + agent,
+                                         "open login items"};
     EXPECT_EQ(loginItems.calls(), calls);
     EXPECT_EQ(serviceManagement().status(agent), SMAppServiceStatusNotRegistered);
 }

@@ -28,6 +28,11 @@ TEST(PosixCommands, OutputAndExitStatusAsTheProgramLeftThem) {
         {"/usr/bin/printf", {"[%s]", "two words", "", "$HOME"}, "[two words][][$HOME]", 0},
         // With the caller's terminal as input, cat would wait for the user.
         {"/bin/sh", {"-c", "cat; echo end"}, "end\n", 0},
+        // Out of the caller's process group, which a Ctrl-C in its terminal reaches.
+        {"/bin/sh",
+         {"-c", "read -r pid name state parent group rest </proc/$$/stat; [ $group = $$ ] && echo own"},
+         "own\n",
+         0},
         {"/bin/sh", {"-c", "echo 'Could not find service' >&2; exit 113"}, "Could not find service\n", 113},
         // A death by a signal is 128 plus the signal.
         {"/bin/sh", {"-c", "kill -KILL $$"}, "", 137},

@@ -320,6 +320,30 @@ TEST_F(LoginItemTest, WhenApprovalIsRequiredNothingStartsUntilLoginItemsSettings
     EXPECT_TRUE(FileSystem::exists(items->autostartPath(name)));
 }
 
+TEST_F(LoginItemTest, AnItemTheUserSwitchedOffStopsAndIsRefusedUntilLoginItemsSettingsSwitchItOn) {
+    makeBundle({"stay"});
+    items->registerService(name);
+    ASSERT_TRUE(startedTimes(1));
+
+    items->switchOff(name);
+
+    EXPECT_EQ(items->status(name), SMAppServiceStatusRequiresApproval);
+    EXPECT_EQ(supervisor(), 0);
+    EXPECT_FALSE(FileSystem::exists(items->autostartPath(name)));
+    // Unregistering does not forget the switch: registering again is refused, left awaiting approval.
+    items->unregisterService(name);
+    const auto refused = testing::thrown<ServiceManagementError>([&] { items->registerService(name); });
+    EXPECT_EQ(refused.code(), kSMErrorLaunchDeniedByUser);
+    EXPECT_STREQ(refused.what(), "Operation not permitted");
+    EXPECT_EQ(items->status(name), SMAppServiceStatusRequiresApproval);
+    EXPECT_FALSE(startedTimes(2, 0.5));
+
+    items->openSystemSettingsLoginItems();
+
+    EXPECT_EQ(items->status(name), SMAppServiceStatusEnabled);
+    EXPECT_TRUE(startedTimes(2));
+}
+
 TEST(LoginItemSettings, ComeFromTheEnvironment) {
     ScopedEnvironment home("HOME", "/home/someone");
     const std::pair<std::optional<std::string>, bool> approvals[] = {

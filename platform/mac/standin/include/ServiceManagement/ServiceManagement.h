@@ -4,6 +4,9 @@
 
 #import <Foundation/Foundation.h>
 
+// The domain of SMAppService's errors, whose codes are those of SMErrors.h.
+extern NSString* const SMAppServiceErrorDomain;
+
 typedef NS_ENUM(NSInteger, SMAppServiceStatus) {
     SMAppServiceStatusNotRegistered = 0,
     SMAppServiceStatusEnabled = 1,
