@@ -53,18 +53,22 @@ std::string milliseconds(double seconds) {
     return text;
 }
 
-// Text needs a font database, which only a Gui application brings; the session has no window, so
-// it paints on the offscreen platform. The application lives as long as the process.
-void ensureGuiApplication() {
-    if (QGuiApplication::instance()) return;
-    static int argc = 3;
-    static char name[] = "tessaly-session";
-    static char option[] = "-platform";
-    static char platform[] = "offscreen";
-    static char* argv[] = {name, option, platform, nullptr};
-    static QGuiApplication* application = new QGuiApplication(argc, argv);
-    (void)application;
-}
+// Text needs a font database, which only a Gui application brings. A program without one (the
+// session has no window) gets one on the offscreen platform while it paints; it goes with what it
+// set up once the painting is done. Qt takes its arguments out of the list it is given, so each one
+// has a list of its own.
+class OffscreenApplication {
+public:
+    OffscreenApplication() : application_(argc_, argv_) {}
+
+private:
+    char name_[16] = "tessaly-session";
+    char option_[10] = "-platform";
+    char platform_[10] = "offscreen";
+    char* argv_[4] = {name_, option_, platform_, nullptr};
+    int argc_ = 3;
+    QGuiApplication application_;
+};
 
 QFont font(int pixels, bool bold = false) {
     QFont chosen("DejaVu Sans");
@@ -151,11 +155,12 @@ std::vector<std::pair<double, std::optional<double>>> HeardLevelsPicture::rememb
 }
 
 QImage HeardLevelsPicture::draw() const {
-    ensureGuiApplication();
     const auto& previews = timeline_.previews;
     const int rows = std::max<int>(1, static_cast<int>(previews.size()));
     QImage image(width, headerHeight + rows * rowHeight + footerHeight, QImage::Format_RGB32);
     image.fill(Qt::white);
+    std::optional<OffscreenApplication> application;
+    if (!QGuiApplication::instance()) application.emplace();
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
