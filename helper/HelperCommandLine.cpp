@@ -21,13 +21,11 @@ const char* const usageLine = "Usage: tessaly-helper run | authorize | status [-
 // The services the mute service runs on, from either system's composition root; exiting ends the
 // process at once, its output flushed.
 MuteServicePlatform muteServicePlatform(HelperPlatform& platform) {
-    return MuteServicePlatform{platform.audio,
-                               platform.accessibility,
-                               platform.workspace,
-                               platform.runLoop,
-                               platform.ports,
-                               platform.log,
-                               [&platform] { return platform.process.processID(); },
+    return MuteServicePlatform{platform.audio, platform.accessibility, platform.workspace, platform.runLoop,
+                               platform.ports, platform.log,
+                               // The helper's process id does not change while it runs; every
+                               // status reports it.
+                               [pid = platform.process.processID()] { return pid; },
                                [](int status) {
                                    std::fflush(nullptr);
                                    std::_Exit(status);

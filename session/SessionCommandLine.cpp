@@ -16,6 +16,9 @@ namespace tessaly {
 
 namespace {
 
+// Seconds between two readings of the remembered level, well within the helper's save delay.
+constexpr double rememberedPollInterval = 0.01;
+
 std::string homeFolder() {
     const char* home = std::getenv("HOME");
     return home ? home : "/";
@@ -68,6 +71,8 @@ int SessionCommandLine::serve(const std::vector<std::string>& arguments) {
         SessionServer server(
             loop, world, runtime.entry(SessionProtocol::socketName),
             [&commands](const auto& words, auto done) { commands.run(words, std::move(done)); });
+        // What the helper remembers over time, for the picture: each save lands in its file.
+        auto remembered = loop.makeTimer(0, rememberedPollInterval, 0, [&world] { world.noteRemembered(); });
         loop.ignoreSignal(SIGTERM);
         loop.ignoreSignal(SIGINT);
         auto terminate = loop.watchSignal(SIGTERM, [&loop] { loop.stop(); });

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "SessionPicture.h"
+#include "HeardLevelsPicture.h"
 #include "foundation/Error.h"
 #include "foundation/TessalyError.h"
 
@@ -156,7 +156,8 @@ void SessionCommands::run(const std::vector<std::string>& words, Done done) {
         }
         if (verb == "picture") {
             expectCount(words, 2);
-            SessionPicture::write(world_, words[1]);
+            world_.noteRemembered();
+            HeardLevelsPicture(HeardLevelsPicture::timelineOf(world_)).write(words[1]);
             return done(0, "");
         }
         if (verb == "quit") {

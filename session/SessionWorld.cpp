@@ -281,6 +281,12 @@ std::optional<SessionWorld::PreviewState> SessionWorld::preview(int number) cons
     return std::nullopt;
 }
 
+void SessionWorld::noteRemembered() {
+    const auto level = readRemembered();
+    if (!remembered_.empty() && remembered_.back().level == level) return;
+    remembered_.push_back({now(), level});
+}
+
 std::optional<double> SessionWorld::readRemembered() const {
     try {
         if (auto preference = PreferenceStore::forHome(home_).loadIfPresent()) return preference->volume();

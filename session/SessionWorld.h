@@ -31,6 +31,13 @@ struct HeardSample {
     bool firstSound = false;
 };
 
+/// A change of the level the helper's file remembers: from `time` (seconds since the session
+/// started) on, it holds `level`; nothing while the file cannot be read.
+struct RememberedSample {
+    double time = 0;
+    std::optional<double> level;
+};
+
 /// The rest of macOS for the real executables: the audio server, Finder with a few ordinary
 /// windows, the Quick Look UI service with its previews, Accessibility trust and the running
 /// applications, plus what the user hears from each preview over time. All of it lives on one run
@@ -125,6 +132,10 @@ public:
     std::vector<PreviewState> previews() const;
     std::optional<PreviewState> preview(int number) const;
     const std::vector<HeardSample>& timeline() const { return timeline_; }
+    /// Reads the level the helper's file remembers and notes it when it changed; the session does
+    /// so often enough to see each save.
+    void noteRemembered();
+    const std::vector<RememberedSample>& rememberedTimeline() const { return remembered_; }
     /// Seconds since the session started.
     double now() const { return runLoop_.now() - started_; }
     /// One preview from its opening to its closing.
@@ -175,6 +186,7 @@ private:
     std::map<int, double> lastHeard_;
     std::map<int, PreviewLife> lives_;
     std::vector<HeardSample> timeline_;
+    std::vector<RememberedSample> remembered_;
     std::vector<std::function<bool()>> watchers_;
     std::map<AudioObjectID, std::string> owners_;
     double accessibilityBusyUntil_ = 0;

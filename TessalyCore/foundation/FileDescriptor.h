@@ -28,6 +28,8 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
     int get() const { return fd_; }
+    /// Gives the descriptor up to a new owner; this one then closes nothing.
+    int release() { return std::exchange(fd_, -1); }
     explicit operator bool() const { return fd_ >= 0; }
     /// Closes now and returns close's result (some file systems report a failed write only
     /// there); later calls and the destructor do nothing.

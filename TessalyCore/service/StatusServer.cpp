@@ -41,7 +41,13 @@ std::optional<std::string> StatusServer::handle(std::int32_t messageID) {
     switch (static_cast<ServiceRequest>(messageID)) {
         case ServiceRequest::status:
             try {
-                return StatusReply{handlers_.status(), std::nullopt}.encode();
+                AudioStatus status = handlers_.status();
+                // The setup window asks every 2 s and the record seldom changes between two asks.
+                if (status != lastStatus_) {
+                    lastReply_ = StatusReply{status, std::nullopt}.encode();
+                    lastStatus_ = std::move(status);
+                }
+                return lastReply_;
             } catch (const std::exception& error) {
                 log_.write(logCategory, LogLevel::error, std::string("Status check failed: ") + error.what());
                 return StatusReply{std::nullopt, std::string(error.what())}.encode();

@@ -46,6 +46,9 @@ private:
     Handlers handlers_;
     std::unique_ptr<LocalMessagePort> port_;
     std::unique_ptr<MessagePortRunLoopSource> source_;
+    // The last status record answered and its reply bytes.
+    std::optional<AudioStatus> lastStatus_;
+    std::string lastReply_;
     // The port's context: requests that reach a server already gone are not answered.
     std::shared_ptr<StatusServer*> self_ = std::make_shared<StatusServer*>(this);
 };

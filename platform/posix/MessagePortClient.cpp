@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "foundation/FileDescriptor.h"
@@ -21,6 +22,8 @@ using Clock = std::chrono::steady_clock;
 
 // How long a client waits before it knocks again on a listen queue that is full.
 constexpr auto connectRetryPause = std::chrono::milliseconds(10);
+// What one read takes at most before the reply's length is known.
+constexpr std::size_t readChunk = 4096;
 // Far enough to mean "never" without overflowing the clock.
 constexpr double longestWait = 1e9;
 
@@ -113,21 +116,19 @@ std::int32_t sendAll(int fd, std::span<const unsigned char> bytes, Clock::time_p
 
 enum class Transfer { complete, closed, timedOut, reset, failed };
 
-Transfer receiveExactly(int fd, void* buffer, std::size_t size, Clock::time_point deadline) {
-    auto* data = static_cast<unsigned char*>(buffer);
-    std::size_t received = 0;
-    while (received < size) {
-        const ssize_t count = ::recv(fd, data + received, size - received, 0);
-        if (count > 0) {
-            received += static_cast<std::size_t>(count);
-            continue;
-        }
+// Reads into `frame` until it holds at least `size` bytes, taking in the same call whatever more
+// has arrived: a server writes its reply at once, so a small one comes in one read.
+Transfer receiveAtLeast(int fd, std::string& frame, std::size_t size, Clock::time_point deadline) {
+    while (frame.size() < size) {
+        // The reply is rarely there before the server has had a moment, so the wait comes first.
+        if (!waitFor(fd, POLLIN, deadline)) return Transfer::timedOut;
+        const std::size_t held = frame.size();
+        frame.resize(std::max(size, held + readChunk));
+        const ssize_t count = ::recv(fd, frame.data() + held, frame.size() - held, 0);
+        frame.resize(held + static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+        if (count > 0) continue;
         if (count == 0) return Transfer::closed;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!waitFor(fd, POLLIN, deadline)) return Transfer::timedOut;
-            continue;
-        }
+        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
         return errno == ECONNRESET ? Transfer::reset : Transfer::failed;
     }
     return Transfer::complete;
@@ -149,38 +150,43 @@ MessagePortReply failedTransfer(Transfer transfer) {
     return {kCFMessagePortTransportError, std::nullopt};
 }
 
-MessagePortReply receiveReply(int fd, Clock::time_point deadline) {
-    unsigned char marker = 0;
-    const Transfer first = receiveExactly(fd, &marker, 1, deadline);
+// `unread` tells a server that hung up with the request unread (the connection reset before the
+// reply's first byte) from the other failures.
+MessagePortReply receiveReply(int fd, Clock::time_point deadline, bool& unread) {
+    std::string frame;
+    const Transfer first = receiveAtLeast(fd, frame, 1, deadline);
+    unread = first == Transfer::reset;
     if (first == Transfer::closed) return {kCFMessagePortSuccess, std::nullopt};
     if (first != Transfer::complete) return failedTransfer(first);
+    const auto marker = static_cast<unsigned char>(frame[0]);
     if (marker == MessagePortFrame::noReplyMarker) return {kCFMessagePortSuccess, std::nullopt};
     if (marker != MessagePortFrame::replyMarker) return {kCFMessagePortTransportError, std::nullopt};
 
-    std::array<unsigned char, MessagePortFrame::lengthSize> lengthBytes{};
-    if (auto transfer = receiveExactly(fd, lengthBytes.data(), lengthBytes.size(), deadline);
-        transfer != Transfer::complete) {
+    constexpr std::size_t headerSize = 1 + MessagePortFrame::lengthSize;
+    if (auto transfer = receiveAtLeast(fd, frame, headerSize, deadline); transfer != Transfer::complete)
         return failedTransfer(transfer);
-    }
-    const std::uint32_t length = MessagePortFrame::decodeLength(lengthBytes);
+    const std::uint32_t length =
+        MessagePortFrame::decodeLength(std::span<const unsigned char, MessagePortFrame::lengthSize>(
+            reinterpret_cast<const unsigned char*>(frame.data()) + 1, MessagePortFrame::lengthSize));
     if (length > MessagePortFrame::maxReplySize) return {kCFMessagePortTransportError, std::nullopt};
-    std::string data(length, '\0');
-    if (auto transfer = receiveExactly(fd, data.data(), data.size(), deadline);
+    if (auto transfer = receiveAtLeast(fd, frame, headerSize + length, deadline);
         transfer != Transfer::complete) {
         return failedTransfer(transfer);
     }
-    return {kCFMessagePortSuccess, std::move(data)};
+    return {kCFMessagePortSuccess, frame.substr(headerSize, length)};
 }
 
-// A live server accepts the connection, or at least queues it; a socket that nobody listens on
-// was left by a server that died.
-bool hasLiveServer(const sockaddr_un& address) {
-    const auto probe = openSocket();
-    if (!probe) return false;
+// A live server accepts the connection, or at least queues it (nothing connected then); a socket
+// that nobody listens on was left by a server that died. Nothing when no server lives there.
+std::optional<FileSystem::FileDescriptor> connectToLiveServer(const sockaddr_un& address) {
+    auto probe = openSocket();
+    if (!probe) return std::nullopt;
     for (;;) {
         if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
-            return true;
-        if (errno != EINTR) return errno == EAGAIN || errno == EINPROGRESS || errno == EISCONN;
+            return probe;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EINPROGRESS || errno == EISCONN) return FileSystem::FileDescriptor();
+        return std::nullopt;
     }
 }
 
@@ -189,29 +195,52 @@ bool hasLiveServer(const sockaddr_un& address) {
 std::unique_ptr<MessagePortClient> MessagePortClient::find(const std::string& socketPath) {
     if (!fitsSocketAddress(socketPath)) return nullptr;
     const auto address = socketAddress(socketPath);
-    if (!hasLiveServer(address)) return nullptr;
-    return std::unique_ptr<MessagePortClient>(new MessagePortClient(address));
+    auto connection = connectToLiveServer(address);
+    if (!connection) return nullptr;
+    return std::unique_ptr<MessagePortClient>(new MessagePortClient(address, std::move(*connection)));
 }
 
 bool MessagePortClient::fitsSocketAddress(const std::string& socketPath) {
     return socketPath.size() < sizeof(sockaddr_un{}.sun_path);
 }
 
+MessagePortClient::MessagePortClient(const sockaddr_un& address, FileSystem::FileDescriptor probe)
+    : address_(address), probe_(std::move(probe)) {}
+
 MessagePortReply MessagePortClient::sendRequest(std::int32_t messageID, double sendTimeout,
                                                 double receiveTimeout) {
     if (!valid_) return {kCFMessagePortIsInvalid, std::nullopt};
+    const auto sendDeadline = deadlineAfter(sendTimeout);
+    const auto request = MessagePortFrame::encodeRequest(messageID);
+    bool unread = false;
+    // The connection that found the server carries the first request. A server that has hung up on
+    // it meanwhile (it waits only so long for a request) has not read the request, which then goes
+    // out again on a connection of its own.
+    if (auto probe = std::exchange(probe_, FileSystem::FileDescriptor())) {
+        auto reply = exchange(probe.get(), request, sendDeadline, receiveTimeout, unread);
+        if (!unread) return reply;
+    }
     const auto connection = openSocket();
     if (!connection) return {kCFMessagePortTransportError, std::nullopt};
-    const auto sendDeadline = deadlineAfter(sendTimeout);
     if (auto status = connectBefore(connection.get(), address_, sendDeadline);
-        status != kCFMessagePortSuccess) {
+        status != kCFMessagePortSuccess)
+        return {status, std::nullopt};
+    return exchange(connection.get(), request, sendDeadline, receiveTimeout, unread);
+}
+
+MessagePortReply MessagePortClient::exchange(int fd, std::span<const unsigned char> request,
+                                             std::chrono::steady_clock::time_point sendDeadline,
+                                             double receiveTimeout, bool& unread) {
+    if (auto status = sendAll(fd, request, sendDeadline); status != kCFMessagePortSuccess) {
+        unread = status == kCFMessagePortBecameInvalidError;
         return {status, std::nullopt};
     }
-    const auto request = MessagePortFrame::encodeRequest(messageID);
-    if (auto status = sendAll(connection.get(), request, sendDeadline); status != kCFMessagePortSuccess) {
-        return {status, std::nullopt};
-    }
-    return receiveReply(connection.get(), deadlineAfter(receiveTimeout));
+    return receiveReply(fd, deadlineAfter(receiveTimeout), unread);
+}
+
+void MessagePortClient::invalidate() {
+    valid_ = false;
+    probe_.close();
 }
 
 }  // namespace tessaly

@@ -2,16 +2,20 @@
 
 #include <sys/un.h>
 
+#include <chrono>
 #include <memory>
+#include <span>
 #include <string>
 
+#include "foundation/FileDescriptor.h"
 #include "ports/MessagePorts.h"
 
 namespace tessaly {
 
 /// A client's end of a message port on Linux: it names the port's socket, not a server, so after a
-/// helper restarts an old end reaches the new one. Each request opens its own connection and the
-/// calling thread blocks in poll() for at most the send and receive time-outs it is given.
+/// helper restarts an old end reaches the new one. Each request has a connection of its own: the
+/// first one the connection that found the server alive, the others new. The calling thread blocks
+/// in poll() for at most the send and receive time-outs it is given.
 ///
 /// Result codes: a socket nobody listens on gives kCFMessagePortIsInvalid; a full listen queue
 /// until the send time-out gives kCFMessagePortSendTimeout; a server that drops the connection with
@@ -27,12 +31,19 @@ public:
     static bool fitsSocketAddress(const std::string& socketPath);
 
     MessagePortReply sendRequest(std::int32_t messageID, double sendTimeout, double receiveTimeout) override;
-    void invalidate() override { valid_ = false; }
+    void invalidate() override;
 
 private:
-    explicit MessagePortClient(const sockaddr_un& address) : address_(address) {}
+    MessagePortClient(const sockaddr_un& address, FileSystem::FileDescriptor probe);
+    /// Sends the request on `fd` and reads the reply; `unread` tells whether the server hung up
+    /// without reading the request.
+    static MessagePortReply exchange(int fd, std::span<const unsigned char> request,
+                                     std::chrono::steady_clock::time_point sendDeadline,
+                                     double receiveTimeout, bool& unread);
 
     sockaddr_un address_;
+    // The connection that found the server alive, until the first request takes it.
+    FileSystem::FileDescriptor probe_;
     bool valid_ = true;
 };
 

@@ -1,9 +1,7 @@
 #include "posix/MessagePortServer.h"
 
-#include <asio/read.hpp>
-#include <asio/write.hpp>
-
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <utility>
+#include <vector>
 
 #include "foundation/FileError.h"
 #include "foundation/TessalyError.h"
@@ -47,11 +46,33 @@ void clearSocketPath(const std::string& path) {
         throw FileError("Removing the old socket", path, errno);
 }
 
-bool peerIsOwnUser(int fd) {
+bool peerIs(int fd, uid_t user) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return false;
-    return credentials.uid == ::geteuid();
+    return credentials.uid == user;
+}
+
+// recv and send on a non-blocking socket, again after a signal: the count, 0 at the end of the
+// stream, or -1 with errno set (EAGAIN: nothing more now).
+ssize_t receiveNow(int fd, unsigned char* data, std::size_t size) {
+    ssize_t count = 0;
+    do {
+        count = ::recv(fd, data, size, 0);
+    } while (count < 0 && errno == EINTR);
+    return count;
+}
+
+ssize_t sendNow(int fd, const char* data, std::size_t size) {
+    ssize_t count = 0;
+    do {
+        count = ::send(fd, data, size, MSG_NOSIGNAL);
+    } while (count < 0 && errno == EINTR);
+    return count;
+}
+
+bool wouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
 }  // namespace
@@ -65,8 +86,10 @@ MessagePortServer::MessagePortServer(AsioRunLoop& loop, Log& log, MessagePorts::
       socketPath_(std::move(socketPath)),
       lockPath_(std::move(lockPath)),
       lock_(std::move(lock)),
+      ownUser_(::geteuid()),
       acceptor_(loop.context()),
-      retryTimer_(loop.context()) {}
+      retryTimer_(loop.context()),
+      deadlineTimer_(loop.context()) {}
 
 void MessagePortServer::listen() {
     clearSocketPath(socketPath_);
@@ -76,6 +99,7 @@ void MessagePortServer::listen() {
     if (error) throw FileError("Listening on", socketPath_, error.value());
     bound_ = true;
     acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    if (!error) acceptor_.non_blocking(true, error);
     if (error) throw FileError("Listening on", socketPath_, error.value());
     keepFromChildren(acceptor_.native_handle());
     if (::chmod(socketPath_.c_str(), 0600) != 0)
@@ -99,33 +123,39 @@ void MessagePortServer::invalidate() {
     std::error_code ignored;
     acceptor_.close(ignored);
     retryTimer_.cancel();
+    deadlineTimer_.cancel();
     // The files go before any client hears its connection close, so no client that was cut off
     // still finds the port. The socket goes first, while the lock keeps other servers away.
     if (bound_) ::unlink(socketPath_.c_str());
     ::unlink(lockPath_.c_str());
     lock_.close();
-    for (const auto& connection : connections_) {
-        connection->deadline.cancel();
-        connection->socket.close(ignored);
-    }
+    for (const auto& connection : connections_) connection->socket.close(ignored);
     connections_.clear();
 }
 
 void MessagePortServer::acceptNext() {
     if (!valid_ || sources_ == 0 || accepting_) return;
     accepting_ = true;
-    acceptor_.async_accept(
-        [self = shared_from_this()](const std::error_code& error, Protocol::socket socket) {
-            self->accepting_ = false;
-            if (!self->valid_) return;
-            if (!error) {
-                self->admit(std::move(socket));
-            } else if (error != asio::error::operation_aborted) {
-                self->retryAcceptLater();
-                return;
-            }
-            self->acceptNext();
-        });
+    acceptor_.async_wait(Protocol::acceptor::wait_read,
+                         [self = shared_from_this()](const std::error_code& error) {
+                             self->accepting_ = false;
+                             if (!self->valid_) return;
+                             if (!error) return self->acceptOne();
+                             if (error != asio::error::operation_aborted) return self->retryAcceptLater();
+                             self->acceptNext();
+                         });
+}
+
+// One connection each time the listening socket is found readable: waiting again reports at once
+// any that are still queued, and the loop's other work gets its turn in between.
+void MessagePortServer::acceptOne() {
+    int fd = -1;
+    do {
+        fd = ::accept4(acceptor_.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
+    if (fd < 0 && !wouldBlock()) return retryAcceptLater();
+    if (fd >= 0) admit(FileSystem::FileDescriptor(fd));
+    acceptNext();
 }
 
 // An accept that keeps failing (no file descriptors left) must not spin on the main thread.
@@ -138,50 +168,101 @@ void MessagePortServer::retryAcceptLater() {
     });
 }
 
-void MessagePortServer::admit(Protocol::socket socket) {
-    keepFromChildren(socket.native_handle());
-    if (!peerIsOwnUser(socket.native_handle())) {
+void MessagePortServer::admit(FileSystem::FileDescriptor socket) {
+    if (!peerIs(socket.get(), ownUser_)) {
         log_.write(logCategory, LogLevel::error, "Refused a local connection from another user.");
         return;
     }
-    // The oldest connection has had the longest to send its request, and a client that wants an
-    // answer sends it as it connects.
+    Exchange exchange;
+    Progress progress = advance(socket.get(), exchange);
+    // The client's connect wakes the loop, which on a busy machine then often runs on the client's
+    // own processor before the client has sent its request. Yielding once lets the client send it
+    // (it does so as it connects), so the request is answered at once instead of after a round of
+    // watching the socket; a client that stays silent costs this one yield, then waits like any other.
+    if (progress == Progress::waitingToRead && exchange.requestReceived == 0) {
+        ::sched_yield();
+        progress = advance(socket.get(), exchange);
+    }
+    if (progress != Progress::finished) hold(std::move(socket), std::move(exchange), progress);
+}
+
+// Takes the exchange as far as the socket allows without waiting: the request in, the callout's
+// answer, the reply out.
+MessagePortServer::Progress MessagePortServer::advance(int fd, Exchange& exchange) {
+    while (!exchange.answered) {
+        const ssize_t count = receiveNow(fd, exchange.request.data() + exchange.requestReceived,
+                                         exchange.request.size() - exchange.requestReceived);
+        if (count < 0 && wouldBlock()) return Progress::waitingToRead;
+        if (count <= 0) return Progress::finished;  // a probe, or a client gone
+        exchange.requestReceived += static_cast<std::size_t>(count);
+        if (exchange.requestReceived < exchange.request.size()) continue;
+        // The caller's `self` keeps the callback alive even if it invalidates its own port.
+        const auto messageID = MessagePortFrame::decodeRequest(exchange.request);
+        exchange.reply = MessagePortFrame::encodeReply(callback_(*messageID));
+        exchange.answered = true;
+        if (!valid_) return Progress::finished;  // invalidated by the callout: no reply goes out
+    }
+    while (exchange.replySent < exchange.reply.size()) {
+        const ssize_t count = sendNow(fd, exchange.reply.data() + exchange.replySent,
+                                      exchange.reply.size() - exchange.replySent);
+        if (count < 0 && wouldBlock()) return Progress::waitingToWrite;
+        if (count <= 0) return Progress::finished;
+        exchange.replySent += static_cast<std::size_t>(count);
+    }
+    return Progress::finished;
+}
+
+// A connection still to deliver its request or to take its reply waits on the loop, watched by
+// its deadline. The oldest connection has had the longest to send its request, and a client that
+// wants an answer sends it as it connects.
+void MessagePortServer::hold(FileSystem::FileDescriptor socket, Exchange exchange, Progress progress) {
+    Protocol::socket held(loop_.context());
+    std::error_code error;
+    held.assign(Protocol(), socket.get(), error);
+    if (error) return;
+    socket.release();
     if (connections_.size() >= maxConnections) close(connections_.front());
-    auto connection = std::make_shared<Connection>(std::move(socket), loop_.context());
+    auto connection = std::make_shared<Connection>(std::move(held), std::move(exchange));
+    connection->deadline = Clock::now() + connectionDeadline;
     connections_.push_back(connection);
-    armDeadline(connection);
-    asio::async_read(connection->socket, asio::buffer(connection->request),
-                     [self = shared_from_this(), connection](const std::error_code& error, std::size_t) {
-                         if (!self->valid_) return;
-                         if (error) {
-                             self->close(connection);
-                             return;
-                         }
-                         self->answer(connection);
-                     });
+    watchDeadlines();
+    waitFor(connection, progress);
 }
 
-void MessagePortServer::answer(const ConnectionPointer& connection) {
-    const auto messageID = MessagePortFrame::decodeRequest(connection->request);
-    // `self` in the caller keeps the callback alive even if it invalidates its own port.
-    auto reply = callback_(*messageID);
-    if (!valid_ || !isOpen(connection)) return;
-    connection->reply = MessagePortFrame::encodeReply(reply);
-    armDeadline(connection);
-    asio::async_write(connection->socket, asio::buffer(connection->reply),
-                      [self = shared_from_this(), connection](const std::error_code&, std::size_t) {
-                          if (self->valid_) self->close(connection);
-                      });
-}
-
-void MessagePortServer::armDeadline(const ConnectionPointer& connection) {
-    const auto phase = ++connection->phase;
-    connection->deadline.expires_after(connectionDeadline);
-    connection->deadline.async_wait(
-        [self = shared_from_this(), connection, phase](const std::error_code& error) {
-            if (error || !self->valid_ || connection->phase != phase) return;
-            self->close(connection);
+void MessagePortServer::waitFor(const ConnectionPointer& connection, Progress progress) {
+    const auto readiness =
+        progress == Progress::waitingToRead ? Protocol::socket::wait_read : Protocol::socket::wait_write;
+    connection->socket.async_wait(
+        readiness, [self = shared_from_this(), connection](const std::error_code& error) {
+            if (!self->valid_ || !self->isOpen(connection)) return;
+            if (error) return self->close(connection);
+            const bool wasAnswered = connection->exchange.answered;
+            const Progress next = self->advance(connection->socket.native_handle(), connection->exchange);
+            if (!self->valid_ || !self->isOpen(connection)) return;
+            if (next == Progress::finished) return self->close(connection);
+            // The reply gets the same time to be taken as the request had to arrive.
+            if (!wasAnswered) connection->deadline = Clock::now() + connectionDeadline;
+            self->waitFor(connection, next);
         });
+}
+
+void MessagePortServer::watchDeadlines() {
+    if (watchingDeadlines_ || connections_.empty() || !valid_) return;
+    auto earliest = connections_.front()->deadline;
+    for (const auto& connection : connections_) earliest = std::min(earliest, connection->deadline);
+    watchingDeadlines_ = true;
+    deadlineTimer_.expires_at(earliest);
+    deadlineTimer_.async_wait([self = shared_from_this()](const std::error_code& error) {
+        self->watchingDeadlines_ = false;
+        if (error || !self->valid_) return;
+        const auto now = Clock::now();
+        std::vector<ConnectionPointer> late;
+        for (const auto& connection : self->connections_) {
+            if (connection->deadline <= now) late.push_back(connection);
+        }
+        for (const auto& connection : late) self->close(connection);
+        self->watchDeadlines();
+    });
 }
 
 bool MessagePortServer::isOpen(const ConnectionPointer& connection) const {
@@ -193,7 +274,6 @@ void MessagePortServer::close(ConnectionPointer connection) {  // a copy: it may
     if (position == connections_.end()) return;
     connections_.erase(position);
     std::error_code ignored;
-    connection->deadline.cancel();
     connection->socket.close(ignored);
 }
 

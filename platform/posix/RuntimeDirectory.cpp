@@ -32,7 +32,8 @@ RuntimeDirectory RuntimeDirectory::forCurrentUser() {
     return RuntimeDirectory("/tmp/tessaly-" + std::to_string(::getuid()));
 }
 
-RuntimeDirectory::RuntimeDirectory(std::string path) : path_(withoutTrailingSlashes(std::move(path))) {}
+RuntimeDirectory::RuntimeDirectory(std::string path)
+    : path_(withoutTrailingSlashes(std::move(path))), owner_(::geteuid()) {}
 
 std::string RuntimeDirectory::entry(const std::string& name) const {
     return path_ == "/" ? "/" + name : path_ + "/" + name;
@@ -46,7 +47,7 @@ bool RuntimeDirectory::checkExisting() const {
     }
     if (S_ISLNK(info.st_mode)) refuse(path_, "is a symbolic link; Tessaly does not follow links there.");
     if (!S_ISDIR(info.st_mode)) refuse(path_, "is not a folder.");
-    if (info.st_uid != ::geteuid()) refuse(path_, "belongs to another user.");
+    if (info.st_uid != owner_) refuse(path_, "belongs to another user.");
     if ((info.st_mode & 077) != 0) refuse(path_, "is open to other users; its permissions must be 0700.");
     return true;
 }

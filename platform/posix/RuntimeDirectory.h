@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace tessaly {
@@ -17,7 +19,7 @@ public:
     /// The folder for the current user, from the environment.
     static RuntimeDirectory forCurrentUser();
 
-    /// A runtime folder at `path`.
+    /// A runtime folder at `path`, for the process's effective user.
     explicit RuntimeDirectory(std::string path);
 
     /// The folder's path, without a trailing slash.
@@ -33,6 +35,8 @@ public:
 
 private:
     std::string path_;
+    // The user the folder must belong to, read once: every port request checks the folder.
+    uid_t owner_;
 };
 
 }  // namespace tessaly

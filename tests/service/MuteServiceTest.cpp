@@ -608,6 +608,8 @@ TEST_F(StatusPort, AnswersStatusFlushAndAStopThatEndsRun) {
         EXPECT_EQ(status.pid, helperPID);
         ASSERT_TRUE(status.muteGuard);
         EXPECT_EQ(status.muteGuard->tapCount, 1);
+        desktop.revokeTrust();  // a changed record is answered, not the last reply
+        EXPECT_FALSE(StatusClient::read(ports).accessibilityTrusted);
         EXPECT_NO_THROW(StatusClient::flushIfRunning(ports));
 
         StatusClient::stopIfRunning(ports);

@@ -121,12 +121,13 @@ long long drainUntilClosed(const FileDescriptor& socket, std::chrono::millisecon
 }
 
 // A stand-in server at the port's socket: it hangs up on the first connection (the client's probe
-// for a live server) and lets `respond` handle the second, the request.
+// for a live server, which the client keeps for its request and must then replace) and lets
+// `respond` handle the second, the request.
 class FakeServer {
 public:
     FakeServer(const std::string& path, std::function<void(int)> respond)
         : listener_(listeningAt(path)), thread_([this, respond] {
-              FileDescriptor probe(::accept(listener_.get(), nullptr, nullptr));
+              FileDescriptor(::accept(listener_.get(), nullptr, nullptr)).close();
               FileDescriptor request(::accept(listener_.get(), nullptr, nullptr));
               if (request) respond(request.get());
           }) {}
