@@ -107,7 +107,7 @@ HeardLevelsPicture::Timeline HeardLevelsPicture::timelineOf(const SessionWorld& 
     Timeline timeline;
     timeline.now = world.now();
     for (const auto& [number, life] : world.lives()) {
-        Preview preview{number, life.file, life.opened, life.closed, {}};
+        Preview preview{number, life.file, life.opened, life.closed, {}, life.soundStarted};
         for (const auto& sample : world.timeline()) {
             if (sample.preview == number) preview.heard.emplace_back(sample.time, sample.level);
         }
@@ -119,7 +119,19 @@ HeardLevelsPicture::Timeline HeardLevelsPicture::timelineOf(const SessionWorld& 
 }
 
 std::string HeardLevelsPicture::story(const Preview& preview) {
-    const auto changes = changesWhileOpen(preview);
+    // Told from the first sound: while the player loads its file there is nothing to hear.
+    auto changes = changesWhileOpen(preview);
+    if (preview.soundStarted) {
+        // The level in effect at the first sound starts the story there.
+        const auto first = std::find_if(changes.begin(), changes.end(), [&](const auto& change) {
+            return change.first > *preview.soundStarted;
+        });
+        if (first != changes.begin()) {
+            const double level = std::prev(first)->second;
+            changes.erase(changes.begin(), first);
+            changes.insert(changes.begin(), {*preview.soundStarted, level});
+        }
+    }
     if (changes.empty()) return "not heard";
     auto level = [](double value, bool first) {
         if (value == 0) return std::string("silent");

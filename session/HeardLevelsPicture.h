@@ -26,6 +26,8 @@ public:
         std::optional<double> closed;
         /// What the speakers play from each time on (seconds, level 0 to 1), in time order.
         std::vector<std::pair<double, double>> heard;
+        /// When its player started to play the file, after loading it; nothing: it never played.
+        std::optional<double> soundStarted;
     };
     /// Everything the picture shows; times in seconds on one clock.
     struct Timeline {
