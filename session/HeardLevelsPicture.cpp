@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "LevelText.h"
 #include "SessionWorld.h"
 #include "foundation/FileSystem.h"
 #include "foundation/TessalyError.h"
@@ -39,12 +40,6 @@ const QColor grid(221, 221, 221);
 const QColor plotBackground(249, 249, 249);
 const QColor heardColour(30, 150, 60);
 const QColor rememberedColour(235, 130, 20);
-
-std::string percent(double level) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.0f %%", level * 100);
-    return text;
-}
 
 // Whole milliseconds, and tenths below ten, so that a brief sound does not read as none.
 std::string milliseconds(double seconds) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "HeardLevelsPicture.h"
+#include "LevelText.h"
 #include "foundation/Error.h"
 #include "foundation/TessalyError.h"
 
@@ -40,12 +41,6 @@ bool sameLevel(double a, double b) {
 std::string milliseconds(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f ms", seconds * 1000);
-    return text;
-}
-
-std::string percent(double level) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.0f %%", level * 100);
     return text;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "LevelText.h"
 #include "audio/MuteRule.h"
 #include "foundation/Error.h"
 #include "foundation/TessalyError.h"
@@ -11,12 +12,6 @@
 namespace tessaly {
 
 namespace {
-
-std::string percent(double level) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%.0f %%", level * 100);
-    return text;
-}
 
 const std::string quickLookBundleID(MuteRule::targetBundleID);
 
