@@ -200,26 +200,44 @@ protected:
     AudioObjectID process = 0;
 };
 
+// A Finder that does not answer in time, and a system error in a call (kAXErrorFailure).
 TEST_F(FailSilent, AMomentsFailureKeepsTheGuardAndThePreviewsAndOnlyALastingOneReleasesThem) {
-    start();
-    auto preview = settledPreview();
-    ASSERT_EQ(service->controller()->restorationCount(), 1u);
-    desktop.makeSlow(finder);
-    runLoop.advance(2.1);  // the poll meets a Finder that does not answer in time
-    EXPECT_TRUE(service->guardEngaged());
-    EXPECT_FALSE(service->previewError());
-    EXPECT_EQ(service->controller()->tracked().size(), 1u);
-    EXPECT_EQ(service->pollInterval(), 0.25);  // tried again soon
-    EXPECT_NO_THROW(service->status().validate());
-    runLoop.advance(5);  // it lasts: released, and the status says why
-    EXPECT_EQ(service->previewError(), "Reading AXWindows failed (Accessibility status -25204).");
-    EXPECT_FALSE(service->guardEngaged());
-    desktop.makeSlow(finder, false);
-    runLoop.advance(0.3);
-    EXPECT_TRUE(service->guardEngaged());
-    EXPECT_FALSE(service->previewError());
-    EXPECT_EQ(service->controller()->restorationCount(), 1u);  // still tracked, not restored again
-    EXPECT_EQ(heard(preview), 0.0);
+    const struct {
+        std::function<void(SimulatedDesktop&, bool)> fault;
+        const char* lasting;
+    } faults[] = {
+        {[](SimulatedDesktop& world, bool on) { world.makeSlow(finder, on); },
+         "Reading AXWindows failed (Accessibility status -25204)."},
+        {[](SimulatedDesktop& world, bool on) {
+             world.failCall(SimulatedDesktop::Call::setAttributeValue,
+                            on ? kAXErrorFailure : kAXErrorSuccess);
+         },
+         "Setting the native preview volume failed (Accessibility status -25200)."},
+    };
+    for (const auto& [fault, lasting] : faults) {
+        SCOPED_TRACE(lasting);
+        start();
+        auto preview = settledPreview();
+        ASSERT_EQ(service->controller()->restorationCount(), 1u);
+        fault(desktop, true);
+        desktop.changeDocument(preview, "file:///Users/tess/Movies/Tide.mov", "Tide.mov");
+        runLoop.advance(0.1);  // the pass meets the fault
+        EXPECT_TRUE(service->guardEngaged());
+        EXPECT_FALSE(service->previewError());
+        EXPECT_EQ(service->pollInterval(), 0.25);  // tried again soon
+        EXPECT_NO_THROW(service->status().validate());
+        runLoop.advance(5.2);  // it lasts: released, and the status says why
+        EXPECT_EQ(service->previewError(), lasting);
+        EXPECT_FALSE(service->guardEngaged());
+        fault(desktop, false);
+        runLoop.advance(0.3);
+        EXPECT_TRUE(service->guardEngaged());
+        EXPECT_FALSE(service->previewError());
+        EXPECT_EQ(heard(preview), 0.0);
+        service->stop();
+        desktop.closeWindow(preview.window);
+        audio.removeProcess(process);
+    }
 }
 
 TEST_F(FailSilent, AWindowClosingUnderThePassIsLeftOutAndTheGuardStays) {
