@@ -580,7 +580,9 @@ private:
                 entitled_[index] = choice.volume();
         }
         // The user's last change is the adopted choice, to the last hair.
-        if (canWork && userActedAt_ == runLoop_.now() && step < plan_.steps.size()) {
+        // A change made while a fault held the helper off is found at its next poll, not at once.
+        if (canWork && userActedAt_ == runLoop_.now() && runLoop_.now() - faultEndedAt_ > recoverySeconds &&
+            step < plan_.steps.size()) {
             const Step& last = plan_.steps[step];
             if (last.kind == Kind::drag || last.kind == Kind::speaker) {
                 // A window that closed as the helper read it takes the change with it.
