@@ -180,6 +180,7 @@ void MuteService::refresh() {
         controller_->synchronize(saver_.preference());
         previewError_.reset();
         momentary_.clear();
+        passedOnce_ = true;
         hold_.passSucceeded(platform_.runLoop.now(), controller_->unrestoredWaiting());
         applyGuard();
     } catch (const std::exception& error) {
@@ -196,7 +197,12 @@ void MuteService::passFailed(const std::exception& error) {
         // The system failing for a moment: the guard stays as it is, the previews stay tracked,
         // and the next poll tries again soon.
         momentary_.record(now);
-        if (!momentary_.lasting(now)) return;
+        // A helper that has not read the previews yet (a new login while Finder is slow) cannot
+        // tell whether one plays unrestored: it holds them silent until it can, or the failure lasts.
+        if (!momentary_.lasting(now)) {
+            if (!passedOnce_) holdNewPreview();
+            return;
+        }
         // It lasts: Quick Look plays as it would without us while the status says why. The
         // previews stay tracked, so that what the user changes meanwhile is found later.
         hold_.clear();

@@ -122,6 +122,8 @@ private:
     MuteGuard guard_;
     PreviewHold hold_;
     MomentaryFailure momentary_;
+    /// Whether a pass has succeeded since this helper started.
+    bool passedOnce_ = false;
     StatusServer statusServer_;
     std::vector<std::pair<AudioObjectPropertySelector, AudioObjectPropertyListenerBlock>> listeners_;
     std::vector<std::unique_ptr<SignalSource>> signals_;

@@ -320,6 +320,22 @@ TEST_F(FailSilent, ANewPreviewAtAnAudibleChoiceIsSilentUntilItsLevelIsIn) {
               "Quick Look has been silenced for a new preview for longer than it may be.");
 }
 
+// A new login while Finder is slow: the new helper cannot read the preview the last one had not
+// restored yet, so it holds Quick Look silent until it can.
+TEST_F(FailSilent, AHelperThatCannotReadThePreviewsYetHoldsThemSilent) {
+    storeChoice(0.4, 0.4);
+    process = audio.addProcess(quickLook, 900);
+    auto preview = openPreview();  // at the player's own full volume
+    desktop.makeSlow(finder);
+    start();
+    runLoop.advance(0.1);
+    EXPECT_EQ(heard(preview), 0.0);
+    desktop.makeSlow(finder, false);
+    runLoop.advance(0.3);
+    EXPECT_DOUBLE_EQ(heard(preview), 0.4);
+    EXPECT_TRUE(audio.tapIDs().empty());
+}
+
 // A pass that finds a window whose announcement has not arrived yet silences it before restoring it.
 TEST_F(FailSilent, AWindowFoundBeforeItsAnnouncementIsHeldToo) {
     storeChoice(0.4, 0.4);

@@ -268,7 +268,8 @@ private:
             case Kind::next:
                 if (previews_.empty()) break;
                 {
-                    const auto title = "Next " + std::to_string(step.value % 1000) + ".mov";
+                    // Each step shows a file of its own: the arrow keys never show the file already shown.
+                    const auto title = "Next " + std::to_string(currentStep_) + ".mov";
                     const auto which = pick(previews_.size());
                     shownAt_[which] = runLoop_.now();
                     entitled_[which] = -1;
@@ -351,7 +352,9 @@ private:
                 break;
             }
         }
-        if ((step.kind == Kind::drag || step.kind == Kind::speaker) && !active(Fault::saveFailure))
+        // A change the helper will save makes the file fresh again; a drag that changed nothing does not.
+        if ((step.kind == Kind::drag || step.kind == Kind::speaker) && userActedAt_ == runLoop_.now() &&
+            !active(Fault::saveFailure))
             staleFile_ = false;
     }
 
