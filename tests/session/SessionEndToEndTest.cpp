@@ -132,8 +132,8 @@ std::map<int, Heard> heardPerPreview(const std::string& timeline) {
 TEST_F(SessionEndToEndTest, BrowsingAtAnAudibleChoiceNeverSoundsLouderThanIt) {
     startHelper();
     // Files slower to load than the 80 ms default: on a busy test machine the helper may not run
-    // for tens of milliseconds. The benchmark measures at the default.
-    act({"media-load-delay", "250"});
+    // for a hundred milliseconds and more. The benchmark measures at the default.
+    act({"media-load-delay", "400"});
     int preview = open({"First.mov", "--expect", "0"});
     untilTracked(1);
     act({"slider", std::to_string(preview), "0.4"});
