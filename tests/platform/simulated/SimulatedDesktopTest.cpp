@@ -6,7 +6,6 @@
 namespace tessaly {
 namespace {
 
-
 // The behaviours of the real desktop that the preview controls rely on.
 class SimulatedQuickLookPlayer : public testing::DesktopFixture {
 protected:
