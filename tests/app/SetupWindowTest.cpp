@@ -199,19 +199,26 @@ TEST_F(SetupWindowOperations, TheMainButtonDisablesWhenEnabledAndRestartRestarts
               (std::vector<std::string>{"snapshot", "disable", "snapshot", "restart", "snapshot"}));
 }
 
-TEST_F(SetupWindowOperations, AFailureShowsTheAlertWhileStillBusyThenEnablesTheButtonsAgain) {
+// A quit asked for meanwhile waits until the alert is dismissed.
+TEST_F(SetupWindowOperations, AFailureShowsTheAlertWhileStillBusyThenEnablesTheButtonsAgainOrQuits) {
     launchAndSettle();
-    actions.failNext("enable", "Tessaly needs approval in General > Login Items & Extensions.");
-    bool busyDuringAlert = false;
-    alerts.whileErrorShown = [&] { busyDuringAlert = window->isBusy() && allEnabled(false); };
-    primary()->click();
-    settle();
-    EXPECT_EQ(alerts.errors,
-              std::vector<std::string>{"Tessaly needs approval in General > Login Items & Extensions."});
-    EXPECT_TRUE(busyDuringAlert);
-    EXPECT_FALSE(window->isBusy());
-    EXPECT_TRUE(allEnabled(true));
-    EXPECT_EQ(actions.count("snapshot"), 2);
+    for (const bool quitRequested : {false, true}) {
+        actions.failNext("enable", "Tessaly needs approval in General > Login Items & Extensions.");
+        bool busyDuringAlert = false;
+        alerts.whileErrorShown = [&] {
+            busyDuringAlert = window->isBusy() && allEnabled(false) && terminations.count() == 0;
+        };
+        primary()->click();
+        if (quitRequested) window->requestTermination();
+        settle();
+        EXPECT_EQ(alerts.errors.back(), "Tessaly needs approval in General > Login Items & Extensions.");
+        EXPECT_TRUE(busyDuringAlert);
+        EXPECT_FALSE(window->isBusy());
+        EXPECT_TRUE(quitRequested || allEnabled(true));
+        EXPECT_EQ(terminations.count(), quitRequested ? 1 : 0);
+    }
+    EXPECT_EQ(alerts.errors.size(), 2u);
+    EXPECT_EQ(actions.count("snapshot"), 2) << "no refresh before the quit";
 }
 
 using SetupWindowQuickActions = SetupWindowFixture;
@@ -298,19 +305,6 @@ TEST_F(SetupWindowTermination, QuittingWhileAnOperationRunsWaitsForItThenQuitsWi
     loop.advance(10);
     settle();
     EXPECT_EQ(actions.calls(), (std::vector<std::string>{"snapshot", "enable"}));
-}
-
-TEST_F(SetupWindowTermination, AFailedOperationShowsItsAlertBeforeTheDeferredQuit) {
-    launchAndSettle();
-    actions.failNext("enable", "The previous helper is still running. No replacement was started.");
-    int terminationsDuringAlert = -1;
-    alerts.whileErrorShown = [&] { terminationsDuringAlert = static_cast<int>(terminations.count()); };
-    primary()->click();
-    window->requestTermination();
-    settle();
-    EXPECT_EQ(terminationsDuringAlert, 0);
-    EXPECT_EQ(alerts.errors.size(), 1u);
-    EXPECT_EQ(terminations.count(), 1);
 }
 
 TEST_F(SetupWindowTermination,

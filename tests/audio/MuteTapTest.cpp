@@ -58,49 +58,44 @@ TEST_F(MuteTapCreation, MakesAMutingTapInsideAPrivateAttachment) {
     EXPECT_EQ(audio.aggregateDeviceIDs(), std::vector<AudioObjectID>{tap.attachmentID});
     EXPECT_EQ(tap.uid, *audio.tapUID(tap.id));
     EXPECT_EQ(*audio.tapDescription(tap.id), MuteRule::bundleDescription());
-    const CFDictionary& composition = *audio.aggregateComposition(tap.attachmentID);
-    EXPECT_EQ(composition.at("name"), CFValue("Tessaly - private mute attachment"));
-    EXPECT_EQ(composition.at("private"), CFValue(1));
+    // The attachment's composition is MuteRule's (checked there), with the tap's UID.
+    EXPECT_EQ(audio.aggregateComposition(tap.attachmentID)->at("taps"),
+              CFValue(CFArray{CFDictionary{{"uid", tap.uid}, {"drift", true}}}));
     EXPECT_FALSE(audio.reachesOutput(quickLook));
     EXPECT_TRUE(log.entries.empty());
-
-    EXPECT_TRUE(composition.at("uid").text()->starts_with("com.orvanne.tessaly.tap."));
     // Core Audio refuses a second device of the same UID: each attachment has one of its own.
     EXPECT_NO_THROW(MuteTap::create(audio, log, MuteRule::processDescription(quickLook)));
 }
 
-TEST_F(MuteTapCreation, ATapThatFailsOrComesWithoutAnObjectIDLeavesNothingToDestroy) {
-    audio.failNext(CoreAudioCall::createProcessTap, illegalOperation);
-    EXPECT_STREQ(creationError<AudioHardwareError>().what(),
-                 "Creating a mute tap failed (Core Audio status 1852797029).");
-    audio.createNothingNext(CoreAudioCall::createProcessTap);
-    EXPECT_EQ(creationError<TessalyError>().message(), "Core Audio created no mute tap.");
-    EXPECT_EQ(destructions(), Destructions{});
-    EXPECT_TRUE(audio.calls(CoreAudioCall::createAggregateDevice).empty());
-}
-
-TEST_F(MuteTapCreation, DestroysTheTapWhenItsUIDCannotBeRead) {
-    audio.failNext(CoreAudioCall::getPropertyData, badObject);
-    auto error = creationError<AudioHardwareError>();
-    AudioObjectID tap = lastCreated(CoreAudioCall::createProcessTap);
-    EXPECT_EQ(error.description(),
-              "Reading audio object " + std::to_string(tap) + " failed (Core Audio status 560947818).");
-    EXPECT_EQ(destructions(), (Destructions{{destroyTap, tap}}));
-    expectNothingLeft();
-}
-
-TEST_F(MuteTapCreation, DestroysOnlyTheTapWhenTheAttachmentFailsOrComesWithoutAnObjectID) {
-    audio.failNext(CoreAudioCall::createAggregateDevice, illegalOperation);
-    EXPECT_STREQ(creationError<AudioHardwareError>().what(),
-                 "Attaching the mute tap failed (Core Audio status 1852797029).");
-    EXPECT_EQ(destructions(), (Destructions{{destroyTap, lastCreated(CoreAudioCall::createProcessTap)}}));
-    expectNothingLeft();
-
-    audio.clearCalls();
-    audio.createNothingNext(CoreAudioCall::createAggregateDevice);
-    EXPECT_EQ(creationError<TessalyError>().message(), "Core Audio created no mute attachment.");
-    EXPECT_EQ(destructions(), (Destructions{{destroyTap, lastCreated(CoreAudioCall::createProcessTap)}}));
-    expectNothingLeft();
+TEST_F(MuteTapCreation, AFailedStepDestroysWhatCameBeforeItAndThrowsCoreAudiosStatusOrSaysWhatIsMissing) {
+    const struct {
+        std::function<void()> fail;
+        std::string message;  // empty: a Core Audio status, named by the failed read of the tap's UID
+        bool fromCoreAudio, tapCreated;
+    } cases[] = {
+        {[&] { audio.failNext(CoreAudioCall::createProcessTap, illegalOperation); },
+         "Creating a mute tap failed (Core Audio status 1852797029).", true, false},
+        {[&] { audio.createNothingNext(CoreAudioCall::createProcessTap); }, "Core Audio created no mute tap.",
+         false, false},
+        {[&] { audio.failNext(CoreAudioCall::getPropertyData, badObject); }, "", true, true},
+        {[&] { audio.failNext(CoreAudioCall::createAggregateDevice, illegalOperation); },
+         "Attaching the mute tap failed (Core Audio status 1852797029).", true, true},
+        {[&] { audio.createNothingNext(CoreAudioCall::createAggregateDevice); },
+         "Core Audio created no mute attachment.", false, true},
+    };
+    for (const auto& [fail, message, fromCoreAudio, tapCreated] : cases) {
+        audio.clearCalls();
+        fail();
+        const std::string what = fromCoreAudio ? creationError<AudioHardwareError>().what()
+                                               : creationError<TessalyError>().message();
+        const auto tap = [&] { return lastCreated(CoreAudioCall::createProcessTap); };
+        EXPECT_EQ(what, message.empty() ? "Reading audio object " + std::to_string(tap()) +
+                                              " failed (Core Audio status 560947818)."
+                                        : message);
+        EXPECT_EQ(destructions(), (tapCreated ? Destructions{{destroyTap, tap()}} : Destructions{})) << what;
+        EXPECT_TRUE(tapCreated || audio.calls(CoreAudioCall::createAggregateDevice).empty()) << what;
+        expectNothingLeft();
+    }
 }
 
 TEST_F(MuteTapCreation, DestroysAttachmentThenTapWhenVerificationFails) {
@@ -245,8 +240,7 @@ protected:
 TEST_F(MuteTapRemoval, DestroysTheAttachmentThenTheTapAndReportsEachStatusThatFailed) {
     EXPECT_EQ(tap.remove(audio), std::nullopt);
     EXPECT_EQ(destructions(), (Destructions{{destroyAttachment, tap.attachmentID}, {destroyTap, tap.id}}));
-    EXPECT_TRUE(audio.tapIDs().empty());
-    EXPECT_TRUE(audio.aggregateDeviceIDs().empty());
+    EXPECT_TRUE(audio.tapIDs().empty() && audio.aggregateDeviceIDs().empty());
     EXPECT_TRUE(audio.reachesOutput(quickLook));
     // A tap already gone: both statuses.
     EXPECT_EQ(tap.remove(audio), "Removing a mute tap failed (attachment: 560947818, tap: 560947818).");

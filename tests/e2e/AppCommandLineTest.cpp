@@ -237,26 +237,6 @@ TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) 
     EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
 }
 
-TEST_F(AppCommandLineTest, ALegacyAgentIsStoppedByDisableAndRemovedByUninstall) {
-    install();
-    loadLegacyAgent();
-    ASSERT_EQ(helpers().size(), 1u);
-    EXPECT_NE(launchctl({"print", legacyTarget()}).out.find("\tpid = " + std::to_string(helpers()[0]) + "\n"),
-              std::string::npos);
-
-    auto disable = appRunner.run(installedApp(), {"disable"});
-
-    EXPECT_EQ(disable.exitStatus, 0) << disable.err;
-    EXPECT_TRUE(helpers().empty());
-    // Disabled: not loaded again at the next login.
-    appRunner.run(installedBundle() + "/Contents/MacOS/tessaly-login",
-                  {"start", "com.orvanne.tessaly.agent.plist"});
-    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
-    auto uninstall = appRunner.run(installedApp(), {"uninstall"});
-    EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.err;
-    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
-}
-
 TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsLoadedAgainAfterAFailedRegistrationAndMigratedByEnable) {
     install();
     loadLegacyAgent();
@@ -310,6 +290,13 @@ TEST_F(AppCommandLineTest, AnOlderAgentBesideTheRunningLoginItemIsStoppedByItsJo
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
     EXPECT_TRUE(helpers().empty());
     EXPECT_TRUE(std::filesystem::exists(legacyAgent())) << "disable keeps the file";
+    // Disabled: not loaded again at the next login; uninstalling removes it.
+    appRunner.run(installedBundle() + "/Contents/MacOS/tessaly-login",
+                  {"start", "com.orvanne.tessaly.agent.plist"});
+    EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
+    auto uninstall = appRunner.run(installedApp(), {"uninstall"});
+    EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.err;
+    EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
 }
 
 TEST_F(AppCommandLineTest, AnInterruptedCommandLineRollsBackAsAFailedStepWouldAndSaysSo) {

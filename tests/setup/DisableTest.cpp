@@ -72,8 +72,7 @@ TEST_F(Disable, NothingRegisteredStillWaitsForThePortToDisappearAndFailsWhenAHel
     serviceManagement.setStatus(SMAppServiceStatusNotRegistered);
     EXPECT_EQ(messageOf([&] { service.disable(); }),
               "The previous helper is still running. No replacement was started.");
-    EXPECT_EQ(sleeps.size(), 50u);
-    EXPECT_THAT(sleeps, ::testing::Each(0.1));
+    EXPECT_EQ(sleeps, std::vector(50, 0.1));
 
     sleeps.clear();
     onSleep = [&](std::size_t count) {

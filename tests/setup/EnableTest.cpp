@@ -8,7 +8,6 @@
 namespace tessaly::testing {
 namespace {
 
-using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -90,8 +89,7 @@ TEST_F(HealthyHelperWait, AHelperThatNeverGetsHealthyReportsTheLastFailureAfterT
     serviceManagement.onRegister({});
     EXPECT_EQ(messageOf([&] { service.enable(); }),
               "Quick Look audio memory is off or unavailable. Open Tessaly to enable it.");
-    EXPECT_EQ(sleeps.size(), 30u);
-    EXPECT_THAT(sleeps, Each(0.2));
+    EXPECT_EQ(sleeps, std::vector(30, 0.2));
 
     // Silent at first, then up but not trusted: the user must see the later, more useful reason.
     sleeps.clear();
@@ -103,8 +101,7 @@ TEST_F(HealthyHelperWait, AHelperThatNeverGetsHealthyReportsTheLastFailureAfterT
     };
 
     EXPECT_EQ(messageOf([&] { service.enable(); }), "Open Tessaly and allow Accessibility to finish setup.");
-    EXPECT_EQ(sleeps.size(), 30u);
-    EXPECT_THAT(sleeps, Each(0.2));
+    EXPECT_EQ(sleeps, std::vector(30, 0.2));
     EXPECT_EQ(helperRequests.size(), 26u);
 }
 

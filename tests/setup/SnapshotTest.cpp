@@ -2,17 +2,14 @@
 
 #include <functional>
 #include <optional>
-#include <sstream>
 
 #include "SetupFixture.h"
-#include "foundation/Json.h"
 #include "foundation/Version.h"
 #include "values/PropertyList.h"
 
 namespace tessaly::testing {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::Optional;
 
 class Snapshot : public SetupFixture {
@@ -127,24 +124,6 @@ TEST_F(Snapshot, AnUnansweredHelperABadPreferenceFileOrAnUnrecognisedLegacyAgent
         EXPECT_FALSE(snapshot.helper) << check.error;
     }
     EXPECT_EQ(helperRequests.size(), 1u);  // the unanswered one
-}
-
-class SnapshotJson : public SetupFixture {};
-
-TEST_F(SnapshotJson, MembersAreListedAlphabetically) {
-    helperStatus.accessibilityTrusted = false;
-    startHelper();
-
-    const std::string text = Json::writePretty(service.snapshot().toJson());
-
-    // Top-level members are the lines indented by exactly two spaces.
-    std::vector<std::string> keys;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("  \"", 0) == 0) keys.push_back(line.substr(3, line.find('"', 3) - 3));
-    }
-    EXPECT_THAT(keys, ElementsAre("accessibilityTrusted", "error", "helper", "installed",
-                                  "legacyInstallation", "registration", "version", "volume"));
 }
 
 }  // namespace

@@ -104,7 +104,8 @@ TEST(PropertyListReadingTest, DatesDataAndUIDsAreRefusedRatherThanMistyped) {
         "The data couldn\xE2\x80\x99t be read because it isn\xE2\x80\x99t in the correct format: the property list holds a date, which Tessaly does not read.");
 }
 
-TEST(PropertyListWritingTest, XmlAndBinaryBothReadBackUnchangedAndWhatHasNoFormIsRefused) {
+TEST(PropertyListWritingTest,
+     XmlAndBinaryReadBackUnchangedTellApartWriteWholeNumbersAsIntegersAndRefuseWhatHasNoForm) {
     const CFValue value = CFDictionary{{"Label", "com.orvanne.tessaly"},
                                        {"ProgramArguments", CFArray{"/path with spaces/<helper>&", "run"}},
                                        {"RunAtLoad", true},
@@ -118,12 +119,10 @@ TEST(PropertyListWritingTest, XmlAndBinaryBothReadBackUnchangedAndWhatHasNoFormI
     EXPECT_THROW(PropertyList::writeXml(CFArray{AXUIElement(1)}), std::invalid_argument);
     EXPECT_THROW(PropertyList::writeBinary(CATapDescription{}), std::invalid_argument);
     EXPECT_THROW(PropertyList::writeXml(std::string("cut\0short", 9)), std::invalid_argument);
-}
 
-TEST(PropertyListWritingTest, WritesAFormatTheReaderTellsApartAndWholeNumbersAsIntegers) {
-    // launchd reads keys such as ThrottleInterval only as integers.
-    const CFValue value = CFDictionary{{"ThrottleInterval", 10}, {"Level", 0.5}};
-    const std::string xml = PropertyList::writeXml(value);
+    // A format the reader tells apart, and whole numbers as integers: launchd reads keys such as
+    // ThrottleInterval only as integers.
+    const std::string xml = PropertyList::writeXml(CFDictionary{{"ThrottleInterval", 10}, {"Level", 0.5}});
     EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
     EXPECT_EQ(xml.substr(xml.size() - 9), "</plist>\n");  // no trailing NUL from the C buffer
     EXPECT_NE(xml.find("<integer>10</integer>"), std::string::npos) << xml;

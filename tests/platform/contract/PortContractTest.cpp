@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "audio/AudioHardware.h"
@@ -183,24 +184,24 @@ TEST_P(PortContract, ProcessObjectsAndStatusesAsTheAudioServerGivesThem) {
     EXPECT_EQ(audio().AudioObjectGetPropertyData(ids[0], global(kAudioProcessPropertyPID), size, pid), 0);
     EXPECT_EQ(pid, 512u);
 
-    // Failures keep their exact statuses: an unknown object, a slot too small, an unknown property.
-    size = sizeof pid;
-    EXPECT_EQ(audio().AudioObjectGetPropertyData(999, global(kAudioProcessPropertyPID), size, pid),
-              badObject);
-    size = 2;
-    EXPECT_EQ(audio().AudioObjectGetPropertyData(ids[0], global(kAudioProcessPropertyPID), size, pid),
-              kAudioHardwareBadPropertySizeError);
-    bundle = std::nullopt;
-    size = kCFTypeRefSize;
-    EXPECT_EQ(audio().AudioObjectGetPropertyData(999, global(kAudioProcessPropertyBundleID), size, bundle),
-              badObject);
-    size = 2;
-    EXPECT_EQ(audio().AudioObjectGetPropertyData(ids[0], global(kAudioProcessPropertyBundleID), size, bundle),
-              kAudioHardwareBadPropertySizeError);
-    EXPECT_FALSE(bundle);
-    size = kCFTypeRefSize;
-    EXPECT_EQ(audio().AudioObjectGetPropertyData(ids[0], global(fourCharCode("zzzz")), size, bundle),
-              kAudioHardwareUnknownPropertyError);
+    // Failures keep their exact statuses: an unknown object, a slot too small, an unknown property;
+    // a refused object read leaves its slot empty.
+    const std::tuple<AudioObjectID, AudioObjectPropertySelector, std::uint32_t, OSStatus> failures[] = {
+        {999, kAudioProcessPropertyPID, sizeof pid, badObject},
+        {ids[0], kAudioProcessPropertyPID, 2, kAudioHardwareBadPropertySizeError},
+        {999, kAudioProcessPropertyBundleID, kCFTypeRefSize, badObject},
+        {ids[0], kAudioProcessPropertyBundleID, 2, kAudioHardwareBadPropertySizeError},
+        {ids[0], fourCharCode("zzzz"), kCFTypeRefSize, kAudioHardwareUnknownPropertyError},
+    };
+    for (const auto& [object, selector, slot, status] : failures) {
+        size = slot;
+        bundle = std::nullopt;
+        const OSStatus got = selector == kAudioProcessPropertyPID
+                                 ? audio().AudioObjectGetPropertyData(object, global(selector), size, pid)
+                                 : audio().AudioObjectGetPropertyData(object, global(selector), size, bundle);
+        EXPECT_EQ(got, status) << object << " " << selector;
+        EXPECT_FALSE(bundle) << object << " " << selector;
+    }
 }
 
 TEST_P(PortContract, AMuteTapSilencesItsProcessUntilRemovedAndReadsBackThroughThePort) {

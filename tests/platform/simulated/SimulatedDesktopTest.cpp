@@ -6,8 +6,6 @@
 namespace tessaly {
 namespace {
 
-using ::testing::ElementsAre;
-
 // The behaviours of the real desktop that the preview controls rely on.
 class SimulatedQuickLookPlayer : public testing::DesktopFixture {
 protected:
@@ -35,22 +33,6 @@ TEST_F(SimulatedQuickLookPlayer,
     desktop.closeWindow(shown.window);
     read(shown.volume, "AXValue", kAXErrorInvalidUIElement);
     EXPECT_THAT(read(desktop.createApplication(finder), "AXWindows", kAXErrorSuccess), CFValue(CFArray{}));
-}
-
-using SimulatedWorkspaceTest = testing::DesktopFixture;
-
-TEST_F(SimulatedWorkspaceTest, ListsTheDesktopsRunningApplicationsAndOpensURLsUntilRefused) {
-    desktop.launchApplication("com.apple.TextEdit", 700);
-    EXPECT_THAT(workspace.runningApplications("com.apple.finder"),
-                ElementsAre(RunningApplication{finder, "com.apple.finder"}));
-    desktop.quitApplication(finder);
-    EXPECT_TRUE(workspace.runningApplications("com.apple.finder").empty());
-
-    EXPECT_TRUE(workspace.openURL("x-apple.systempreferences:com.apple.preference.security"));
-    workspace.refuseOpeningURLs();
-    EXPECT_FALSE(workspace.openURL("file:///Users/tess"));
-    EXPECT_THAT(workspace.openedURLs(),
-                ElementsAre("x-apple.systempreferences:com.apple.preference.security"));
 }
 
 }  // namespace
