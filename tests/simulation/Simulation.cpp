@@ -141,6 +141,17 @@ struct Violation {
 // Invariants left unchecked in this run (--skip), to look past a known fault for others.
 std::vector<std::string> skipped;
 
+// A preview the user has open, as the user knows it.
+struct OpenPreview {
+    SimulatedPreview preview;
+    bool exposed;  // its controls are shown
+    double shownAt;
+    // The loudest level it may play at: the choice when it was shown or last heard in step with
+    // it, or the user's own level for it. A change in one preview is not put into the others
+    // already in step.
+    double entitled = -1;
+};
+
 struct Figures {
     std::size_t steps = 0;
     std::size_t faults = 0;
@@ -213,18 +224,22 @@ private:
         if (!service_ && exitedAt_ && runLoop_.now() >= *exitedAt_ + 10) login();
     }
 
-    void login() {
-        exitedAt_.reset();
+    // A helper process of `pid` on the simulated Mac; ending the process throws ProcessExit.
+    std::unique_ptr<MuteService> helper(ProcessID pid) {
         MuteServicePlatform platform{audio_,
                                      desktop_,
                                      workspace_,
                                      runLoop_,
                                      ports_,
                                      log_,
-                                     [] { return helperPID; },
+                                     [pid] { return pid; },
                                      [](int status) { throw ProcessExit{status}; }};
-        service_ =
-            std::make_unique<MuteService>(platform, store_, [] { return std::vector<ProcessID>{finder}; });
+        return std::make_unique<MuteService>(platform, store_, [] { return std::vector<ProcessID>{finder}; });
+    }
+
+    void login() {
+        exitedAt_.reset();
+        service_ = helper(helperPID);
         try {
             service_->start();
         } catch (const ProcessExit&) {
@@ -248,21 +263,16 @@ private:
                 setup.title = "Clip " + std::to_string(step.value % 1000) + ".mov";
                 setup.document = "file:///Users/tess/Movies/" + *setup.title;
                 setup.titleTexts = {*setup.title};
-                previews_.push_back(desktop_.openPreview(finder, setup));
-                exposed_.push_back(setup.controlsExposed);
-                shownAt_.push_back(runLoop_.now());
-                entitled_.push_back(-1);
+                previews_.push_back(
+                    {desktop_.openPreview(finder, setup), setup.controlsExposed, runLoop_.now()});
                 break;
             }
             case Kind::close:
                 if (previews_.empty()) break;
                 {
-                    const auto which = pick(previews_.size());
-                    desktop_.closeWindow(previews_[which].window);
-                    previews_.erase(previews_.begin() + which);
-                    exposed_.erase(exposed_.begin() + which);
-                    shownAt_.erase(shownAt_.begin() + which);
-                    entitled_.erase(entitled_.begin() + which);
+                    const auto which = previews_.begin() + pick(previews_.size());
+                    desktop_.closeWindow(which->preview.window);
+                    previews_.erase(which);
                 }
                 break;
             case Kind::next:
@@ -270,43 +280,44 @@ private:
                 {
                     // Each step shows a file of its own: the arrow keys never show the file already shown.
                     const auto title = "Next " + std::to_string(currentStep_) + ".mov";
-                    const auto which = pick(previews_.size());
-                    shownAt_[which] = runLoop_.now();
-                    entitled_[which] = -1;
-                    desktop_.changeDocument(previews_[which], "file:///Users/tess/Movies/" + title, title);
+                    auto& shown = previews_[pick(previews_.size())];
+                    shown.shownAt = runLoop_.now();
+                    shown.entitled = -1;
+                    desktop_.changeDocument(shown.preview, "file:///Users/tess/Movies/" + title, title);
                 }
                 break;
             case Kind::drag:
             case Kind::speaker: {
                 if (previews_.empty()) break;
                 const auto which = pick(previews_.size());
-                if (!exposed_[which]) break;
-                const double before = desktop_.outputLevel(previews_[which]);
+                auto& [preview, exposed, shownAt, entitled] = previews_[which];
+                if (!exposed) break;
+                const double before = desktop_.outputLevel(preview);
                 if (step.kind == Kind::speaker) {
-                    desktop_.userPressesSpeaker(previews_[which]);
+                    desktop_.userPressesSpeaker(preview);
                 } else {
                     // The edges and a hair's breadth from the last choice are the levels that catch slips.
                     const double levels[] = {0.0, 1.0, 0.25, 0.5, 0.8};
                     double level = levels[pick(5)];
-                    if (pick(4) == 0) level = std::min(1.0, desktop_.playerLevel(previews_[which]) + 5e-6);
-                    desktop_.userMovesVolume(previews_[which], level);
+                    if (pick(4) == 0) level = std::min(1.0, desktop_.playerLevel(preview) + 5e-6);
+                    desktop_.userMovesVolume(preview, level);
                 }
                 // A drag that ends where the slider stood changes nothing.
-                if (desktop_.outputLevel(previews_[which]) == before) break;
+                if (desktop_.outputLevel(preview) == before) break;
                 userActedAt_ = runLoop_.now();
                 acted_ = which;
-                entitled_[which] = desktop_.outputLevel(previews_[which]);
+                entitled = desktop_.outputLevel(preview);
                 break;
             }
             case Kind::pauseOrPlay:
                 if (previews_.empty()) break;
                 {
-                    const auto which = pick(previews_.size());
-                    if (exposed_[which])
-                        desktop_.hideControls(previews_[which]);
+                    auto& played = previews_[pick(previews_.size())];
+                    if (played.exposed)
+                        desktop_.hideControls(played.preview);
                     else
-                        desktop_.exposeControls(previews_[which]);
-                    exposed_[which] = !exposed_[which];
+                        desktop_.exposeControls(played.preview);
+                    played.exposed = !played.exposed;
                 }
                 break;
             case Kind::quickLookRestart:
@@ -370,13 +381,12 @@ private:
             case Fault::vanishing:
                 // A window's elements die mid-pass: the user closed it between two calls.
                 if (on && !previews_.empty()) {
-                    const auto which = random() % previews_.size();
-                    desktop_.onRead(previews_[which].volume, "AXValue",
-                                    [this, window = previews_[which].window] {
-                                        desktop_.vanishWindow(window);
-                                        vanished_.push_back(window);
-                                        runLoop_.postAfter(0.01, [this, window] { closeVanished(window); });
-                                    });
+                    const auto& preview = previews_[random() % previews_.size()].preview;
+                    desktop_.onRead(preview.volume, "AXValue", [this, window = preview.window] {
+                        desktop_.vanishWindow(window);
+                        vanished_.push_back(window);
+                        runLoop_.postAfter(0.01, [this, window] { closeVanished(window); });
+                    });
                 }
                 on = false;
                 break;
@@ -428,20 +438,12 @@ private:
                 if (!on) break;
                 // A second helper refuses to start while this one serves the port, and writes nothing.
                 const auto before = readAll(store_.path());
-                MuteServicePlatform platform{audio_,
-                                             desktop_,
-                                             workspace_,
-                                             runLoop_,
-                                             ports_,
-                                             log_,
-                                             [] { return helperPID + 1; },
-                                             [](int status) { throw ProcessExit{status}; }};
-                MuteService second(platform, store_, [] { return std::vector<ProcessID>{finder}; });
+                const auto second = helper(helperPID + 1);
                 try {
-                    second.start();
+                    second->start();
                     if (service_)
                         fail(currentStep_, "second-helper", "a second helper started beside the first");
-                    second.stop();
+                    second->stop();
                 } catch (const std::exception&) {
                 } catch (const ProcessExit&) {
                 }
@@ -458,15 +460,8 @@ private:
     // The window whose elements died is then closed for good, as the user's close completes.
     void closeVanished(const AXUIElement& window) {
         std::erase(vanished_, window);
-        for (std::size_t index = 0; index < previews_.size(); ++index) {
-            if (!(previews_[index].window == window)) continue;
+        if (std::erase_if(previews_, [&](const OpenPreview& open) { return open.preview.window == window; }))
             desktop_.closeWindow(window);
-            previews_.erase(previews_.begin() + index);
-            exposed_.erase(exposed_.begin() + index);
-            shownAt_.erase(shownAt_.begin() + index);
-            entitled_.erase(entitled_.begin() + index);
-            return;
-        }
     }
 
     static std::optional<std::string> readAll(const std::string& path) {
@@ -499,9 +494,9 @@ private:
             std::cerr << " choice " << text(service_->preference())
                       << (service_->guardEngaged() ? " guard" : "")
                       << (service_->previewError() ? " error: " + *service_->previewError() : "");
-        for (std::size_t index = 0; index < previews_.size(); ++index)
-            std::cerr << " | " << index << (exposed_[index] ? "" : " hidden") << " shows "
-                      << desktop_.outputLevel(previews_[index]) << " heard " << heard(previews_[index]);
+        for (const auto& open : previews_)
+            std::cerr << " |" << (open.exposed ? "" : " hidden") << " shows "
+                      << desktop_.outputLevel(open.preview) << " heard " << heard(open.preview);
         std::cerr << "\n";
     }
 
@@ -554,33 +549,31 @@ private:
         // quieter than the choice, for a bounded while.
         const bool held = service_->guardEngaged() && !choice.isMuted();
         for (std::size_t index = 0; index < previews_.size(); ++index) {
-            const double level = heard(previews_[index]);
+            auto& [preview, exposed, shownAt, entitled] = previews_[index];
+            const double level = heard(preview);
             const std::string which = "preview " + std::to_string(index) +
-                                      (exposed_[index] ? "" : " (controls hidden)") + " shown " +
-                                      std::to_string(runLoop_.now() - shownAt_[index]) + " s ago";
+                                      (exposed ? "" : " (controls hidden)") + " shown " +
+                                      std::to_string(runLoop_.now() - shownAt) + " s ago";
             if (choice.volume() == 0 && level > 0 && !reported)
                 fail(step, "heard",
                      which + " is heard at " + std::to_string(level) + " while the choice is mute");
             // A player that keeps its controls hidden past the hold's limit plays at its own level.
-            const bool givenUp = !exposed_[index] && runLoop_.now() - shownAt_[index] >= PreviewHold::limit;
-            const double allowed = givenUp ? 1.0 : std::max(entitled_[index], choice.volume());
+            const bool givenUp = !exposed && runLoop_.now() - shownAt >= PreviewHold::limit;
+            const double allowed = givenUp ? 1.0 : std::max(entitled, choice.volume());
             if (canWork && !reported && level > allowed + 1e-9)
                 fail(step, "heard",
                      which + " is heard at " + std::to_string(level) + " above the choice " + text(choice));
             // The controls tell the truth: what the player shows is what is heard.
-            const bool inStep = std::abs(entitled_[index] - choice.volume()) <= 1e-9;
-            if (canWork && settled && inStep && exposed_[index] && !(held && level == 0) &&
-                std::abs(desktop_.outputLevel(previews_[index]) - level) > 1e-9)
+            const bool inStep = std::abs(entitled - choice.volume()) <= 1e-9;
+            const double shown = desktop_.outputLevel(preview);
+            if (canWork && settled && inStep && exposed && !(held && level == 0) &&
+                std::abs(shown - level) > 1e-9)
                 fail(step, "controls",
-                     which + " shows " + std::to_string(desktop_.outputLevel(previews_[index])) + " but " +
-                         std::to_string(level) + " is heard");
-        }
-        // A preview that shows the choice is in step with it, whenever a pass put it there (also
-        // while the guard held it silent).
-        for (std::size_t index = 0; index < previews_.size(); ++index) {
-            if (entitled_[index] < 0 ||
-                std::abs(desktop_.outputLevel(previews_[index]) - choice.volume()) <= 1e-9)
-                entitled_[index] = choice.volume();
+                     which + " shows " + std::to_string(shown) + " but " + std::to_string(level) +
+                         " is heard");
+            // A preview that shows the choice is in step with it, whenever a pass put it there (also
+            // while the guard held it silent).
+            if (entitled < 0 || std::abs(shown - choice.volume()) <= 1e-9) entitled = choice.volume();
         }
         // The user's last change is the adopted choice, to the last hair.
         // A change made while a fault held the helper off is found at its next poll, not at once.
@@ -589,12 +582,12 @@ private:
             const Step& last = plan_.steps[step];
             if (last.kind == Kind::drag || last.kind == Kind::speaker) {
                 // A window that closed as the helper read it takes the change with it.
-                if (acted_ < previews_.size() && !(held && heard(previews_[acted_]) == 0) &&
-                    !vanished(previews_[acted_]) &&
-                    std::abs(heard(previews_[acted_]) - choice.volume()) > 1e-9)
+                const auto* changed = acted_ < previews_.size() ? &previews_[acted_].preview : nullptr;
+                if (changed && !(held && heard(*changed) == 0) && !vanished(*changed) &&
+                    std::abs(heard(*changed) - choice.volume()) > 1e-9)
                     fail(step, "user-change",
-                         "the user's change was not adopted: heard " +
-                             std::to_string(heard(previews_[acted_])) + ", remembered " + text(choice));
+                         "the user's change was not adopted: heard " + std::to_string(heard(*changed)) +
+                             ", remembered " + text(choice));
             }
         }
         // What the helper holds is bounded by what is open.
@@ -623,13 +616,7 @@ private:
     TemporaryDirectory home_;
     PreferenceStore store_ = PreferenceStore::forHome(home_.path());
     std::unique_ptr<MuteService> service_;
-    std::vector<SimulatedPreview> previews_;
-    std::vector<bool> exposed_;
-    std::vector<double> shownAt_;
-    // The loudest level each preview may play at: the choice when it was shown or last heard in
-    // step with it, or the user's own level for it. A change in one preview is not put into the
-    // others already in step.
-    std::vector<double> entitled_;
+    std::vector<OpenPreview> previews_;
     std::vector<AXUIElement> vanished_;
     AudioObjectID quickLookProcess_ = 0;
     std::int32_t quickLookPID_ = 900;
