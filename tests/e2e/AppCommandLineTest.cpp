@@ -165,13 +165,15 @@ TEST_F(AppCommandLineTest, EachCommandLineFromOutsideApplicationsGetsItsAnswerAn
     EXPECT_FALSE(std::filesystem::exists(home / ".local/state"));
 }
 
-TEST_F(AppCommandLineTest, AnInstalledCopyEnablesRestartsDisablesAndUninstalls) {
+TEST_F(AppCommandLineTest, AnInstalledCopyEnablesStartsAtLoginRestartsDisablesAndUninstalls) {
     install();
     const std::string helperPath = installedBundle() + "/Contents/MacOS/tessaly-helper";
 
     auto enable = appRunner.run(installedApp(), {"enable"});
     EXPECT_EQ(enable.exitStatus, 0) << enable.err;
     EXPECT_EQ(enable.out, "Quick Look audio memory is enabled, including at login.\n");
+    logOutAndIn();
+    ASSERT_TRUE(eventually([&] { return runner.run(helperPath, {"status"}).exitStatus == 0; }));
     EXPECT_EQ(runner.run(helperPath, {"status"}).out,
               "Quick Look audio memory is ON. Muted. Native previews: 0.\n");
     auto status = appRunner.run(installedApp(), {"setup-status", "--json"});
@@ -187,6 +189,7 @@ TEST_F(AppCommandLineTest, AnInstalledCopyEnablesRestartsDisablesAndUninstalls) 
     EXPECT_EQ(disable.exitStatus, 0) << disable.err;
     EXPECT_EQ(disable.out, "Quick Look audio memory is disabled, including at login.\n");
     EXPECT_FALSE(std::filesystem::exists(runtime / "com.orvanne.tessaly"));
+    EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
     EXPECT_EQ(runner.run(helperPath, {"status"}).exitStatus, 1);
     EXPECT_NE(appRunner.run(installedApp(), {"setup-status", "--json"}).out.find("\"not-registered\""),
               std::string::npos);
@@ -225,16 +228,6 @@ TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperDisablesAtOnceStopItAndUni
     EXPECT_FALSE(std::filesystem::exists(trash + "/files/Tessaly.app.2"));
     EXPECT_NE(readFile(trash + "/info/Tessaly.app.trashinfo").find("Path=" + installedBundle() + "\n"),
               std::string::npos);
-}
-
-TEST_F(AppCommandLineTest, TheAutostartEntryStartsTheHelperAgainAtTheNextLogin) {
-    install();
-    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
-    logOutAndIn();
-    EXPECT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
-
-    ASSERT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
-    EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
 }
 
 TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsLoadedAgainAfterAFailedRegistrationAndMigratedByEnable) {
