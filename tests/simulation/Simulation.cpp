@@ -42,6 +42,8 @@ constexpr const char* quickLook = "com.apple.quicklook.QuickLookUIService";
 constexpr double saveSettle = 0.15;
 // Seconds within which the helper mends what a fault that ended left: its next poll.
 constexpr double recoverySeconds = 2.5;
+// launchd's throttle before it starts a helper that ended again.
+constexpr double relaunchSeconds = 10;
 
 struct ProcessExit {
     int status;
@@ -183,7 +185,8 @@ public:
             check(index);
             if (violation_) break;
             advance(step.pause);
-            check(index, step.pause >= 1);
+            // Settled: a second has passed since the step and since the helper started.
+            check(index, step.pause >= 1 && runLoop_.now() - startedAt_ >= 1);
             ++figures.steps;
         }
         if (!violation_ && service_) {
@@ -216,12 +219,17 @@ private:
             fail(currentStep_, "guard", "a tap or aggregate device is left after the helper exited");
     }
 
+    // The pause after a step; launchd starts a helper that ended again 10 s later, within it.
     void advance(double seconds) {
-        guardedly([&] {
-            runLoop_.runUntilIdle();
-            if (seconds > 0) runLoop_.advance(seconds);
-        });
-        if (!service_ && exitedAt_ && runLoop_.now() >= *exitedAt_ + 10) login();
+        const double end = runLoop_.now() + seconds;
+        guardedly([&] { runLoop_.runUntilIdle(); });
+        while (!service_ && exitedAt_ && *exitedAt_ + relaunchSeconds <= end) {
+            const double relaunch = *exitedAt_ + relaunchSeconds;
+            guardedly([&] { runLoop_.advance(std::max(0.0, relaunch - runLoop_.now())); });
+            login();
+            guardedly([&] { runLoop_.runUntilIdle(); });
+        }
+        if (end > runLoop_.now()) guardedly([&] { runLoop_.advance(end - runLoop_.now()); });
     }
 
     // A helper process of `pid` on the simulated Mac; ending the process throws ProcessExit.
@@ -239,6 +247,7 @@ private:
 
     void login() {
         exitedAt_.reset();
+        startedAt_ = runLoop_.now();
         service_ = helper(helperPID);
         try {
             service_->start();
@@ -627,6 +636,7 @@ private:
     AudioPreference adopted_ = AudioPreference::defaultPreference();
     double adoptedAt_ = -1;
     std::optional<double> exitedAt_;
+    double startedAt_ = 0;
     std::optional<std::string> savedBytes_;
     std::size_t currentStep_ = 0;
     std::size_t acted_ = 0;
