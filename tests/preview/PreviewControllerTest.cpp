@@ -19,7 +19,8 @@ protected:
     }
 };
 
-TEST_F(PreviewControllerPass, RestoresTheChoiceIntoANewPreviewObservesItAndThenLeavesItAlone) {
+TEST_F(PreviewControllerPass,
+       RestoresTheChoiceIntoANewPreviewObservesItLeavesItAloneAndTakesAnotherFileAsNew) {
     const auto shown = openPreview();
     pass();
     EXPECT_EQ(desktop.outputLevel(shown), 0.5);
@@ -46,9 +47,17 @@ TEST_F(PreviewControllerPass, RestoresTheChoiceIntoANewPreviewObservesItAndThenL
     EXPECT_EQ(controller.restorationCount(), 1u);
     EXPECT_EQ(controller.userChangeCount(), 0u);
     EXPECT_EQ(desktop.observersCreated(), observers);
+
+    // Another file in the same window (the arrow keys) is a new preview at its player's own level.
+    desktop.changeDocument(shown, "file:///Users/tess/Music/Tide.m4a", "Tide.m4a");
+    ASSERT_EQ(desktop.outputLevel(shown), 1.0);
+    pass();
+    EXPECT_TRUE(reportedChoices.empty());
+    EXPECT_EQ(desktop.outputLevel(shown), 0.5);
+    EXPECT_EQ(controller.restorationCount(), 2u);
 }
 
-TEST_F(PreviewControllerPass, ReportsTheUsersAudibleChangeAndLeavesItAsSet) {
+TEST_F(PreviewControllerPass, ReportsTheUsersAudibleChangeLeavesItAsSetAndGivesItToAPreviewOpenedMeanwhile) {
     const auto shown = openPreview();
     pass();
     deliveredNotifications();
@@ -57,12 +66,17 @@ TEST_F(PreviewControllerPass, ReportsTheUsersAudibleChangeAndLeavesItAsSet) {
     // A hair's breadth above the remembered 0.5, just beyond the readings' tolerance, is a change.
     desktop.userMovesVolume(shown, 0.500005);
     EXPECT_THAT(deliveredNotifications(), ElementsAre("AXValueChanged"));
+    // A preview that opens before the pass gets the choice made in it.
+    const auto second =
+        openPreview({.document = "file:///Users/tess/Movies/Dunes.mov", .title = "Dunes.mov"});
     pass();
     EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.500005, 0.500005)));
     EXPECT_EQ(controller.userChangeCount(), 1u);
-    EXPECT_TRUE(desktop.writes().empty());
+    EXPECT_THAT(desktop.writes(), ElementsAre(SimulatedWrite::setValue(second.volume, 0.500005)));
     EXPECT_EQ(desktop.outputLevel(shown), 0.500005);
+    EXPECT_EQ(desktop.outputLevel(second), 0.500005);
     EXPECT_EQ(controller.tracked()[0].lastVolume, 0.500005);
+    EXPECT_EQ(controller.restorationCount(), 2u);
 }
 
 TEST_F(PreviewControllerPass, ReappliesTheUsersMuteFromTheRememberedLevelAndReportsAnUnmuteOrADragToZero) {
@@ -96,29 +110,6 @@ TEST_F(PreviewControllerPass, ReappliesTheUsersMuteFromTheRememberedLevelAndRepo
     EXPECT_TRUE(desktop.isMuted(shown));
     desktop.userPressesSpeaker(shown);
     EXPECT_EQ(desktop.outputLevel(shown), 0.3);
-}
-
-TEST_F(PreviewControllerPass, GivesNewPreviewsTheChoiceMadeInTheSamePass) {
-    const auto first = openPreview();
-    pass();
-    desktop.userMovesVolume(first, 0.2);
-    const auto second = openPreview();
-    pass();
-    EXPECT_THAT(reportedChoices, ElementsAre(IsChoice(0.2, 0.2)));
-    EXPECT_EQ(desktop.outputLevel(second), 0.2);
-    EXPECT_EQ(controller.restorationCount(), 2u);
-}
-
-TEST_F(PreviewControllerPass, TreatsAnotherFileInTheSameWindowAsANewPreview) {
-    const auto shown = openPreview();
-    pass();
-
-    desktop.changeDocument(shown, "file:///Users/tess/Music/Tide.m4a", "Tide.m4a");
-    ASSERT_EQ(desktop.outputLevel(shown), 1.0);
-    pass();
-    EXPECT_TRUE(reportedChoices.empty());
-    EXPECT_EQ(desktop.outputLevel(shown), 0.5);
-    EXPECT_EQ(controller.restorationCount(), 2u);
 }
 
 // The host stays observed throughout: a window announced while a pass changes the registrations
