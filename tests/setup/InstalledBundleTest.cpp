@@ -11,32 +11,32 @@ using ::testing::IsEmpty;
 
 class InstalledBundleCheck : public SetupFixture {};
 
-TEST_F(InstalledBundleCheck, ACopyOutsideApplicationsIsNotInstalledAndEnablesNothing) {
+TEST_F(InstalledBundleCheck, ACopyOutsideApplicationsOrAnotherApplicationIsNotInstalledAndChangesNothing) {
     EXPECT_TRUE(service.installed());
-    makeBundle(home + "/Downloads/Tessaly.app");
-    runFrom(home + "/Downloads/Tessaly.app");
-
-    EXPECT_FALSE(service.installed());
-    EXPECT_EQ(messageOf([&] { service.enable(); }),
-              "Move Tessaly.app into Applications, then open that copy to finish setup.");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
-    EXPECT_THAT(commands.invocations(), IsEmpty());
-}
-
-TEST_F(InstalledBundleCheck, OtherBundleIdentifierOrExecutableIsNotTheInstalledApplication) {
     const std::function<void()> changes[] = {
+        [&] {
+            makeBundle(home + "/Downloads/Tessaly.app");
+            runFrom(home + "/Downloads/Tessaly.app");
+            EXPECT_FALSE(service.installed());
+        },
         [&] { process.bundle.identifier = "com.example.other"; },
         [&] {
-            process.bundle.identifier = "com.orvanne.tessaly";
             process.bundle.infoDictionary.insert_or_assign("CFBundleExecutable", CFValue("tessaly-helper"));
         },
         [&] { process.bundle.infoDictionary.insert_or_assign("CFBundleExecutable", CFValue(true)); },
     };
+    // Each case changes the installed copy's own process.
+    const auto installed = process.bundle;
     for (const auto& change : changes) {
+        process.bundle = installed;
         change();
+        EXPECT_EQ(messageOf([&] { service.enable(); }),
+                  "Move Tessaly.app into Applications, then open that copy to finish setup.");
         EXPECT_EQ(messageOf([&] { service.disable(); }),
                   "Move Tessaly.app into Applications, then open that copy to finish setup.");
     }
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    EXPECT_THAT(commands.invocations(), IsEmpty());
 }
 
 TEST_F(InstalledBundleCheck, EitherApplicationsCopyRunningNamesTheOther) {

@@ -75,17 +75,6 @@ TEST_F(SimulatedAggregateDevices, RefuseAnUnknownProcessTapAndReportSubDevicesAs
     EXPECT_EQ(count(kAudioObjectPropertyScopeGlobal), 2u);
 }
 
-class SimulatedObjectIDs : public QuickLookAudioFixture {};
-
-TEST_F(SimulatedObjectIDs, IncreaseAndNeverCollideWithPickedIDs) {
-    AudioObjectID first = addQuickLookProcess(500);
-    AudioObjectID picked = addQuickLookProcess(501, first + 50);
-    AudioObjectID next = addQuickLookProcess(502);
-    EXPECT_GT(next, picked);
-    EXPECT_THROW(addQuickLookProcess(503, picked), std::invalid_argument);
-    EXPECT_THROW(addQuickLookProcess(503, kAudioObjectSystemObject), std::invalid_argument);
-}
-
 // The helper built for Linux embeds a simulation and asks it for the process list on every status
 // request: only a test's simulation may keep the calls it answered.
 TEST(SimulatedCallLog, IsKeptOnlyWhenATestAsksForIt) {
