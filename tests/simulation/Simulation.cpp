@@ -3,13 +3,9 @@
 // the user's invariants judged after every step from what the simulation hears and what is on disk.
 // A failing run prints its seed and a shortened trace; `tessaly-simulation --seed N` replays it.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -20,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/FileSystem.h"
 #include "service/MuteService.h"
 #include "service/PreviewHold.h"
 #include "service/StatusClient.h"
@@ -439,7 +436,7 @@ private:
                     std::error_code ignored;
                     if (fs::is_symlink(store_.path()) || fs::is_directory(store_.path())) {
                         fs::remove_all(store_.path(), ignored);
-                        if (savedBytes_) writeAll(store_.path(), *savedBytes_);
+                        if (savedBytes_) FileSystem::writeAtomically(store_.path(), *savedBytes_, 0600);
                     }
                 }
                 break;
@@ -473,22 +470,13 @@ private:
             desktop_.closeWindow(window);
     }
 
+    // The file's bytes; none when it is missing or not a regular file.
     static std::optional<std::string> readAll(const std::string& path) {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        if (file == nullptr) return std::nullopt;
-        std::string bytes;
-        char buffer[4096];
-        for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-            bytes.append(buffer, count);
-        std::fclose(file);
-        return bytes;
-    }
-    static void writeAll(const std::string& path, const std::string& bytes) {
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (file == nullptr) return;
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-        ::chmod(path.c_str(), 0600);
+        try {
+            return FileSystem::readBounded(path, 1 << 20);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
     }
 
     void fail(std::size_t step, const std::string& invariant, const std::string& message) {
