@@ -211,7 +211,7 @@ TEST_F(SessionEndToEndTest, BrowsingAtAnAudibleChoiceNeverSoundsLouderThanIt) {
 
 // A file slow to load (a network share): the user drags the slider as soon as the preview is heard;
 // the drag is kept in the preview and saved, not restored over.
-TEST_F(SessionEndToEndTest, TheUsersFirstDragIsKeptAndSaved) {
+TEST_F(SessionEndToEndTest, TheUsersFirstDragIsKeptAndSavedAndALaterOneSavedAtSigterm) {
     startHelper();
     act({"media-load-delay", "300"});
     std::string report;
@@ -222,6 +222,15 @@ TEST_F(SessionEndToEndTest, TheUsersFirstDragIsKeptAndSaved) {
     act({"wait-heard", std::to_string(preview), "0.7"});
     std::this_thread::sleep_for(std::chrono::milliseconds(600));  // the follow-up passes have run
     act({"wait-heard", std::to_string(preview), "0.7", "--within", "0"});
+
+    // SIGTERM with a choice not yet saved writes it.
+    act({"slider", std::to_string(preview), "0.3"});
+    // The guard is released as soon as the helper adopts the choice; the save waits 0.15 s more.
+    act({"wait-heard", std::to_string(preview), "0.3"});
+    ::kill(helperPid, SIGTERM);
+    EXPECT_EQ(ProcessRunner::waitFor(helperPid, 10), 0);
+    EXPECT_TRUE(remembers("0.3", 1));
+    EXPECT_FALSE(std::filesystem::exists(runtime / "com.orvanne.tessaly"));  // the port is gone
 }
 
 // The user goes on opening previews, 50 ms apart, while Tessaly restarts its helper: the new
@@ -245,19 +254,6 @@ TEST_F(SessionEndToEndTest, RestartingWhileTheUserOpensPreviewsLeaksNothingWhile
     const std::string timeline = act({"timeline"});
     EXPECT_EQ(loudestHeard(timeline), 0) << timeline;
     EXPECT_EQ(readFile(home / "restart.out"), "Quick Look audio memory restarted with the saved choice.\n");
-}
-
-TEST_F(SessionEndToEndTest, SigtermWithAChoiceNotYetSavedWritesIt) {
-    startHelper();
-    const int preview = open({"Harbour.mov", "--expect", "0"});
-    untilTracked(1);
-    act({"slider", std::to_string(preview), "0.3"});
-    // The guard is released as soon as the helper adopts the choice; the save waits 0.15 s more.
-    act({"wait-heard", std::to_string(preview), "0.3"});
-    ::kill(helperPid, SIGTERM);
-    EXPECT_EQ(ProcessRunner::waitFor(helperPid, 10), 0);
-    EXPECT_TRUE(remembers("0.3", 1));
-    EXPECT_FALSE(std::filesystem::exists(runtime / "com.orvanne.tessaly"));  // the port is gone
 }
 
 // The built executables under chaos, the user acting at random: the helper killed with SIGKILL,
