@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -82,6 +83,15 @@ Opening openAndSettle(Session& session, const std::vector<std::string>& words) {
                            std::regex("^Preview ([0-9]+) .* after ([0-9.]+) ms and ([0-9]+) Accessibility")))
         throw std::runtime_error("unexpected report: " + report);
     return {std::stoi(found[1]), std::stod(found[2]), std::stod(found[3])};
+}
+
+/// Opens a preview without waiting for its level; its number.
+int openPreview(Session& session, const std::vector<std::string>& words) {
+    const std::string report = session.act(words);
+    std::smatch found;
+    if (!std::regex_search(report, found, std::regex("^Preview ([0-9]+) ")))
+        throw std::runtime_error("unexpected report: " + report);
+    return std::stoi(found[1]);
 }
 
 /// What one preview sounded like, from the session's timeline.
@@ -184,6 +194,113 @@ void roadFigures(Session& session, const std::string& level, double remembered, 
         median(calls), median(calls), floor, median(times) / floor);
 }
 
+using Clock = std::chrono::steady_clock;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+/// Whether the Quick Look process reaches the speakers unguarded, as the session's state says.
+bool quickLookUnguarded(Session& session) {
+    return session.act({"state", "--json"}).find("\"reachesOutput\" : true") != std::string::npos;
+}
+
+/// Sound frames heard from the previews numbered `first` and later while the choice is mute.
+double framesHeardSince(Session& session, int first) {
+    double frames = 0;
+    for (const auto& [number, sound] : sounds(session, 0))
+        if (number >= first) frames += sound.above * framesPerSecond;
+    return frames;
+}
+
+/// A user browsing quickly at mute: previews kept open from 0 to 600 ms, and every tenth time three
+/// settled previews closed back to back with the next opened at once.
+void quickBrowsing(Session& session, int count) {
+    std::mt19937 random(19);
+    const int first = openAndSettle(session, {"open", "warm-up.mov", "--expect", "0"}).preview;
+    session.act({"close", std::to_string(first)});
+    for (int index = 0; index < count; ++index) {
+        const std::string file = "quick-" + std::to_string(index) + ".mov";
+        if (index % 10 == 9) {
+            std::vector<int> settled;
+            for (int each = 0; each < 3; ++each)
+                settled.push_back(openAndSettle(session, {"open", file, "--expect", "0"}).preview);
+            std::this_thread::sleep_for(previewShown);
+            for (int preview : settled) session.act({"close", std::to_string(preview)});
+        }
+        const int preview = openPreview(session, {"open", file});
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 601));
+        session.act({"close", std::to_string(preview)});
+    }
+    std::printf(
+        "\nquick browsing at mute, %d previews open 0-600 ms, three settled ones closed back to back every "
+        "tenth:\n  sound frames heard while muted: %.0f (goal: 0)\n",
+        count, framesHeardSince(session, first));
+}
+
+/// From a Core Audio restart (every tap gone) until Quick Look is silenced again, per round.
+void audioRestartToSilence(Session& session, int rounds) {
+    std::vector<double> times;
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = Clock::now();
+        session.act({"restart-audio"});
+        while (quickLookUnguarded(session) && millisecondsSince(start) < 20000) {
+        }
+        times.push_back(millisecondsSince(start));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    std::printf(
+        "\nCore Audio restarted at mute, %d rounds: Quick Look silenced again after median %.1f ms, "
+        "at most %.1f ms (rounds:",
+        rounds, median(times), *std::max_element(times.begin(), times.end()));
+    for (double time : times) std::printf(" %.1f", time);
+    std::printf(" ms)\n");
+}
+
+/// `Tessaly restart` of an installed, enabled copy at mute: the longest time Quick Look was unguarded
+/// in each restart, and what was heard of previews the user opened meanwhile.
+void appRestartGap(Session& session, const std::string& app, int rounds) {
+    std::vector<double> gaps;
+    std::vector<double> durations;
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = Clock::now();
+        const pid_t restart = spawn(app, "restart");
+        double longest = 0;
+        std::optional<Clock::time_point> unguardedSince;
+        for (int exit = 0; waitpid(restart, &exit, WNOHANG) == 0;) {
+            if (quickLookUnguarded(session)) {
+                if (!unguardedSince) unguardedSince = Clock::now();
+                longest = std::max(longest, millisecondsSince(*unguardedSince));
+            } else {
+                unguardedSince.reset();
+            }
+        }
+        gaps.push_back(longest);
+        durations.push_back(millisecondsSince(start));
+    }
+    // The same with the user opening previews 50 ms apart during each restart.
+    const int first = openAndSettle(session, {"open", "before-restart.mov", "--expect", "0"}).preview;
+    session.act({"close", std::to_string(first)});
+    int opened = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const pid_t restart = spawn(app, "restart");
+        std::vector<int> shown;
+        for (int exit = 0; waitpid(restart, &exit, WNOHANG) == 0; ++opened) {
+            if (shown.size() == 3) session.act({"close", std::to_string(shown.front())});
+            if (shown.size() == 3) shown.erase(shown.begin());
+            shown.push_back(openPreview(session, {"open", "during-" + std::to_string(opened) + ".mov"}));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        for (int preview : shown) session.act({"close", std::to_string(preview)});
+    }
+    std::printf(
+        "\nTessaly restart at mute, %d rounds (median %.0f ms each): Quick Look unguarded for median %.1f ms, "
+        "at most %.1f ms\n  %d previews opened 50 ms apart during the restarts: sound frames heard while "
+        "muted: %.0f (goal: 0)\n",
+        rounds, median(durations), median(gaps), *std::max_element(gaps.begin(), gaps.end()), opened,
+        framesHeardSince(session, first));
+}
+
 /// Accessibility calls of one steady refresh (the 2 s poll) with `previews` settled previews open.
 double steadyPassCalls(Session& session, int previews, const std::string& level) {
     std::vector<int> open;
@@ -196,6 +313,23 @@ double steadyPassCalls(Session& session, int previews, const std::string& level)
     const double perPass = (session.accessibilityCalls() - before) / 3;
     for (int preview : open) session.act({"close", std::to_string(preview)});
     return perPass;
+}
+
+/// The choice mute, as the helper writes it.
+void storeMute(const IsolatedUser& user) {
+    const std::string folder = user.home + "/Library/Application Support/Tessaly";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/audio.json")
+        << "{\n  \"schemaVersion\" : 1,\n  \"unmutedVolume\" : 0.4,\n  \"volume\" : 0\n}\n";
+}
+
+/// Copies the built bundle into the user's Applications folder; the installed application.
+std::string install(const IsolatedUser& user) {
+    const auto bundle = std::filesystem::path(TESSALY_APP_PATH).parent_path().parent_path().parent_path();
+    std::filesystem::create_directories(user.home + "/Applications");
+    std::filesystem::copy(bundle, user.home + "/Applications/Tessaly.app",
+                          std::filesystem::copy_options::recursive);
+    return user.home + "/Applications/Tessaly.app/Contents/MacOS/Tessaly";
 }
 
 double cpuSeconds(pid_t pid) {
@@ -227,7 +361,7 @@ int main() {
         return 1;
     }
     Session session(connection);
-    const pid_t helperPid = spawn(TESSALY_HELPER_PATH, "run");
+    pid_t helperPid = spawn(TESSALY_HELPER_PATH, "run");
     int status = 0;
     try {
         // The helper serves its status port once its first refresh is done.
@@ -245,6 +379,8 @@ int main() {
             "helper");
         roadFigures(session, "0", 0, "mute");
         roadFigures(session, "0", 0, "mute", Road::arrows);
+        quickBrowsing(session, 40);
+        audioRestartToSilence(session, 5);
 
         // The user unmutes one preview at 40 %: that is the choice from now on.
         const Opening chosen = openAndSettle(session, {"open", "choice.mov", "--expect", "0"});
@@ -278,12 +414,33 @@ int main() {
         std::this_thread::sleep_for(std::chrono::seconds(10));
         std::printf("\nhelper CPU per idle minute (no preview, measured over 10 s): %.0f ms\n",
                     (cpuSeconds(helperPid) - before) * 6 * 1000);
+
+        // An installed copy, enabled at mute, in place of the helper started by hand.
+        kill(helperPid, SIGTERM);
+        waitpid(helperPid, nullptr, 0);
+        helperPid = -1;
+        storeMute(user);
+        const std::string app = install(user);
+        const pid_t enable = spawn(app, "enable");
+        int exit = 1;
+        waitpid(enable, &exit, 0);
+        if (!WIFEXITED(exit) || WEXITSTATUS(exit) != 0) throw std::runtime_error("Tessaly enable failed");
+        const auto disable = [&] { waitpid(spawn(app, "disable"), nullptr, 0); };
+        try {
+            appRestartGap(session, app, 5);
+        } catch (...) {
+            disable();  // no login item's helper outlives the benchmark
+            throw;
+        }
+        disable();
     } catch (const std::exception& error) {
         std::printf("benchmark failed: %s\n", error.what());
         status = 1;
     }
-    kill(helperPid, SIGTERM);
-    waitpid(helperPid, nullptr, 0);
+    if (helperPid > 0) {
+        kill(helperPid, SIGTERM);
+        waitpid(helperPid, nullptr, 0);
+    }
     session.act({"quit"});
     waitpid(sessionPid, nullptr, 0);
     return status;
