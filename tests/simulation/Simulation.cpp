@@ -656,20 +656,9 @@ std::vector<bool> shrink(const Plan& plan, const Violation& found) {
     return kept;
 }
 
-// Which known fault a violation belongs to, for the reader of a failing run.
-std::string classify(const Violation& found) {
-    const auto has = [&](const char* text) { return found.message.find(text) != std::string::npos; };
-    if (found.invariant == "heard")
-        return has("while the choice is mute") ? "guard fails open" : "new preview above level";
-    if (found.invariant == "user-change") return "user change undone";
-    if (found.invariant == "status" && has("Accessibility status"))
-        return "guard fails open (a moment's failure kept)";
-    return "something else";
-}
-
 void report(const Plan& plan, const Violation& found, bool shorten) {
-    std::cout << "FAILED seed " << plan.seed << " [" << classify(found) << "]: " << found.invariant
-              << " after step " << found.step << ": " << found.message << "\n  faults enabled:";
+    std::cout << "FAILED seed " << plan.seed << ": " << found.invariant << " after step " << found.step
+              << ": " << found.message << "\n  faults enabled:";
     for (int kind = 0; kind < faultCount; ++kind)
         if (plan.faults & (1u << kind)) std::cout << " " << faultNames[kind];
     if (!shorten) {
