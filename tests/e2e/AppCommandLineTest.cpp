@@ -6,49 +6,32 @@
 #include <regex>
 #include <thread>
 
-#include "HelperFixture.h"
 #include "foundation/Version.h"
 #include "posix/SupervisorLock.h"
 #include "support/RealProcesses.h"
+#include "support/UserFixture.h"
 
 namespace tessaly::testing {
 namespace {
 
-/// The built Tessaly application, run with a home, state and runtime folder of its own.
-class AppCommandLineTest : public HelperFixture {
+/// The built Tessaly application, run by a user of its own.
+class AppCommandLineTest : public UserFixture {
 protected:
-    AppCommandLineTest()
-        : appRunner({{"HOME", home.path()},
-                     {"XDG_RUNTIME_DIR", runtime.path()},
-                     {"XDG_STATE_HOME", home / ".local/state"},
-                     {"XDG_DATA_HOME", home / ".local/share"},
-                     {"XDG_CONFIG_HOME", home / ".config"}}) {}
-
     ~AppCommandLineTest() override {
         // Leave no helper behind, whatever the test did.
-        if (std::filesystem::exists(installedApp())) appRunner.run(installedApp(), {"disable"});
+        if (std::filesystem::exists(installedApp())) runner.run(installedApp(), {"disable"});
     }
 
     ProcessResult app(const std::vector<std::string>& arguments) const {
-        return appRunner.run(TESSALY_APP_PATH, arguments);
+        return runner.run(TESSALY_APP_PATH, arguments);
     }
-    std::string installedBundle() const { return home / "Applications/Tessaly.app"; }
-    std::string installedApp() const { return installedBundle() + "/Contents/MacOS/Tessaly"; }
-
-    void install() const {
-        const auto bundle = std::filesystem::path(TESSALY_APP_PATH).parent_path().parent_path().parent_path();
-        std::filesystem::create_directories(home / "Applications");
-        std::filesystem::copy(bundle, installedBundle(), std::filesystem::copy_options::recursive);
-    }
-
-    std::string installedHelper() const { return installedBundle() + "/Contents/MacOS/tessaly-helper"; }
 
     /// Runs the installed application with each argument list at once, in real processes.
     std::vector<ProcessResult> atOnce(const std::vector<std::vector<std::string>>& runs) const {
         std::vector<ProcessResult> results(runs.size());
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < runs.size(); ++i) {
-            threads.emplace_back([&, i] { results[i] = appRunner.run(installedApp(), runs[i], 60); });
+            threads.emplace_back([&, i] { results[i] = runner.run(installedApp(), runs[i], 60); });
         }
         for (auto& thread : threads) thread.join();
         return results;
@@ -74,7 +57,7 @@ protected:
     ProcessResult launchctl(const std::vector<std::string>& arguments) const {
         std::vector<std::string> words{"launchctl"};
         words.insert(words.end(), arguments.begin(), arguments.end());
-        return appRunner.run(installedBundle() + "/Contents/MacOS/tessaly-login", words);
+        return runner.run(installedBundle() + "/Contents/MacOS/tessaly-login", words);
     }
     std::string legacyTarget() const { return "gui/" + std::to_string(::getuid()) + "/com.orvanne.tessaly"; }
 
@@ -112,11 +95,9 @@ protected:
         ASSERT_TRUE(std::regex_search(entry, exec, std::regex("\nExec=\"([^\"]*)\" start \"([^\"]*)\"\n")))
             << entry;
         EXPECT_EQ(exec[1].str(), installedBundle() + "/Contents/MacOS/tessaly-login");
-        const auto login = appRunner.run(exec[1].str(), {"start", exec[2].str()});
+        const auto login = runner.run(exec[1].str(), {"start", exec[2].str()});
         EXPECT_EQ(login.exitStatus, 0) << login.err;
     }
-
-    ProcessRunner appRunner;
 };
 
 TEST_F(AppCommandLineTest, EachCommandLineFromOutsideApplicationsGetsItsAnswerAndChangesNothing) {
@@ -167,34 +148,33 @@ TEST_F(AppCommandLineTest, EachCommandLineFromOutsideApplicationsGetsItsAnswerAn
 
 TEST_F(AppCommandLineTest, AnInstalledCopyEnablesStartsAtLoginRestartsDisablesAndUninstalls) {
     install();
-    const std::string helperPath = installedBundle() + "/Contents/MacOS/tessaly-helper";
 
-    auto enable = appRunner.run(installedApp(), {"enable"});
+    auto enable = runner.run(installedApp(), {"enable"});
     EXPECT_EQ(enable.exitStatus, 0) << enable.err;
     EXPECT_EQ(enable.out, "Quick Look audio memory is enabled, including at login.\n");
     logOutAndIn();
-    ASSERT_TRUE(eventually([&] { return runner.run(helperPath, {"status"}).exitStatus == 0; }));
-    EXPECT_EQ(runner.run(helperPath, {"status"}).out,
+    ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
+    EXPECT_EQ(runner.run(installedHelper(), {"status"}).out,
               "Quick Look audio memory is ON. Muted. Native previews: 0.\n");
-    auto status = appRunner.run(installedApp(), {"setup-status", "--json"});
+    auto status = runner.run(installedApp(), {"setup-status", "--json"});
     EXPECT_NE(status.out.find("\"registration\" : \"enabled\""), std::string::npos);
     EXPECT_NE(status.out.find("\"helper\" : {"), std::string::npos);
     EXPECT_EQ(status.out.find("\"error\""), std::string::npos) << status.out;
 
-    auto restart = appRunner.run(installedApp(), {"restart"});
+    auto restart = runner.run(installedApp(), {"restart"});
     EXPECT_EQ(restart.exitStatus, 0) << restart.err;
     EXPECT_EQ(restart.out, "Quick Look audio memory restarted with the saved choice.\n");
 
-    auto disable = appRunner.run(installedApp(), {"disable"});
+    auto disable = runner.run(installedApp(), {"disable"});
     EXPECT_EQ(disable.exitStatus, 0) << disable.err;
     EXPECT_EQ(disable.out, "Quick Look audio memory is disabled, including at login.\n");
     EXPECT_FALSE(std::filesystem::exists(runtime / "com.orvanne.tessaly"));
     EXPECT_FALSE(std::filesystem::exists(autostartEntry()));
-    EXPECT_EQ(runner.run(helperPath, {"status"}).exitStatus, 1);
-    EXPECT_NE(appRunner.run(installedApp(), {"setup-status", "--json"}).out.find("\"not-registered\""),
+    EXPECT_EQ(runner.run(installedHelper(), {"status"}).exitStatus, 1);
+    EXPECT_NE(runner.run(installedApp(), {"setup-status", "--json"}).out.find("\"not-registered\""),
               std::string::npos);
 
-    auto uninstall = appRunner.run(installedApp(), {"uninstall"});
+    auto uninstall = runner.run(installedApp(), {"uninstall"});
     EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.err;
     EXPECT_EQ(uninstall.out, "Tessaly was moved to Trash. The saved audio preference was retained.\n");
     EXPECT_FALSE(std::filesystem::exists(installedBundle()));
@@ -217,7 +197,7 @@ TEST_F(AppCommandLineTest, EnablesAtOnceLeaveOneHelperDisablesAtOnceStopItAndUni
 
     // Uninstalls at once trash the bundle once and report the other. Enabled, so that both are past their
     // checks, disabling, when the first one trashes the bundle.
-    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
+    ASSERT_EQ(runner.run(installedApp(), {"enable"}).exitStatus, 0);
 
     const auto results = atOnce({{"uninstall"}, {"uninstall"}});
 
@@ -234,13 +214,13 @@ TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsLoadedAgainAfterAFailedRegistrati
     install();
     loadLegacyAgent();
     EXPECT_NE(
-        appRunner.run(installedApp(), {"setup-status", "--json"}).out.find("\"legacyInstallation\" : true"),
+        runner.run(installedApp(), {"setup-status", "--json"}).out.find("\"legacyInstallation\" : true"),
         std::string::npos);
     // A login-item folder that is a link makes the registration fail after the bootout.
     std::filesystem::create_directories(home / "elsewhere");
     std::filesystem::create_symlink(home / "elsewhere", home / ".local/state/tessaly/login-items");
 
-    auto failed = appRunner.run(installedApp(), {"enable"});
+    auto failed = runner.run(installedApp(), {"enable"});
 
     EXPECT_EQ(failed.exitStatus, 1);
     EXPECT_NE(failed.err.find("is not a folder of this user"), std::string::npos) << failed.err;
@@ -249,24 +229,24 @@ TEST_F(AppCommandLineTest, ALoadedLegacyAgentIsLoadedAgainAfterAFailedRegistrati
     EXPECT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
 
     std::filesystem::remove(home / ".local/state/tessaly/login-items");
-    auto enable = appRunner.run(installedApp(), {"enable"});
+    auto enable = runner.run(installedApp(), {"enable"});
 
     EXPECT_EQ(enable.exitStatus, 0) << enable.err;
     EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
     EXPECT_TRUE(eventually([&] { return helpers().size() == 1; }));
-    EXPECT_EQ(appRunner.run(installedApp(), {"disable"}).exitStatus, 0);
+    EXPECT_EQ(runner.run(installedApp(), {"disable"}).exitStatus, 0);
     EXPECT_TRUE(helpers().empty());
 }
 
 TEST_F(AppCommandLineTest, AnOlderAgentBesideTheRunningLoginItemIsStoppedByItsJobAndLoadedAgainAtLogin) {
     install();
-    ASSERT_EQ(appRunner.run(installedApp(), {"enable"}).exitStatus, 0);
+    ASSERT_EQ(runner.run(installedApp(), {"enable"}).exitStatus, 0);
     const std::vector<pid_t> loginItemHelper = helpers();
     ASSERT_EQ(loginItemHelper.size(), 1u);
     loadLegacyAgent();  // its helper finds the port taken
 
-    auto finish = appRunner.run(installedApp(), {"enable"});
+    auto finish = runner.run(installedApp(), {"enable"});
     EXPECT_EQ(finish.exitStatus, 0) << finish.err;
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
     EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
@@ -278,16 +258,16 @@ TEST_F(AppCommandLineTest, AnOlderAgentBesideTheRunningLoginItemIsStoppedByItsJo
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 0);
     ASSERT_TRUE(eventually([&] { return runner.run(installedHelper(), {"status"}).exitStatus == 0; }));
 
-    auto disable = appRunner.run(installedApp(), {"disable"});
+    auto disable = runner.run(installedApp(), {"disable"});
     EXPECT_EQ(disable.exitStatus, 0) << disable.err;
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
     EXPECT_TRUE(helpers().empty());
     EXPECT_TRUE(std::filesystem::exists(legacyAgent())) << "disable keeps the file";
     // Disabled: not loaded again at the next login; uninstalling removes it.
-    appRunner.run(installedBundle() + "/Contents/MacOS/tessaly-login",
-                  {"start", "com.orvanne.tessaly.agent.plist"});
+    runner.run(installedBundle() + "/Contents/MacOS/tessaly-login",
+               {"start", "com.orvanne.tessaly.agent.plist"});
     EXPECT_EQ(launchctl({"print", legacyTarget()}).exitStatus, 113);
-    auto uninstall = appRunner.run(installedApp(), {"uninstall"});
+    auto uninstall = runner.run(installedApp(), {"uninstall"});
     EXPECT_EQ(uninstall.exitStatus, 0) << uninstall.err;
     EXPECT_FALSE(std::filesystem::exists(legacyAgent()));
 }
@@ -301,8 +281,7 @@ TEST_F(AppCommandLineTest, AnInterruptedCommandLineRollsBackAsAFailedStepWouldAn
     loadLegacyAgent();
 
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        const int enable =
-            appRunner.start(installedApp(), {"enable"}, home / "enable.out", home / "enable.err");
+        const int enable = runner.start(installedApp(), {"enable"}, home / "enable.out", home / "enable.err");
         ASSERT_TRUE(eventually([&] {
             return launchctl({"print", legacyTarget()}).exitStatus == 113;
         })) << signal;

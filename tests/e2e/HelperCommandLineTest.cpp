@@ -1,10 +1,10 @@
-#include "HelperFixture.h"
 #include "foundation/Version.h"
+#include "support/UserFixture.h"
 
 namespace tessaly::testing {
 namespace {
 
-using HelperCommandLineTest = HelperFixture;
+using HelperCommandLineTest = UserFixture;
 
 TEST_F(HelperCommandLineTest,
        VersionAndHelpPrintOneLineAnythingButAWholeAcceptedVectorIsRefusedAndSoIsAuthorizingTheTerminal) {

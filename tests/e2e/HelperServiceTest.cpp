@@ -4,15 +4,15 @@
 #include <filesystem>
 #include <vector>
 
-#include "HelperFixture.h"
 #include "foundation/Version.h"
 #include "support/RealProcesses.h"
+#include "support/UserFixture.h"
 
 namespace tessaly::testing {
 namespace {
 
 /// A helper started with `run` in the background, stopped at the end of the test if still there.
-class HelperServiceTest : public HelperFixture {
+class HelperServiceTest : public UserFixture {
 protected:
     ~HelperServiceTest() override {
         if (pid > 0 && !ProcessRunner::waitFor(pid, 0)) {

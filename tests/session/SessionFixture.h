@@ -11,19 +11,15 @@
 #include "support/ProcessRunner.h"
 #include "support/RealProcesses.h"
 #include "support/TemporaryDirectory.h"
+#include "support/UserFixture.h"
 
 namespace tessaly::testing {
 
 /// A tessaly-session of its own (isolated home and runtime folder) with the built executables
 /// running against it, acted on through the session's command line as the user would.
-class SessionFixture : public ::testing::Test {
+class SessionFixture : public UserFixture {
 protected:
-    SessionFixture()
-        : runner({{"HOME", home.path()},
-                  {"XDG_RUNTIME_DIR", runtime.path()},
-                  {"XDG_STATE_HOME", home / ".local/state"},
-                  {"XDG_DATA_HOME", home / ".local/share"},
-                  {"XDG_CONFIG_HOME", home / ".config"}}) {
+    SessionFixture() {
         sessionPid = runner.start(TESSALY_SESSION_PATH, {"run"}, home / "session.out", home / "session.err");
         if (!eventually([&] { return session({"state"}).exitStatus == 0; }))
             ADD_FAILURE() << "the session did not start: " << readFile(home / "session.err");
@@ -60,13 +56,9 @@ protected:
         return std::regex_search(out, number, std::regex("^Preview ([0-9]+) ")) ? std::stoi(number[1]) : 0;
     }
 
-    std::string installedBundle() const { return home / "Applications/Tessaly.app"; }
-    std::string installedApp() const { return installedBundle() + "/Contents/MacOS/Tessaly"; }
     /// Installs the built bundle for the user and enables it: the login item starts the helper.
     void installAndEnable() const {
-        const auto bundle = std::filesystem::path(TESSALY_APP_PATH).parent_path().parent_path().parent_path();
-        std::filesystem::create_directories(home / "Applications");
-        std::filesystem::copy(bundle, installedBundle(), std::filesystem::copy_options::recursive);
+        install();
         const auto enable = runner.run(installedApp(), {"enable"}, 30);
         ASSERT_EQ(enable.exitStatus, 0) << enable.err;
     }
@@ -106,9 +98,6 @@ protected:
         return state;
     }
 
-    TemporaryDirectory home;
-    TemporaryDirectory runtime;
-    ProcessRunner runner;
     int sessionPid = -1;
     int helperPid = -1;
 };
