@@ -1,5 +1,7 @@
 #include "service/MuteService.h"
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <exception>
@@ -20,6 +22,9 @@ constexpr double busyPollInterval = 0.25;
 constexpr double pollLeeway = 0.2;
 constexpr double rescheduleLeeway = 0.025;
 constexpr double followUpDelays[] = {0.05, 0.2, 0.5};
+// A follow-up refresh due this close to one already asked for is the same refresh: one window's
+// opening or closing announces itself many times over.
+constexpr double followUpTolerance = 0.01;
 
 const char* const untrustedMessage = "Open Tessaly and allow Accessibility to finish setup.";
 const char* const announcedPreviewReason = "A new preview may play before its volume is restored.";
@@ -282,7 +287,15 @@ void MuteService::requestRefresh(const std::string& notification) {
     }
     if (!announcesLayoutChange(notification)) return;
     for (double delay : followUpDelays) {
-        platform_.runLoop.postAfter(delay, guarded([](MuteService& service) { service.refresh(); }));
+        const double due = platform_.runLoop.now() + delay;
+        if (std::any_of(followUps_.begin(), followUps_.end(),
+                        [due](double asked) { return std::abs(asked - due) <= followUpTolerance; }))
+            continue;
+        followUps_.push_back(due);
+        platform_.runLoop.postAfter(delay, guarded([due](MuteService& service) {
+                                        std::erase(service.followUps_, due);
+                                        service.refresh();
+                                    }));
     }
 }
 

@@ -117,6 +117,8 @@ private:
     std::optional<std::string> previewError_;
     bool running_ = false;
     bool refreshQueued_ = false;
+    // When the follow-up refreshes already asked for are due.
+    std::vector<double> followUps_;
     std::unique_ptr<RunLoopTimer> pollTimer_;
     double pollInterval_ = 2.0;
     MuteGuard guard_;
