@@ -183,18 +183,18 @@ TEST(PreviewSliderChoice, TakesTheOnlyUnitSliderAsVolumeBesideExactlyOneTimeline
 
 class PreviewControlLimits : public PreviewScan {};
 
-TEST_F(PreviewControlLimits, FindsControlsInEightNestedGroupsButNotNine) {
+TEST_F(PreviewControlLimits,
+       FindControlsInEightNestedGroupsButNotNineAndWalkOneHundredTwentyEightElementsButNoMore) {
     SimulatedPreview::Setup setup;
     setup.groupDepth = 8;
-    openPreview(setup);
+    const auto nested = openPreview(setup);
     EXPECT_EQ(scan().previews.size(), 1u);
-
     setup.groupDepth = 9;
-    openPreview(setup);
+    const auto deeper = openPreview(setup);
     EXPECT_EQ(scanError(), "The preview's controls are too deeply nested; forced mute is suspended.");
-}
+    desktop.closeWindow(nested.window);
+    desktop.closeWindow(deeper.window);
 
-TEST_F(PreviewControlLimits, WalksOneHundredTwentyEightElementsButNotOneMore) {
     const auto shown = openPreview();
     const AXUIElement controls = desktop.parentOf(shown.volume);
     while (desktop.descendantCount(shown.player) < 128) desktop.addElement(controls, "AXStaticText");
