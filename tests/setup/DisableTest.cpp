@@ -85,28 +85,28 @@ TEST_F(Disable, NothingRegisteredStillWaitsForThePortToDisappearAndFailsWhenAHel
     EXPECT_THAT(helperRequests, IsEmpty());
 }
 
-TEST_F(Disable, LegacyAgentIsDisabledAndBootedOutButItsFileStays) {
+TEST_F(Disable, LegacyAgentIsDisabledAndBootedOutButItsFileStaysUnlessLaunchdCannotDisableIt) {
     installLegacyAgent();
+    commands.respond({"disable", legacyTarget()},
+                     {1, "Could not disable service: 1: Operation not permitted\n"});
+    EXPECT_EQ(messageOf([&] { service.disable(); }),
+              "launchctl disable failed: Could not disable service: 1: Operation not permitted");
+    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
+    EXPECT_TRUE(helperRunning());
+
+    commands.respond({"disable", legacyTarget()}, {0, ""});
+    const auto before = static_cast<long>(launchctlCalls().size());
     legacyAgentIsLoaded();
     serviceManagement.setStatus(SMAppServiceStatusNotRegistered);
 
     service.disable();
 
-    EXPECT_THAT(launchctlCalls(),
+    const auto calls = launchctlCalls();
+    EXPECT_THAT(std::vector(calls.begin() + before, calls.end()),
                 ElementsAre(Arguments{"disable", legacyTarget()}, Arguments{"print", legacyTarget()},
                             Arguments{"bootout", legacyTarget()}));
     EXPECT_TRUE(FileSystem::exists(paths.legacyAgent()));
     EXPECT_FALSE(helperRunning());
-}
-
-TEST_F(Disable, LegacyAgentThatLaunchdCannotDisableStopsEverything) {
-    installLegacyAgent();
-    commands.respond({"disable", legacyTarget()},
-                     {1, "Could not disable service: 1: Operation not permitted\n"});
-
-    EXPECT_EQ(messageOf([&] { service.disable(); }),
-              "launchctl disable failed: Could not disable service: 1: Operation not permitted");
-    EXPECT_THAT(serviceManagement.calls(), IsEmpty());
 }
 
 class Restart : public SetupFixture {};

@@ -15,7 +15,7 @@ int exited(int code) {
     return (code & 0xff) << 8;
 }
 
-TEST(KeepAlive, TheDefinitionsValueNamesWhenTheProgramStartsAgain) {
+TEST(KeepAlive, TheDefinitionsValueNamesWhichEndsStartTheProgramAgain) {
     const CFValue unsuccessful(CFDictionary{{"SuccessfulExit", false}});
     const CFValue successful(CFDictionary{{"SuccessfulExit", true}});
     const CFValue otherCondition(CFDictionary{{"Crashed", true}});
@@ -29,9 +29,8 @@ TEST(KeepAlive, TheDefinitionsValueNamesWhenTheProgramStartsAgain) {
     EXPECT_EQ(keepAliveOf(&otherCondition), KeepAlive::always);
     EXPECT_EQ(keepAliveOf(&unsuccessful), KeepAlive::afterUnsuccessfulEnd);
     EXPECT_EQ(keepAliveOf(&successful), KeepAlive::afterSuccessfulExit);
-}
 
-TEST(KeepAlive, AnUnsuccessfulEndIsAnyExitStatusButZeroAndAnySignal) {
+    // An unsuccessful end is any exit status but zero, and any signal.
     struct Case {
         int waitStatus;
         bool afterUnsuccessful;

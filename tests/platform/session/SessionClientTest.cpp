@@ -5,7 +5,7 @@
 namespace tessaly::testing {
 namespace {
 
-TEST(SessionClientTest, WhatAClientMadeVanishesWhenItGoes) {
+TEST(SessionClientTest, WhatAClientMadeVanishesWhenItGoesAndTheSessionIsTheOnlyOneOfItsRuntimeFolder) {
     SessionProcess session;
     auto other = SessionConnection::connect(session.socketPath(), "other");
     ASSERT_TRUE(other);
@@ -29,6 +29,17 @@ TEST(SessionClientTest, WhatAClientMadeVanishesWhenItGoes) {
     std::string after;
     eventually([&] { return (after = session.act({"state"})).find("left behind") == std::string::npos; });
     EXPECT_NE(after.find("Taps:\n  none\n"), std::string::npos) << after;
+
+    // One session per runtime folder, and none there means no connection.
+    TemporaryDirectory elsewhere;
+    EXPECT_EQ(SessionConnection::connect(elsewhere / "com.orvanne.tessaly.session", "nobody"), nullptr);
+    std::string runtime = session.socketPath();
+    runtime.resize(runtime.rfind('/'));
+    ProcessRunner runner({{"HOME", session.home.path()}, {"XDG_RUNTIME_DIR", runtime}});
+    const auto second = runner.run(TESSALY_SESSION_PATH, {"run"}, 10);
+    EXPECT_EQ(second.exitStatus, 1);
+    EXPECT_EQ(second.err, "tessaly-session: A session is already running for this user.\n");
+    EXPECT_NE(session.act({"state"}).find("Previews:"), std::string::npos);  // the first one still serves
 }
 
 TEST(SessionClientTest, WhenTheSessionGoesTheAudioServerCountsAsRestartedAndCallsFail) {
@@ -48,20 +59,6 @@ TEST(SessionClientTest, WhenTheSessionGoesTheAudioServerCountsAsRestartedAndCall
               SessionCoreAudio::kAudioHardwareNotRunningError);
     EXPECT_FALSE(session.accessibility().isProcessTrusted());
     EXPECT_TRUE(session.workspace().runningApplications(SessionWorld::finderBundleID).empty());
-}
-
-TEST(SessionClientTest, OneSessionPerRuntimeFolderAndNoneMeansNoConnection) {
-    SessionProcess session;
-    TemporaryDirectory elsewhere;
-    EXPECT_EQ(SessionConnection::connect(elsewhere / "com.orvanne.tessaly.session", "nobody"), nullptr);
-
-    std::string runtime = session.socketPath();
-    runtime.resize(runtime.rfind('/'));
-    ProcessRunner runner({{"HOME", session.home.path()}, {"XDG_RUNTIME_DIR", runtime}});
-    const auto second = runner.run(TESSALY_SESSION_PATH, {"run"}, 10);
-    EXPECT_EQ(second.exitStatus, 1);
-    EXPECT_EQ(second.err, "tessaly-session: A session is already running for this user.\n");
-    EXPECT_NE(session.act({"state"}).find("Previews:"), std::string::npos);  // the first one still serves
 }
 
 }  // namespace
