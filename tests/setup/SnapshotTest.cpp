@@ -58,7 +58,9 @@ TEST_F(Snapshot, RegisteredButSilentHelperAsksForARestartUnlessTheItemAwaitsAppr
     EXPECT_FALSE(service.snapshot().error);
 }
 
-TEST_F(Snapshot, HealthyHelperReportsItsOwnVolumeAndAnUntrustedOneOutweighsTheApplicationsTrust) {
+TEST_F(
+    Snapshot,
+    HealthyHelperReportsItsOwnVolumeAnUntrustedOneOutweighsTheApplicationsTrustAndAnOlderOneIsNotValidated) {
     serviceManagement.setStatus(SMAppServiceStatusEnabled);
     startHelper();
     storeChoice(0.9, 0.9);
@@ -76,18 +78,14 @@ TEST_F(Snapshot, HealthyHelperReportsItsOwnVolumeAndAnUntrustedOneOutweighsTheAp
     EXPECT_THAT(untrusted.error,
                 Optional(std::string("Open Tessaly and allow Accessibility to finish setup.")));
     EXPECT_TRUE(untrusted.helper);
-}
 
-TEST_F(Snapshot, LegacyHelperIsReportedWithoutValidation) {
+    // An older installation's helper is reported without validation.
     installLegacyAgent();
     helperStatus.version = "1.2.0";
-    startHelper();
-
-    const SetupSnapshot snapshot = service.snapshot();
-
-    EXPECT_TRUE(snapshot.legacyInstallation);
-    EXPECT_EQ(snapshot.helper, helperStatus);
-    EXPECT_FALSE(snapshot.error);
+    const SetupSnapshot legacy = service.snapshot();
+    EXPECT_TRUE(legacy.legacyInstallation);
+    EXPECT_EQ(legacy.helper, helperStatus);
+    EXPECT_FALSE(legacy.error);
 }
 
 // What ends the checks: the error, and what is still shown beside it.

@@ -97,22 +97,19 @@ TEST_P(ObjCAdapters, WorkspaceOpensRevealsAndTrashes) {
 }
 
 // A Cocoa error of its own (here NSFileWriteVolumeReadOnlyError) is shown as Foundation words it.
-TEST(ObjCWorkspace, ATrashFailurePassesThroughWithFoundationsOwnDescription) {
+TEST(ObjCWorkspace, ATrashFailurePassesThroughWithFoundationsOwnDescriptionAndAMissingTrashIsAnError) {
     const std::string description =
         "“Tessaly” couldn’t be moved to the Trash because the volume is read only.";
     MacStandin::failNextTrashing(642, description);
     EXPECT_EQ(messageOf([] { MacWorkspace().trashItem("/Volumes/Disk/Tessaly.app"); }), description);
+    // GNUstep's file manager finds no Trash and, unlike Apple's, gives no error with its nil: the
+    // adapter still throws a sentence instead of reading a description from nothing.
+    EXPECT_EQ(messageOf([] { MacWorkspace().trashFolderFor("/Applications/Tessaly.app"); }),
+              "The Trash folder could not be found.");
 }
 
 INSTANTIATE_TEST_SUITE_P(, ObjCAdapters, ::testing::Bool(),
                          [](const auto& route) { return route.param ? "MacAdapter" : "Simulation"; });
-
-// GNUstep's file manager finds no Trash and, unlike Apple's, gives no error with its nil: the
-// adapter still throws a sentence instead of reading a description from nothing.
-TEST(ObjCWorkspace, ATrashThatCannotBeFoundIsAnErrorEvenWithoutOne) {
-    EXPECT_EQ(messageOf([] { MacWorkspace().trashFolderFor("/Applications/Tessaly.app"); }),
-              "The Trash folder could not be found.");
-}
 
 // Whether an object is a tap description is asked last, of whatever no other kind fits.
 TEST(ObjCTapDescription, AnObjectOfNoKnownKindHasNoValue) {
