@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "preference/AudioPreference.h"
@@ -22,7 +23,7 @@ class DesktopFixture : public ::testing::Test {
 protected:
     static constexpr ProcessID finder = 412;
 
-    DesktopFixture();
+    DesktopFixture() { desktop.launchApplication("com.apple.finder", finder); }
 
     /// Opens a Quick Look preview in Finder.
     SimulatedPreview openPreview(const SimulatedPreview::Setup& setup = {}) {
@@ -42,7 +43,10 @@ protected:
     /// One pass with the remembered choice.
     void pass() { controller.synchronize(preference); }
     /// Turns the run loop and hands over the notifications that reached the controller since last asked.
-    std::vector<std::string> deliveredNotifications();
+    std::vector<std::string> deliveredNotifications() {
+        runLoop.runUntilIdle();
+        return std::exchange(notifications, {});
+    }
 
     AudioPreference preference = AudioPreference::make(0.5, 0.5);
     std::vector<AudioPreference> reportedChoices;

@@ -21,13 +21,30 @@ class QuickLookAudioFixture : public ::testing::Test {
 protected:
     /// Adds `count` Quick Look processes with process ids firstPID, firstPID + 1, ...; returns
     /// their object ids in the order they were added.
-    std::vector<AudioObjectID> addQuickLookProcesses(int count, std::int32_t firstPID = 500);
+    std::vector<AudioObjectID> addQuickLookProcesses(int count, std::int32_t firstPID = 500) {
+        std::vector<AudioObjectID> ids;
+        for (int index = 0; index < count; ++index) ids.push_back(addQuickLookProcess(firstPID + index));
+        return ids;
+    }
     /// Adds one Quick Look process, with the object id `id` when it is not 0.
-    AudioObjectID addQuickLookProcess(std::int32_t pid, AudioObjectID id = kAudioObjectUnknown);
+    AudioObjectID addQuickLookProcess(std::int32_t pid, AudioObjectID id = kAudioObjectUnknown) {
+        if (id == kAudioObjectUnknown) return audio.addProcess(quickLookBundleID, pid);
+        return audio.addProcessWithID(id, quickLookBundleID, pid);
+    }
     /// Adds a process of another application.
-    AudioObjectID addOtherProcess(const std::string& bundleID, std::int32_t pid);
+    AudioObjectID addOtherProcess(const std::string& bundleID, std::int32_t pid) {
+        return audio.addProcess(bundleID, pid);
+    }
     /// The objects destroyed so far, as (call, object), in order.
-    std::vector<std::pair<CoreAudioCall, AudioObjectID>> destructions() const;
+    std::vector<std::pair<CoreAudioCall, AudioObjectID>> destructions() const {
+        std::vector<std::pair<CoreAudioCall, AudioObjectID>> result;
+        for (const CoreAudioCallRecord& record : audio.calls()) {
+            if (record.call == CoreAudioCall::destroyAggregateDevice ||
+                record.call == CoreAudioCall::destroyProcessTap)
+                result.emplace_back(record.call, record.object);
+        }
+        return result;
+    }
 
     VirtualRunLoop runLoop;
     SimulatedCoreAudio audio{CoreAudioCallLog::kept};
