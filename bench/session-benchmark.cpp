@@ -238,6 +238,24 @@ void quickBrowsing(Session& session, int count) {
         count, framesHeardSince(session, first));
 }
 
+/// A Finder slow to answer for `seconds` at mute, with a settled preview open and a new one opened
+/// while it is slow: what was heard of both.
+void slowFinder(Session& session, double seconds) {
+    const int settled = openAndSettle(session, {"open", "settled.mov", "--expect", "0"}).preview;
+    std::this_thread::sleep_for(previewShown);
+    session.act({"slow-finder", "on"});
+    const int during = openPreview(session, {"open", "during-slowness.mov"});
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    session.act({"slow-finder", "off"});
+    session.act({"wait-heard", std::to_string(during), "0", "--within", "10"});
+    std::this_thread::sleep_for(previewShown);
+    for (int preview : {settled, during}) session.act({"close", std::to_string(preview)});
+    std::printf(
+        "\nFinder slow for %.1f s at mute, one settled preview open and one opened meanwhile:\n"
+        "  sound frames heard while muted: %.0f (goal: 0)\n",
+        seconds, framesHeardSince(session, settled));
+}
+
 /// From a Core Audio restart (every tap gone) until Quick Look is silenced again, per round.
 void audioRestartToSilence(Session& session, int rounds) {
     std::vector<double> times;
@@ -380,6 +398,8 @@ int main() {
         roadFigures(session, "0", 0, "mute");
         roadFigures(session, "0", 0, "mute", Road::arrows);
         quickBrowsing(session, 40);
+        slowFinder(session, 1.5);
+        slowFinder(session, 4);
         audioRestartToSilence(session, 5);
 
         // The user unmutes one preview at 40 %: that is the choice from now on.
