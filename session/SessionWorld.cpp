@@ -193,12 +193,10 @@ double SessionWorld::slowFinderDelay(const AXUIElement& element) const {
     try {
         if (auto own = desktop.messagingTimeout(element); own && *own > 0) return *own;
     } catch (const std::logic_error&) {
-        // not an element of the desktop: the application's or the system's timeout applies
+        // not an element of the desktop: the system's timeout applies
     }
-    const AXUIElement finder = const_cast<SimulatedDesktop&>(desktop).createApplication(finderPID);
-    if (auto application = desktop.messagingTimeout(finder); application && *application > 0)
-        return *application;
-    return defaultMessagingTimeout;
+    // A timeout set on another object, even the application's, holds for that object only.
+    return SimulatedDesktop::defaultMessagingTimeout;
 }
 
 double SessionWorld::book(bool accessibility, double cost) {

@@ -50,7 +50,6 @@ public:
     static constexpr int finderWindowCount = 3;
     static constexpr int finderRowCount = 60;
     /// The system-wide Accessibility messaging timeout when no client set one, in seconds.
-    static constexpr double defaultMessagingTimeout = 6.0;
     /// Seconds a player takes to load its file before it plays, by default: a short clip on a
     /// local disk.
     static constexpr double defaultMediaLoadDelay = 0.08;
@@ -109,7 +108,7 @@ public:
     bool slowFinder() const { return slowFinder_; }
 
     /// Seconds an Accessibility call on `element` takes before it fails while Finder is slow: the
-    /// messaging timeout set on it, else on Finder's application, else the system default.
+    /// messaging timeout set on that object, else the system default.
     double slowFinderDelay(const AXUIElement& element) const;
 
     /// Records who made an audio object (a tap or aggregate device), for the state.

@@ -55,7 +55,10 @@ public:
     /// shows its trust prompt when asked to and the process is not trusted yet.
     virtual bool isProcessTrustedWithOptions(bool prompt) = 0;
 
-    /// AXUIElementCreateApplication: the element of a process's application (equal for equal pids).
+    /// AXUIElementCreateApplication: a new object for the element of a process's application, with an
+    /// identity of its own (other objects for the same application, and the application as read back
+    /// through AXParent, are other identities), so a messaging timeout set on it holds for it alone.
+    /// Elements read from the system have one identity per element.
     virtual AXUIElement createApplication(ProcessID pid) = 0;
     /// AXUIElementCopyAttributeValue; on success `value` may still be empty (a NULL value).
     virtual AXError copyAttributeValue(const AXUIElement& element, const std::string& attribute,
@@ -70,7 +73,8 @@ public:
     virtual AXError performAction(const AXUIElement& element, const std::string& action) = 0;
     /// AXUIElementGetPid.
     virtual AXError getPid(const AXUIElement& element, ProcessID& pid) = 0;
-    /// AXUIElementSetMessagingTimeout, in seconds (0 restores the system default).
+    /// AXUIElementSetMessagingTimeout, in seconds (0 restores the system default), for this object only:
+    /// an element read from the system keeps the default, whatever its application's object was given.
     virtual AXError setMessagingTimeout(const AXUIElement& element, float seconds) = 0;
 
     /// AXObserverCreate for the process `pid`.

@@ -36,7 +36,10 @@ public:
 
     Observer(MacElementTable& elements, AXObserverCallback callback, CFReference observer)
         : elements_(elements), callback_(callback), observer_(std::move(observer)) {}
-    ~Observer() override { removeFromMainRunLoop(); }
+    ~Observer() override {
+        removeFromMainRunLoop();
+        for (const auto& [key, registration] : active_) elements_.unpin(AXUIElement(key.first));
+    }
     Observer(const Observer&) = delete;
     Observer& operator=(const Observer&) = delete;
 
@@ -55,8 +58,11 @@ public:
     /// A context for a new registration (kept until the observer ends).
     Registration* context(void* refcon) { return &registrations_.emplace_back(Registration{this, refcon}); }
     void registered(const AXUIElement& element, const std::string& notification, Registration* registration) {
+        // An observed element keeps its identity: the table never gives it up.
         if (auto old = active_.find({element.identity(), notification}); old != active_.end()) {
             old->second->removed = true;
+        } else {
+            elements_.pin(element);
         }
         active_[{element.identity(), notification}] = registration;
     }
@@ -65,6 +71,17 @@ public:
         if (found == active_.end()) return;
         found->second->removed = true;
         active_.erase(found);
+        elements_.unpin(element);
+    }
+
+    void elementDestroyed(const AXUIElement& element) {
+        for (auto entry = active_.begin(); entry != active_.end();) {
+            const auto current = entry++;
+            if (current->first.first != element.identity()) continue;
+            current->second->removed = true;
+            active_.erase(current);
+            elements_.unpin(element);
+        }
     }
 
     static void notified(::AXObserverRef, AXUIElementRef element, CFStringRef notification, void* context) {
@@ -76,6 +93,8 @@ public:
         auto owner = self->weak_from_this().lock();
         if (!identity || !name || name->text() == nullptr || !owner) return;
         self->callback_(owner, *identity, *name->text(), registration->refcon);
+        // A destroyed element's registrations end with it, so the table may give it up.
+        if (*name->text() == "AXUIElementDestroyed") self->elementDestroyed(*identity);
     }
 
 private:
@@ -111,9 +130,11 @@ bool MacAccessibility::isProcessTrustedWithOptions(bool prompt) {
 
 AXUIElement MacAccessibility::createApplication(ProcessID pid) {
     const CFReference application = CFReference::adopt(AXUIElementCreateApplication(pid));
-    // Identity 0 is never handed out: an application element the system did not make answers
+    // Kept as an object of its own, not folded into an equal one: the messaging timeout of an
+    // application object made for scanning must not reach the one made for observing. Identity 0 is
+    // never handed out: an application element the system did not make answers
     // kAXErrorInvalidUIElement to every call.
-    return elements_.element(application.get()).value_or(AXUIElement(0));
+    return elements_.own(application.get()).value_or(AXUIElement(0));
 }
 
 AXError MacAccessibility::copyAttributeValue(const AXUIElement& element, const std::string& attribute,

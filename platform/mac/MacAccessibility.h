@@ -12,7 +12,8 @@ namespace tessaly {
 /// core's typed reads refuse as a value of the wrong type. Observers must end before the adapter.
 class MacAccessibility : public Accessibility {
 public:
-    MacAccessibility() = default;
+    /// `sweepElementsFrom`: how many elements are made between two sweeps of unused ones.
+    explicit MacAccessibility(std::size_t sweepElementsFrom = 4096) : elements_(sweepElementsFrom) {}
     MacAccessibility(const MacAccessibility&) = delete;
     MacAccessibility& operator=(const MacAccessibility&) = delete;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace tessaly {
@@ -43,21 +44,15 @@ bool SimulatedDesktop::isProcessTrustedWithOptions(bool prompt) {
 }
 
 AXUIElement SimulatedDesktop::createApplication(ProcessID pid) {
-    for (const auto& application : applications_) {
-        if (application.pid == pid && application.running) return AXUIElement(application.element);
-    }
-    // macOS makes an element for any pid; nothing answers behind it.
-    auto ghost = ghostApplications_.find(pid);
-    if (ghost == ghostApplications_.end()) {
-        ghost = ghostApplications_.emplace(pid, makeElement(pid, "AXApplication", std::nullopt)).first;
-    }
-    return AXUIElement(ghost->second);
+    const std::uint64_t object = nextIdentity_++;
+    applicationObjects_.emplace(object, ApplicationObject{applicationElement(pid), std::nullopt});
+    return AXUIElement(object);
 }
 
 AXError SimulatedDesktop::copyAttributeValue(const AXUIElement& element, const std::string& attribute,
                                              std::optional<CFValue>& value) {
     value.reset();
-    runReadHook(element.identity(), attribute);
+    runReadHook(elementOf(element), attribute);
     SimulatedElement* found = nullptr;
     if (AXError status = reach(element, found)) return status;
     if (auto failure = found->readFailures.find(attribute); failure != found->readFailures.end()) {
@@ -116,7 +111,7 @@ AXError SimulatedDesktop::performAction(const AXUIElement& element, const std::s
 
 AXError SimulatedDesktop::getPid(const AXUIElement& element, ProcessID& pid) {
     if (auto forced = forcedStatus(Call::getPid)) return *forced;
-    auto found = elements_.find(element.identity());
+    auto found = elements_.find(elementOf(element));
     if (found == elements_.end()) return kAXErrorInvalidUIElement;
     pid = found->second.pid;
     return kAXErrorSuccess;
@@ -124,10 +119,13 @@ AXError SimulatedDesktop::getPid(const AXUIElement& element, ProcessID& pid) {
 
 AXError SimulatedDesktop::setMessagingTimeout(const AXUIElement& element, float seconds) {
     if (auto forced = forcedStatus(Call::setMessagingTimeout)) return *forced;
-    auto found = elements_.find(element.identity());
+    auto found = elements_.find(elementOf(element));
     if (found == elements_.end()) return kAXErrorInvalidUIElement;
     if (!(seconds >= 0)) return kAXErrorIllegalArgument;
-    found->second.messagingTimeout = seconds;
+    // The timeout is the object's own, not that of other objects of the same element.
+    auto object = applicationObjects_.find(element.identity());
+    (object == applicationObjects_.end() ? found->second.messagingTimeout : object->second.messagingTimeout) =
+        seconds;
     return kAXErrorSuccess;
 }
 
@@ -166,7 +164,7 @@ AXError SimulatedDesktop::observerRemoveNotification(const AXObserverRef& observ
     auto& registrations = simulated->registrations;
     auto found =
         std::find_if(registrations.begin(), registrations.end(), [&](const Observer::Registration& r) {
-            return r.element == element.identity() && r.notification == notification;
+            return r.element == elementOf(element) && r.notification == notification;
         });
     if (found == registrations.end()) return kAXErrorNotificationNotRegistered;
     registrations.erase(found);
@@ -215,8 +213,7 @@ void SimulatedDesktop::quitApplication(ProcessID pid) {
 AXUIElement SimulatedDesktop::openWindow(ProcessID host, const std::string& title) {
     if (!isRunning(host))
         throw std::logic_error("SimulatedDesktop: no application runs as " + std::to_string(host));
-    auto application = createApplication(host);
-    const AXUIElement window(makeElement(host, "AXWindow", application.identity()));
+    const AXUIElement window(makeElement(host, "AXWindow", applicationElement(host)));
     node(window).attributes = {{"AXTitle", CFValue(title)}, {"AXDocument", std::nullopt}};
     addElement(window, "AXButton", {{"AXSubrole", "AXCloseButton"}});
     addElement(window, "AXStaticText", {{"AXValue", CFValue(title)}});
@@ -228,8 +225,7 @@ AXUIElement SimulatedDesktop::openWindow(ProcessID host, const std::string& titl
 SimulatedPreview SimulatedDesktop::openPreview(ProcessID host, const SimulatedPreview::Setup& setup) {
     if (!isRunning(host))
         throw std::logic_error("SimulatedDesktop: no application runs as " + std::to_string(host));
-    const AXUIElement application = createApplication(host);
-    const AXUIElement window(makeElement(host, "AXWindow", application.identity()));
+    const AXUIElement window(makeElement(host, "AXWindow", applicationElement(host)));
     node(window).attributes = {{"AXTitle", setup.title}, {"AXDocument", setup.document}};
     addElement(window, "AXButton", {{"AXSubrole", "AXCloseButton"}});
     std::vector<AXUIElement> titleTexts;
@@ -395,7 +391,7 @@ void SimulatedDesktop::setSettable(const AXUIElement& element, const std::string
 
 void SimulatedDesktop::onRead(const AXUIElement& element, const std::string& attribute,
                               std::function<void()> action) {
-    readHooks_.push_back({element.identity(), attribute, std::move(action)});
+    readHooks_.push_back({elementOf(element), attribute, std::move(action)});
 }
 
 // Faults and inspection.
@@ -410,10 +406,14 @@ void SimulatedDesktop::failCall(Call call, AXError status) {
 
 void SimulatedDesktop::makeSlow(ProcessID pid, bool slow) {
     if (slow) {
-        slowProcesses_.insert(pid);
+        answerAfter(pid, std::numeric_limits<double>::infinity());
     } else {
         slowProcesses_.erase(pid);
     }
+}
+
+void SimulatedDesktop::answerAfter(ProcessID pid, double seconds) {
+    slowProcesses_[pid] = seconds;
 }
 
 void SimulatedDesktop::refuseNotification(const std::string& notification) {
@@ -426,7 +426,7 @@ std::vector<std::string> SimulatedDesktop::observedNotifications(const AXUIEleme
         auto observer = weak.lock();
         if (!observer || !observer->inRunLoop) continue;
         for (const auto& registration : observer->registrations) {
-            if (registration.element == element.identity()) names.push_back(registration.notification);
+            if (registration.element == elementOf(element)) names.push_back(registration.notification);
         }
     }
     return names;
@@ -440,7 +440,9 @@ std::size_t SimulatedDesktop::liveObserverCount() const {
 }
 
 std::optional<float> SimulatedDesktop::messagingTimeout(const AXUIElement& element) const {
-    return node(element).messagingTimeout;
+    auto object = applicationObjects_.find(element.identity());
+    return object == applicationObjects_.end() ? node(element).messagingTimeout
+                                               : object->second.messagingTimeout;
 }
 
 // Internals.
@@ -459,26 +461,50 @@ std::uint64_t SimulatedDesktop::makeElement(ProcessID pid, const std::string& ro
     return identity;
 }
 
+std::uint64_t SimulatedDesktop::applicationElement(ProcessID pid) {
+    for (const auto& application : applications_) {
+        if (application.pid == pid && application.running) return application.element;
+    }
+    // macOS makes an element for any pid; nothing answers behind it.
+    auto ghost = ghostApplications_.find(pid);
+    if (ghost == ghostApplications_.end()) {
+        ghost = ghostApplications_.emplace(pid, makeElement(pid, "AXApplication", std::nullopt)).first;
+    }
+    return ghost->second;
+}
+
+std::uint64_t SimulatedDesktop::elementOf(const AXUIElement& element) const {
+    auto object = applicationObjects_.find(element.identity());
+    return object == applicationObjects_.end() ? element.identity() : object->second.element;
+}
+
 SimulatedElement& SimulatedDesktop::node(const AXUIElement& element) {
-    auto found = elements_.find(element.identity());
+    auto found = elements_.find(elementOf(element));
     if (found == elements_.end()) throw std::logic_error("SimulatedDesktop: unknown element");
     return found->second;
 }
 
 const SimulatedElement& SimulatedDesktop::node(const AXUIElement& element) const {
-    auto found = elements_.find(element.identity());
+    auto found = elements_.find(elementOf(element));
     if (found == elements_.end()) throw std::logic_error("SimulatedDesktop: unknown element");
     return found->second;
 }
 
 AXError SimulatedDesktop::reach(const AXUIElement& element, SimulatedElement*& found) {
     if (!trusted_) return kAXErrorAPIDisabled;
-    auto known = elements_.find(element.identity());
+    auto known = elements_.find(elementOf(element));
     if (known == elements_.end()) return kAXErrorInvalidUIElement;
     found = &known->second;
     if (!isRunning(found->pid)) return kAXErrorCannotComplete;
     if (!found->alive) return kAXErrorInvalidUIElement;
-    if (slowProcesses_.count(found->pid)) return kAXErrorCannotComplete;
+    if (auto slow = slowProcesses_.find(found->pid); slow != slowProcesses_.end()) {
+        // The caller waits as long as the object's own timeout, else the system's.
+        auto object = applicationObjects_.find(element.identity());
+        const std::optional<float> own =
+            object == applicationObjects_.end() ? found->messagingTimeout : object->second.messagingTimeout;
+        const double timeout = own && *own > 0 ? *own : defaultMessagingTimeout;
+        if (timeout < slow->second) return kAXErrorCannotComplete;
+    }
     return kAXErrorSuccess;
 }
 
@@ -608,7 +634,7 @@ void SimulatedDesktop::destroy(std::uint64_t element, bool announceIt) {
 void SimulatedDesktop::announce(std::uint64_t element, const std::string& notification) {
     if (!runLoop_) return;  // no main run loop: no observer can be attached to one
     const SimulatedElement& subject = elements_.at(element);
-    const std::uint64_t application = createApplication(subject.pid).identity();
+    const std::uint64_t application = applicationElement(subject.pid);
     for (const auto& weak : observers_) {
         auto observer = weak.lock();
         if (!observer || observer->pid != subject.pid) continue;

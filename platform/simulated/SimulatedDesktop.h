@@ -128,6 +128,12 @@ public:
     void failCall(Call call, AXError status);
     /// The application stops answering in time: its calls answer kAXErrorCannotComplete.
     void makeSlow(ProcessID pid, bool slow = true);
+    /// The application answers each call `seconds` late: a call through an object whose messaging
+    /// timeout (its own, else the system's) is shorter answers kAXErrorCannotComplete, the others are
+    /// answered (at once: calls take no time here).
+    void answerAfter(ProcessID pid, double seconds);
+    /// The system's messaging timeout, for objects that were given none.
+    static constexpr double defaultMessagingTimeout = 6.0;
     /// Registering `notification` answers kAXErrorNotificationUnsupported.
     void refuseNotification(const std::string& notification);
     /// AXObserverCreate succeeds without returning an observer.
@@ -147,6 +153,7 @@ public:
     std::size_t observersCreated() const { return observersCreated_; }
     /// Observers alive and attached to the run loop.
     std::size_t liveObserverCount() const;
+    /// The messaging timeout set on this object (an application object's own, not its element's).
     std::optional<float> messagingTimeout(const AXUIElement& element) const;
 
 private:
@@ -163,12 +170,21 @@ private:
         std::uint64_t element;
         bool running;
     };
+    // An object made by createApplication: its own messaging timeout, for its application's element.
+    struct ApplicationObject {
+        std::uint64_t element;
+        std::optional<float> messagingTimeout;
+    };
     struct ReadHook {
         std::uint64_t element;
         std::string attribute;
         std::function<void()> action;
     };
 
+    // The element of the application running as `pid` (made for a pid nothing runs as).
+    std::uint64_t applicationElement(ProcessID pid);
+    // The element an identity names: its own, or that of the application object it is.
+    std::uint64_t elementOf(const AXUIElement& element) const;
     std::uint64_t makeElement(ProcessID pid, const std::string& role, std::optional<std::uint64_t> parent);
     SimulatedElement& node(const AXUIElement& element);
     const SimulatedElement& node(const AXUIElement& element) const;
@@ -198,11 +214,12 @@ private:
     std::map<std::uint64_t, SimulatedElement> elements_;
     std::vector<Application> applications_;
     std::map<ProcessID, std::uint64_t> ghostApplications_;
+    std::map<std::uint64_t, ApplicationObject> applicationObjects_;
     std::map<std::uint64_t, Player> players_;
     std::vector<std::weak_ptr<Observer>> observers_;
     std::vector<ReadHook> readHooks_;
     std::map<Call, AXError> forcedStatuses_;
-    std::set<ProcessID> slowProcesses_;
+    std::map<ProcessID, double> slowProcesses_;
     std::set<std::string> refusedNotifications_;
     std::vector<SimulatedWrite> writes_;
     std::size_t observersCreated_ = 0;

@@ -1,6 +1,9 @@
 // The Accessibility API on Linux, answered by the routed simulated desktop through its port.
 // Elements are Core Foundation objects that carry the simulation's element identity; like the real
-// API, every call that hands out an element makes a new object, equal to the others for it.
+// API, every call that hands out an element makes a new object, equal to the others for it. A
+// messaging timeout belongs to one object: each application object is a simulated object of its own.
+// (An application object and the application as read back through AXParent compare unequal here,
+// where a Mac finds them equal; no adapter compares the two.)
 
 #include <ApplicationServices/ApplicationServices.h>
 
@@ -17,13 +20,20 @@
 namespace standin = tessaly::MacStandin;
 
 struct __AXUIElement : standin::Object {
-    explicit __AXUIElement(tessaly::AXUIElement simulated)
-        : Object(standin::elementType), element(simulated) {}
+    explicit __AXUIElement(tessaly::AXUIElement simulated, std::optional<pid_t> madeFor = std::nullopt)
+        : Object(standin::elementType), element(simulated), application(madeFor) {}
+    // Objects made by AXUIElementCreateApplication are each their own simulated object (with its
+    // own messaging timeout) and equal to the others made for the same process.
     bool equals(const Object& other) const override {
-        return element == static_cast<const __AXUIElement&>(other).element;
+        const auto& that = static_cast<const __AXUIElement&>(other);
+        return element == that.element || (application && application == that.application);
     }
-    CFHashCode hash() const override { return static_cast<CFHashCode>(element.identity()); }
+    CFHashCode hash() const override {
+        return application ? static_cast<CFHashCode>(*application)
+                           : static_cast<CFHashCode>(element.identity());
+    }
     tessaly::AXUIElement element;
+    std::optional<pid_t> application;
 };
 
 namespace {
@@ -122,7 +132,9 @@ CFTypeID AXUIElementGetTypeID(void) {
 }
 
 AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
-    return static_cast<AXUIElementRef>(elements.object(desktop().createApplication(pid)).release());
+    auto made = new __AXUIElement(desktop().createApplication(pid), pid);
+    standin::made(made);
+    return made;
 }
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute, CFTypeRef* value) {
