@@ -60,8 +60,8 @@ void HelperCommandLine::perform(const std::vector<std::string>& arguments) {
     HelperPlatform platform(log_);
     switch (*command) {
         case HelperCommand::authorize:
-            AccessibilityAuthorization::run({platform.process, platform.accessibility, platform.workspace,
-                                             platform.runLoop, platform.log});
+            AccessibilityAuthorization::run({platform.process, platform.application, platform.accessibility,
+                                             platform.workspace, platform.runLoop, platform.log});
             return;
         case HelperCommand::run: {
             MuteService service(muteServicePlatform(platform),

@@ -11,10 +11,9 @@ void run(const Platform& platform) {
         throw TessalyError(
             "Open Tessaly as an application with 'tessaly authorize'; do not authorize the terminal.");
     }
-    AuthorizationDelegate delegate(platform.accessibility, platform.workspace, platform.runLoop,
-                                   platform.log);
-    platform.runLoop.post([&delegate] { delegate.applicationDidFinishLaunching(); });
-    platform.runLoop.run();
+    AuthorizationDelegate delegate(platform.application, platform.accessibility, platform.workspace,
+                                   platform.runLoop, platform.log);
+    platform.application.runAsAccessory(delegate);
 }
 
 }  // namespace tessaly::AccessibilityAuthorization

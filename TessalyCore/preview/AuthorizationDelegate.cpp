@@ -2,9 +2,10 @@
 
 namespace tessaly {
 
-AuthorizationDelegate::AuthorizationDelegate(Accessibility& accessibility, Workspace& workspace,
-                                             RunLoop& runLoop, Log& log)
-    : accessibility_(accessibility),
+AuthorizationDelegate::AuthorizationDelegate(Application& application, Accessibility& accessibility,
+                                             Workspace& workspace, RunLoop& runLoop, Log& log)
+    : application_(application),
+      accessibility_(accessibility),
       workspace_(workspace),
       runLoop_(runLoop),
       log_(log),
@@ -22,7 +23,7 @@ void AuthorizationDelegate::applicationDidFinishLaunching() {
 
 void AuthorizationDelegate::waitForPermission() {
     if (accessibility_.isProcessTrusted() || runLoop_.now() >= deadline_) {
-        runLoop_.stop();
+        application_.terminate();
         return;
     }
     runLoop_.postAfter(1, [this] { waitForPermission(); });

@@ -9,6 +9,7 @@
 #include "posix/SyslogLog.h"
 #include "service/MuteService.h"
 #include "session/SessionConnection.h"
+#include "simulated/SimulatedApplication.h"
 #include "simulated/SimulatedDesktop.h"
 
 namespace tessaly {
@@ -16,7 +17,8 @@ namespace tessaly {
 /// The helper's composition root on Linux: the real run loop, status port, log and process. Core
 /// Audio, Accessibility and the running applications are those of the user's simulated session
 /// (tessaly-session) when its socket answers at start; otherwise an embedded world that has no
-/// Quick Look process and no Finder window, and trusts the helper for Accessibility.
+/// Quick Look process and no Finder window, and trusts the helper for Accessibility. The process as
+/// an application is its run loop.
 class HelperPlatform {
 public:
     /// Where the helper logs on this system.
@@ -37,6 +39,7 @@ public:
     AsioRunLoop runLoop;
     PosixMessagePorts ports;
     PosixProcessEnvironment process;
+    SimulatedApplication application{runLoop};
 
 private:
     HelperPlatform(Log& log, const RuntimeDirectory& runtime);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mac/MacAccessibility.h"
+#include "mac/MacApplication.h"
 #include "mac/MacCoreAudio.h"
 #include "mac/MacLog.h"
 #include "mac/MacMessagePorts.h"
@@ -12,7 +13,7 @@
 namespace tessaly {
 
 /// The helper's composition root on a Mac: Core Audio, Accessibility, the workspace, the main run
-/// loop, the status port and the process, each through its framework.
+/// loop, the status port, the process and the application, each through its framework.
 class HelperPlatform {
 public:
     /// Where the helper logs on this system.
@@ -27,6 +28,7 @@ public:
     MacAccessibility accessibility;
     MacWorkspace workspace;
     MacProcessEnvironment process;
+    MacApplication application;
 };
 
 }  // namespace tessaly

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "preview/AccessibilityAuthorization.h"
+#include "simulated/SimulatedApplication.h"
 #include "simulated/SimulatedDesktop.h"
 #include "simulated/SimulatedProcessEnvironment.h"
 #include "simulated/SimulatedWorkspace.h"
@@ -18,7 +19,7 @@ class AccessibilityAuthorizationTest : public ::testing::Test {
 protected:
     /// Runs the flow; returns the virtual time at which the application terminated.
     double authorize() {
-        AccessibilityAuthorization::run({process, desktop, workspace, runLoop, log});
+        AccessibilityAuthorization::run({process, application, desktop, workspace, runLoop, log});
         return runLoop.now();
     }
 
@@ -27,6 +28,7 @@ protected:
     }
 
     VirtualRunLoop runLoop;
+    SimulatedApplication application{runLoop};
     CapturingLog log;
     SimulatedDesktop desktop{runLoop};
     SimulatedWorkspace workspace{desktop};
@@ -45,6 +47,7 @@ TEST_F(AccessibilityAuthorizationTest, RefusesAProcessNotOpenedAsTheApplication)
     process.bundle.path = "/Users/tess/Downloads/Tessaly";
     EXPECT_EQ(refusal(), terminalMessage);
     EXPECT_EQ(desktop.promptsShown(), 0);
+    EXPECT_EQ(application.terminations(), 0);  // never an application
 }
 
 TEST_F(AccessibilityAuthorizationTest,

@@ -63,6 +63,15 @@ void routeWorkspace(Workspace* workspace);
 /// The next -[NSFileManager trashItemAtURL:resultingItemURL:error:] fails without asking the
 /// workspace, with a Cocoa error (NSCocoaErrorDomain, `code`) described by `description`.
 void failNextTrashing(long code, const std::string& description);
+/// The shared NSApplication as the stand-in sees it: its activation policy (that of an unbundled
+/// process, NSApplicationActivationPolicyProhibited, until one is set), whether it has a delegate, and
+/// how often it was terminated.
+struct ApplicationState {
+    long activationPolicy;
+    bool hasDelegate;
+    int terminations;
+};
+ApplicationState applicationState();
 /// The main bundle is `bundle` (null: there is none). The stand-in makes it into Core Foundation
 /// objects that it keeps until the next route, as a Mac keeps its main bundle.
 void routeMainBundle(const MainBundle* bundle);

@@ -9,13 +9,18 @@
 #include "BalancedReferences.h"
 #include "foundation/FileError.h"
 #include "mac/CFConversion.h"
+#include "mac/MacApplication.h"
 #include "mac/MacServiceManagement.h"
 #include "mac/MacWorkspace.h"
 #include "mac/standin/MacStandin.h"
+#include "preview/AccessibilityAuthorization.h"
 #include "simulated/SimulatedDesktop.h"
+#include "simulated/SimulatedProcessEnvironment.h"
 #include "simulated/SimulatedServiceManagement.h"
 #include "simulated/SimulatedWorkspace.h"
+#include "support/CapturingLog.h"
 #include "support/ErrorMessage.h"
+#include "support/VirtualRunLoop.h"
 
 namespace tessaly {
 namespace {
@@ -112,6 +117,29 @@ INSTANTIATE_TEST_SUITE_P(, ObjCAdapters, ::testing::Bool(),
                          [](const auto& route) { return route.param ? "MacAdapter" : "Simulation"; });
 
 // Whether an object is a tap description is asked last, of whatever no other kind fits.
+TEST(ObjCApplication, AuthorizingRunsAnAccessoryApplicationWhoseDelegatePromptsAndTerminatesIt) {
+    testing::VirtualRunLoop runLoop;
+    MacStandin::routeMainQueue(&runLoop);
+    SimulatedDesktop desktop{runLoop};
+    SimulatedWorkspace workspace{desktop};
+    SimulatedProcessEnvironment process;
+    testing::CapturingLog log;
+    MacApplication application;
+    const int terminations = MacStandin::applicationState().terminations;
+    desktop.revokeTrust();
+    runLoop.postAfter(30.5, [&] {
+        EXPECT_EQ(MacStandin::applicationState().activationPolicy, 1);  // accessory: no Dock icon
+        EXPECT_TRUE(MacStandin::applicationState().hasDelegate);
+        desktop.grantTrust();
+    });
+    AccessibilityAuthorization::run({process, application, desktop, workspace, runLoop, log});
+    EXPECT_EQ(runLoop.now(), 31);  // the first poll after the grant
+    EXPECT_EQ(desktop.promptsShown(), 1);
+    EXPECT_EQ(MacStandin::applicationState().terminations, terminations + 1);
+    EXPECT_FALSE(MacStandin::applicationState().hasDelegate);
+    MacStandin::routeMainQueue(nullptr);
+}
+
 TEST(ObjCTapDescription, AnObjectOfNoKnownKindHasNoValue) {
     MacStandin::resetReferenceCounts();
     const UInt8 bytes[] = {1, 2, 3};
