@@ -1,7 +1,8 @@
 #pragma once
 // Stand-in for <CoreAudio/AudioHardwareTapping.h> on Linux: the process-tap calls, declared where
 // Apple declares them (macOS 14.2 and later). AudioHardwareCreateProcessTap takes an Objective-C
-// CATapDescription, so Objective-C++ alone sees it; destroying a tap is plain C.
+// CATapDescription, so Objective-C++ alone sees it; destroying a tap is plain C. Apple leaves the
+// two pointers' nullability unspecified (Swift sees them implicitly unwrapped).
 
 #include <CoreAudio/AudioHardware.h>
 
@@ -11,8 +12,8 @@ extern "C" {
 
 #ifdef __OBJC__
 @class CATapDescription;
-OSStatus AudioHardwareCreateProcessTap(CATapDescription* _Nullable inDescription,
-                                       AudioObjectID* _Nullable outTapID) API_AVAILABLE(macos(14.2));
+OSStatus AudioHardwareCreateProcessTap(CATapDescription* inDescription, AudioObjectID* outTapID)
+    API_AVAILABLE(macos(14.2));
 #endif
 
 OSStatus AudioHardwareDestroyProcessTap(AudioObjectID inTapID) API_AVAILABLE(macos(14.2));

@@ -3,6 +3,7 @@
 // platform/mac/standin hands the messages to a routed log. os_log_with_type is a macro on a Mac
 // too; this one takes only the "%{public}s" format the adapters use.
 
+#include <os/availability.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -19,7 +20,7 @@ enum {
     OS_LOG_TYPE_FAULT = 0x11,
 };
 
-os_log_t os_log_create(const char* subsystem, const char* category);
+os_log_t os_log_create(const char* subsystem, const char* category) API_AVAILABLE(macos(10.12));
 
 void tessaly_standin_os_log(os_log_t log, os_log_type_t type, const char* format, const char* text);
 #define os_log_with_type(log, type, format, text) tessaly_standin_os_log(log, type, format, text)
