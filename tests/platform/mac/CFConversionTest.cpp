@@ -5,7 +5,6 @@
 
 #include "BalancedReferences.h"
 #include "mac/CFConversion.h"
-#include "mac/standin/MacStandin.h"
 #include "values/CATapDescription.h"
 
 namespace tessaly {
@@ -15,7 +14,7 @@ using testing::expectBalancedReferences;
 
 class CFConversionTest : public ::testing::Test {
 protected:
-    CFConversionTest() { MacStandin::resetReferenceCounts(); }
+    CFConversionTest() { testing::resetReferenceCounts(); }
     void TearDown() override { expectBalancedReferences(); }
 };
 
@@ -80,6 +79,7 @@ TEST_F(CFConversionTest, WhatHasNoCounterpartDoesNotCrossAndLeavesNothingBehind)
     EXPECT_EQ(CFConversion::value(array.get(), nullptr), std::nullopt);
 }
 
+#ifndef __APPLE__
 // The balance check itself: a leak and a double release are both seen.
 TEST(StandinReferenceCounts, SeeALeakAndADoubleRelease) {
     MacStandin::resetReferenceCounts();
@@ -94,6 +94,7 @@ TEST(StandinReferenceCounts, SeeALeakAndADoubleRelease) {
     EXPECT_EQ(MacStandin::referenceCounts().overReleased, 2u);
     MacStandin::resetReferenceCounts();
 }
+#endif
 
 }  // namespace
 }  // namespace tessaly
