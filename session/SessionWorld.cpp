@@ -191,12 +191,10 @@ void SessionWorld::setSlowFinder(bool slow) {
 
 double SessionWorld::slowFinderDelay(const AXUIElement& element) const {
     try {
-        if (auto own = desktop.messagingTimeout(element); own && *own > 0) return *own;
+        return desktop.callTimeout(element);
     } catch (const std::logic_error&) {
-        // not an element of the desktop: the system's timeout applies
+        return SimulatedDesktop::defaultMessagingTimeout;  // not an element of the desktop
     }
-    // A timeout set on another object, even the application's, holds for that object only.
-    return SimulatedDesktop::defaultMessagingTimeout;
 }
 
 double SessionWorld::book(bool accessibility, double cost) {

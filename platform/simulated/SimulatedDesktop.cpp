@@ -445,6 +445,11 @@ std::optional<float> SimulatedDesktop::messagingTimeout(const AXUIElement& eleme
                                                : object->second.messagingTimeout;
 }
 
+double SimulatedDesktop::callTimeout(const AXUIElement& element) const {
+    const std::optional<float> own = messagingTimeout(element);
+    return own && *own > 0 ? *own : defaultMessagingTimeout;
+}
+
 // Internals.
 
 std::uint64_t SimulatedDesktop::makeElement(ProcessID pid, const std::string& role,
@@ -498,12 +503,7 @@ AXError SimulatedDesktop::reach(const AXUIElement& element, SimulatedElement*& f
     if (!isRunning(found->pid)) return kAXErrorCannotComplete;
     if (!found->alive) return kAXErrorInvalidUIElement;
     if (auto slow = slowProcesses_.find(found->pid); slow != slowProcesses_.end()) {
-        // The caller waits as long as the object's own timeout, else the system's.
-        auto object = applicationObjects_.find(element.identity());
-        const std::optional<float> own =
-            object == applicationObjects_.end() ? found->messagingTimeout : object->second.messagingTimeout;
-        const double timeout = own && *own > 0 ? *own : defaultMessagingTimeout;
-        if (timeout < slow->second) return kAXErrorCannotComplete;
+        if (callTimeout(element) < slow->second) return kAXErrorCannotComplete;
     }
     return kAXErrorSuccess;
 }

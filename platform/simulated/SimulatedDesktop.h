@@ -155,6 +155,8 @@ public:
     std::size_t liveObserverCount() const;
     /// The messaging timeout set on this object (an application object's own, not its element's).
     std::optional<float> messagingTimeout(const AXUIElement& element) const;
+    /// How long a caller waits for an answer through this object: its timeout, else the system's.
+    double callTimeout(const AXUIElement& element) const;
 
 private:
     class Observer;
