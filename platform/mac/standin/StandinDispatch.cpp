@@ -17,11 +17,9 @@ const dispatch_source_type_s _dispatch_source_type_signal{};
 
 namespace {
 
-dispatch_queue_s mainQueue;
-
 tessaly::RunLoop& mainRunLoop(dispatch_queue_t queue) {
     tessaly::RunLoop* runLoop = tessaly::MacStandin::routedMainQueue();
-    if (queue != &mainQueue || runLoop == nullptr)
+    if (queue != &_dispatch_main_q || runLoop == nullptr)
         throw std::logic_error("stand-in: only the main queue runs");
     return *runLoop;
 }
@@ -63,9 +61,8 @@ Source* sourceOf(dispatch_object_t object) {
 
 extern "C" {
 
-dispatch_queue_t dispatch_get_main_queue(void) {
-    return &mainQueue;
-}
+// The object dispatch_get_main_queue hands out, as on a Mac.
+dispatch_queue_s _dispatch_main_q;
 
 void dispatch_async_f(dispatch_queue_t queue, void* context, dispatch_function_t work) {
     mainRunLoop(queue).post([context, work] { work(context); });
@@ -82,7 +79,7 @@ void dispatch_after_f(dispatch_time_t when, dispatch_queue_t queue, void* contex
     mainRunLoop(queue).postAfter(secondsFromNow(when), [context, work] { work(context); });
 }
 
-dispatch_source_t dispatch_source_create(dispatch_source_type_t type, uintptr_t handle, uintptr_t,
+dispatch_source_t dispatch_source_create(dispatch_source_type_t type, uintptr_t handle, unsigned long,
                                          dispatch_queue_t queue) {
     mainRunLoop(queue);
     auto source = new Source();

@@ -46,7 +46,7 @@ NSString* const SMAppServiceErrorDomain = @"SMAppServiceErrorDomain";
 
 @implementation SMAppService
 
-+ (SMAppService*)agentServiceWithPlistName:(NSString*)plistName {
++ (instancetype)agentServiceWithPlistName:(NSString*)plistName {
     SMAppService* service = [[[SMAppService alloc] init] autorelease];
     service->_plistName = [plistName copy];
     return service;

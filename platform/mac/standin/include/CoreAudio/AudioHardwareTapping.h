@@ -1,8 +1,9 @@
 #pragma once
 // Stand-in for <CoreAudio/AudioHardwareTapping.h> on Linux: the process-tap calls, declared where
-// Apple declares them (macOS 14.2 and later). AudioHardwareCreateProcessTap takes an Objective-C
-// CATapDescription, so Objective-C++ alone sees it; destroying a tap is plain C. Apple leaves the
-// two pointers' nullability unspecified (Swift sees them implicitly unwrapped).
+// Apple declares them (macOS 14.2 and later), with the pointers' nullability left unspecified as
+// Apple leaves it. Apple's header declares both calls for Objective-C only; the stand-in keeps
+// AudioHardwareDestroyProcessTap visible to plain C++ too, because platform/mac/MacCoreAudio.cpp
+// calls it from C++ (which a Mac's header would not allow).
 
 #include <CoreAudio/AudioHardware.h>
 

@@ -10,6 +10,12 @@
 
 #include <CoreFoundation/CoreFoundation.h>
 
+NS_ASSUME_NONNULL_BEGIN
+
 @interface NSFileManager (StandinTrash)
-- (BOOL)trashItemAtURL:(NSURL*)url resultingItemURL:(NSURL**)outResultingURL error:(NSError**)error;
+- (BOOL)trashItemAtURL:(NSURL*)url
+      resultingItemURL:(NSURL* _Nullable* _Nullable)outResultingURL
+                 error:(NSError**)error API_AVAILABLE(macos(10.8));
 @end
+
+NS_ASSUME_NONNULL_END

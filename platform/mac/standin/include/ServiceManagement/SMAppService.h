@@ -6,29 +6,36 @@
 
 #import <Foundation/Foundation.h>
 
-NS_ASSUME_NONNULL_BEGIN
+// An ownership qualifier clang knows in Objective-C, with or without ARC; GCC gets it as nothing.
+#if !defined(__clang__) && !defined(__autoreleasing)
+#define __autoreleasing
+#endif
 
-// The domain of SMAppService's errors, whose codes are those of SMErrors.h.
-extern NSString* const SMAppServiceErrorDomain;
+NS_ASSUME_NONNULL_BEGIN
 
 typedef NS_ENUM(NSInteger, SMAppServiceStatus) {
     SMAppServiceStatusNotRegistered = 0,
     SMAppServiceStatusEnabled = 1,
     SMAppServiceStatusRequiresApproval = 2,
     SMAppServiceStatusNotFound = 3,
-} API_AVAILABLE(macos(13.0));
+};
 
+// The domain of SMAppService's errors, whose codes are those of SMErrors.h.
+extern NSString* const SMAppServiceErrorDomain API_AVAILABLE(macos(15.0));
+
+// Apple's class declares no instance variables; GCC's Objective-C needs the one its stand-in
+// implementation keeps declared here.
 API_AVAILABLE(macos(13.0))
 @interface SMAppService : NSObject {
     NSString* _plistName;
 }
-// Apple returns instancetype; the stand-in implementation declares SMAppService*, which GCC would
-// call a conflict, and the two are the same type for this class.
-+ (SMAppService*)agentServiceWithPlistName:(NSString*)plistName;
-- (BOOL)registerAndReturnError:(NSError**)error;
-- (BOOL)unregisterAndReturnError:(NSError**)error;
-@property(readonly) SMAppServiceStatus status;
-+ (void)openSystemSettingsLoginItems;
++ (instancetype)agentServiceWithPlistName:(NSString*)plistName API_AVAILABLE(macos(13.0));
+- (BOOL)registerAndReturnError:(NSError* _Nullable __autoreleasing* _Nullable)error
+    API_AVAILABLE(macos(13.0));
+- (BOOL)unregisterAndReturnError:(NSError* _Nullable __autoreleasing* _Nullable)error
+    API_AVAILABLE(macos(13.0));
+@property(readonly) SMAppServiceStatus status API_AVAILABLE(macos(13.0));
++ (void)openSystemSettingsLoginItems API_AVAILABLE(macos(13.0));
 @end
 
 NS_ASSUME_NONNULL_END

@@ -25,7 +25,7 @@ extern const struct dispatch_source_type_s _dispatch_source_type_signal;
 #define DISPATCH_SOURCE_TYPE_TIMER (&_dispatch_source_type_timer)
 #define DISPATCH_SOURCE_TYPE_SIGNAL (&_dispatch_source_type_signal)
 
-dispatch_source_t dispatch_source_create(dispatch_source_type_t type, uintptr_t handle, uintptr_t mask,
+dispatch_source_t dispatch_source_create(dispatch_source_type_t type, uintptr_t handle, unsigned long mask,
                                          dispatch_queue_t _Nullable queue) API_AVAILABLE(macos(10.6));
 void dispatch_source_set_event_handler_f(dispatch_source_t source, dispatch_function_t _Nullable handler)
     API_AVAILABLE(macos(10.6));
