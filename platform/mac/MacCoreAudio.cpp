@@ -1,7 +1,6 @@
 #include "mac/MacCoreAudio.h"
 
 #include <CoreAudio/AudioHardware.h>
-#include <CoreAudio/AudioHardwareTapping.h>
 #include <dispatch/dispatch.h>
 
 #include <algorithm>
@@ -122,7 +121,7 @@ OSStatus MacCoreAudio::AudioHardwareCreateProcessTap(const CATapDescription& des
 }
 
 OSStatus MacCoreAudio::AudioHardwareDestroyProcessTap(AudioObjectID tapID) {
-    return ::AudioHardwareDestroyProcessTap(tapID);
+    return MacTapDescription::destroyProcessTap(tapID);
 }
 
 OSStatus MacCoreAudio::AudioHardwareCreateAggregateDevice(const CFDictionary& description,

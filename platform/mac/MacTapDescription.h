@@ -1,7 +1,8 @@
 #pragma once
 // The tap description is an Objective-C object (CATapDescription, toll-free a CFTypeRef): its
-// making, reading and the call that takes it live in apple/MacTapDescription.mm, the only
-// Objective-C++ of the Core Audio adapter. On Linux the stand-in supplies these three functions.
+// making, reading and the process-tap calls live in apple/MacTapDescription.mm, the only
+// Objective-C++ of the Core Audio adapter (<CoreAudio/AudioHardwareTapping.h> declares both tap
+// calls for Objective-C only).
 
 #include <optional>
 
@@ -17,5 +18,7 @@ CFReference create(const CATapDescription& description);
 std::optional<CATapDescription> read(CFTypeRef object);
 /// AudioHardwareCreateProcessTap with a description object made from `description`.
 OSStatus createProcessTap(const CATapDescription& description, AudioObjectID& outTapID);
+/// AudioHardwareDestroyProcessTap.
+OSStatus destroyProcessTap(AudioObjectID tapID);
 
 }  // namespace tessaly::MacTapDescription

@@ -1,5 +1,6 @@
 // The Objective-C side of process taps: CATapDescription is an Objective-C object, toll-free a
-// CFTypeRef, and AudioHardwareCreateProcessTap takes one. The helpers stay outside our namespace,
+// CFTypeRef, and AudioHardwareCreateProcessTap takes one; Apple declares both tap calls for
+// Objective-C only. The helpers stay outside our namespace,
 // where CATapDescription names Core Audio's class.
 
 #include "mac/MacTapDescription.h"
@@ -96,6 +97,10 @@ OSStatus createProcessTap(const CATapDescription& description, AudioObjectID& ou
     [object release];
     if (status == 0) outTapID = tap;
     return status;
+}
+
+OSStatus destroyProcessTap(AudioObjectID tapID) {
+    return AudioHardwareDestroyProcessTap(tapID);
 }
 
 }  // namespace tessaly::MacTapDescription

@@ -2,7 +2,6 @@
 // come out as Core Foundation objects the caller owns, as Core Audio hands them out.
 
 #include <CoreAudio/AudioHardware.h>
-#include <CoreAudio/AudioHardwareTapping.h>
 
 #include <algorithm>
 #include <cstring>
@@ -164,11 +163,6 @@ OSStatus AudioHardwareCreateAggregateDevice(CFDictionaryRef inDescription, Audio
 OSStatus AudioHardwareDestroyAggregateDevice(AudioObjectID inDeviceID) {
     tessaly::CoreAudio* audio = tessaly::MacStandin::routedCoreAudio();
     return audio == nullptr ? noAudio : audio->AudioHardwareDestroyAggregateDevice(inDeviceID);
-}
-
-OSStatus AudioHardwareDestroyProcessTap(AudioObjectID inTapID) {
-    tessaly::CoreAudio* audio = tessaly::MacStandin::routedCoreAudio();
-    return audio == nullptr ? noAudio : audio->AudioHardwareDestroyProcessTap(inTapID);
 }
 }
 

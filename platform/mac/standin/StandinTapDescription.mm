@@ -70,3 +70,9 @@ OSStatus AudioHardwareCreateProcessTap(CATapDescription* inDescription, AudioObj
     if (!settings || outTapID == nullptr) return static_cast<OSStatus>(tessaly::fourCharCode("nope"));
     return audio->AudioHardwareCreateProcessTap(*settings, *outTapID);
 }
+
+OSStatus AudioHardwareDestroyProcessTap(AudioObjectID inTapID) {
+    tessaly::CoreAudio* audio = tessaly::MacStandin::routedCoreAudio();
+    if (audio == nullptr) return static_cast<OSStatus>(tessaly::fourCharCode("stop"));
+    return audio->AudioHardwareDestroyProcessTap(inTapID);
+}

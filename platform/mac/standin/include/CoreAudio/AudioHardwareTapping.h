@@ -1,9 +1,10 @@
 #pragma once
 // Stand-in for <CoreAudio/AudioHardwareTapping.h> on Linux: the process-tap calls, declared where
 // Apple declares them (macOS 14.2 and later), with the pointers' nullability left unspecified as
-// Apple leaves it. Apple's header declares both calls for Objective-C only; the stand-in keeps
-// AudioHardwareDestroyProcessTap visible to plain C++ too, because platform/mac/MacCoreAudio.cpp
-// calls it from C++ (which a Mac's header would not allow).
+// Apple leaves it. As in Apple's header, both calls are declared for Objective-C only, so plain C++
+// that calls either fails to compile here as it would on a Mac.
+
+#ifdef __OBJC__
 
 #include <CoreAudio/AudioHardware.h>
 
@@ -11,14 +12,13 @@
 extern "C" {
 #endif
 
-#ifdef __OBJC__
 @class CATapDescription;
 OSStatus AudioHardwareCreateProcessTap(CATapDescription* inDescription, AudioObjectID* outTapID)
     API_AVAILABLE(macos(14.2));
-#endif
-
 OSStatus AudioHardwareDestroyProcessTap(AudioObjectID inTapID) API_AVAILABLE(macos(14.2));
 
 #ifdef __cplusplus
 }
 #endif
+
+#endif  // __OBJC__
