@@ -110,7 +110,7 @@ TEST_F(MacFrameworks, TheMainQueueRunsPostsInOrderThenADelayUntilStopped) {
     });
     loop.post([&] { ran.push_back(1); });
     loop.post([&] { ran.push_back(2); });
-    loop.postAfter(10, [&] { loop.stop(); });  // bounds the test if the delay never comes
+    const auto bound = loop.makeTimer(10, 10, 0, [&] { loop.stop(); });  // if the delay never comes
     EXPECT_TRUE(loop.isMainThread());
     loop.run();
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
@@ -131,7 +131,7 @@ TEST_F(MacFrameworks, DISABLED_ServesThePortOfAnotherProcess) {
     ASSERT_TRUE(created.port);
     const auto source = created.port->createRunLoopSource();
     ASSERT_TRUE(source);
-    loop.postAfter(20, [&] { loop.stop(); });
+    const auto bound = loop.makeTimer(20, 20, 0, [&] { loop.stop(); });
     loop.run();
 }
 
