@@ -67,21 +67,12 @@ public:
         active_[{element.identity(), notification}] = registration;
     }
     void unregistered(const AXUIElement& element, const std::string& notification) {
-        auto found = active_.find({element.identity(), notification});
-        if (found == active_.end()) return;
-        found->second->removed = true;
-        active_.erase(found);
-        elements_.unpin(element);
+        if (auto found = active_.find({element.identity(), notification}); found != active_.end()) end(found);
     }
-
+    /// A destroyed element's registrations end with it.
     void elementDestroyed(const AXUIElement& element) {
-        for (auto entry = active_.begin(); entry != active_.end();) {
-            const auto current = entry++;
-            if (current->first.first != element.identity()) continue;
-            current->second->removed = true;
-            active_.erase(current);
-            elements_.unpin(element);
-        }
+        auto entry = active_.lower_bound({element.identity(), std::string()});
+        while (entry != active_.end() && entry->first.first == element.identity()) end(entry++);
     }
 
     static void notified(::AXObserverRef, AXUIElementRef element, CFStringRef notification, void* context) {
@@ -93,17 +84,25 @@ public:
         auto owner = self->weak_from_this().lock();
         if (!identity || !name || name->text() == nullptr || !owner) return;
         self->callback_(owner, *identity, *name->text(), registration->refcon);
-        // A destroyed element's registrations end with it, so the table may give it up.
         if (*name->text() == "AXUIElementDestroyed") self->elementDestroyed(*identity);
     }
 
 private:
+    using Active = std::map<std::pair<std::uint64_t, std::string>, Registration*>;
+
+    // A registration ends: a delivery on its way is dropped, and its element is no longer pinned.
+    void end(Active::iterator registration) {
+        registration->second->removed = true;
+        elements_.unpin(AXUIElement(registration->first.first));
+        active_.erase(registration);
+    }
+
     MacElementTable& elements_;
     const AXObserverCallback callback_;
     const CFReference observer_;
     bool inRunLoop_ = false;
     std::list<Registration> registrations_;
-    std::map<std::pair<std::uint64_t, std::string>, Registration*> active_;
+    Active active_;
 };
 
 template <typename Body>

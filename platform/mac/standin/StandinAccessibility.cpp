@@ -47,10 +47,15 @@ tessaly::Accessibility& desktop() {
 // Elements cross as fresh objects, one per crossing.
 class StandinElements : public tessaly::CFElementTable {
 public:
-    tessaly::CFReference object(const tessaly::AXUIElement& element) override {
-        auto made = new __AXUIElement(element);
+    /// A new object for `element` (one reference, the caller's); `madeFor` for an application object.
+    static __AXUIElement* make(const tessaly::AXUIElement& element,
+                               std::optional<pid_t> madeFor = std::nullopt) {
+        auto made = new __AXUIElement(element, madeFor);
         standin::made(made);
-        return tessaly::CFReference::adopt(static_cast<const standin::Object*>(made));
+        return made;
+    }
+    tessaly::CFReference object(const tessaly::AXUIElement& element) override {
+        return tessaly::CFReference::adopt(static_cast<const standin::Object*>(make(element)));
     }
     std::optional<tessaly::AXUIElement> element(CFTypeRef object) override {
         auto found = standin::as<__AXUIElement>(object, standin::elementType);
@@ -132,9 +137,7 @@ CFTypeID AXUIElementGetTypeID(void) {
 }
 
 AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
-    auto made = new __AXUIElement(desktop().createApplication(pid), pid);
-    standin::made(made);
-    return made;
+    return StandinElements::make(desktop().createApplication(pid), pid);
 }
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute, CFTypeRef* value) {
