@@ -191,10 +191,14 @@ void SessionWorld::setSlowFinder(bool slow) {
 
 double SessionWorld::slowFinderDelay(const AXUIElement& element) const {
     try {
-        return desktop.callTimeout(element);
+        if (desktop.messagingTimeout(element)) return desktop.callTimeout(element);
     } catch (const std::logic_error&) {
-        return SimulatedDesktop::defaultMessagingTimeout;  // not an element of the desktop
+        // not an element of the desktop
     }
+    // An element read from Finder waits as long as the timeout given to Finder's application
+    // objects. (On a Mac it would wait the system's 6 s: the session keeps the shorter wait.)
+    if (auto application = desktop.applicationTimeout(finderPID)) return *application;
+    return SimulatedDesktop::defaultMessagingTimeout;
 }
 
 double SessionWorld::book(bool accessibility, double cost) {

@@ -108,7 +108,8 @@ public:
     bool slowFinder() const { return slowFinder_; }
 
     /// Seconds an Accessibility call on `element` takes before it fails while Finder is slow: the
-    /// messaging timeout set on that object, else the system default.
+    /// messaging timeout set on that object, else the one given to Finder's application objects, else
+    /// the system default.
     double slowFinderDelay(const AXUIElement& element) const;
 
     /// Records who made an audio object (a tap or aggregate device), for the state.

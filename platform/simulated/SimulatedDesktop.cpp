@@ -445,6 +445,16 @@ std::optional<float> SimulatedDesktop::messagingTimeout(const AXUIElement& eleme
                                                : object->second.messagingTimeout;
 }
 
+std::optional<float> SimulatedDesktop::applicationTimeout(ProcessID pid) const {
+    std::optional<float> shortest;
+    for (const auto& [identity, object] : applicationObjects_) {
+        if (!object.messagingTimeout || *object.messagingTimeout <= 0) continue;
+        if (elements_.at(object.element).pid != pid) continue;
+        if (!shortest || *object.messagingTimeout < *shortest) shortest = object.messagingTimeout;
+    }
+    return shortest;
+}
+
 double SimulatedDesktop::callTimeout(const AXUIElement& element) const {
     const std::optional<float> own = messagingTimeout(element);
     return own && *own > 0 ? *own : defaultMessagingTimeout;

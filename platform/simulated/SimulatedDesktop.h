@@ -157,6 +157,8 @@ public:
     std::optional<float> messagingTimeout(const AXUIElement& element) const;
     /// How long a caller waits for an answer through this object: its timeout, else the system's.
     double callTimeout(const AXUIElement& element) const;
+    /// The shortest messaging timeout set on an application object made for `pid`, if any.
+    std::optional<float> applicationTimeout(ProcessID pid) const;
 
 private:
     class Observer;
